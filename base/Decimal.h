@@ -11,7 +11,7 @@
 namespace base {
 
 class Decimal {
-  public:
+public:
     // Exponents beyond this magnitude are refused when reading text.
     static constexpr int32_t kMaxExponent = 1'000'000;
 
@@ -40,15 +40,13 @@ class Decimal {
     // very long runs of zeros switch to exponent form ("1e+40", "1.5e-30").
     std::string toString() const;
 
-    const std::string& coefficient() const {
-        return digits_;
-    }  // "" for zero, else no leading/trailing zeros
+    const std::string& coefficient() const { return digits_; }  // "" for zero, else no leading/trailing zeros
     int32_t exponent() const { return exponent_; }
 
     friend bool operator==(const Decimal&, const Decimal&) = default;
     friend std::strong_ordering operator<=>(const Decimal& a, const Decimal& b);
 
-  private:
+private:
     static std::optional<Decimal> fromParts(bool negative, std::string_view intPart,
                                             std::string_view fracPart, int64_t exponent);
     // Exponent of the leading digit: 2 for 123, -1 for 0.5.

@@ -30,7 +30,7 @@ struct Date {
 };
 
 class Dictionary {
-  public:
+public:
     using Entry = std::pair<std::string, Value>;
     Dictionary() = default;
     Dictionary(std::initializer_list<Entry> entries);
@@ -55,7 +55,7 @@ class Dictionary {
     // Deep equality; key order does not matter.
     friend bool operator==(const Dictionary& a, const Dictionary& b);
 
-  private:
+private:
     // Below this size a linear scan is fastest; from it on lookups go through `index_`.
     static constexpr size_t kIndexFrom = 16;
     static constexpr size_t npos = static_cast<size_t>(-1);
@@ -69,28 +69,28 @@ class Dictionary {
 };
 
 class Value {
-  public:
+public:
     enum class Type { Null, Bool, Number, String, Data, Date, Array, Dictionary };
 
-    Value() = default;                        // null
+    Value() = default;  // null
     Value(std::nullptr_t) {}                  // NOLINT(google-explicit-constructor)
     Value(bool b) : v_(b) {}                  // NOLINT
     Value(int i) : v_(Number{Decimal(i)}) {}  // NOLINT
-    Value(long i) : v_(Number{Decimal(static_cast<int64_t>(i))}) {}                 // NOLINT
-    Value(long long i) : v_(Number{Decimal(static_cast<int64_t>(i))}) {}            // NOLINT
-    Value(unsigned i) : v_(Number{Decimal(static_cast<uint64_t>(i))}) {}            // NOLINT
-    Value(unsigned long i) : v_(Number{Decimal(static_cast<uint64_t>(i))}) {}       // NOLINT
-    Value(unsigned long long i) : v_(Number{Decimal(static_cast<uint64_t>(i))}) {}  // NOLINT
+    Value(long i) : v_(Number{Decimal(static_cast<int64_t>(i))}) {}                // NOLINT
+    Value(long long i) : v_(Number{Decimal(static_cast<int64_t>(i))}) {}           // NOLINT
+    Value(unsigned i) : v_(Number{Decimal(static_cast<uint64_t>(i))}) {}           // NOLINT
+    Value(unsigned long i) : v_(Number{Decimal(static_cast<uint64_t>(i))}) {}      // NOLINT
+    Value(unsigned long long i) : v_(Number{Decimal(static_cast<uint64_t>(i))}) {} // NOLINT
     // Finite doubles become exact decimals of their shortest text; NaN and the
     // infinities are kept as doubles so writers can refuse them.
-    Value(double d);                                                         // NOLINT
-    Value(Decimal d) : v_(Number{std::move(d)}) {}                           // NOLINT
-    Value(std::string s) : v_(std::move(s)) {}                               // NOLINT
-    Value(std::string_view s) : v_(std::string(s)) {}                        // NOLINT
-    Value(const char* s) : v_(std::string(s ? s : "")) {}                    // NOLINT
-    Value(Data d) : v_(std::move(d)) {}                                      // NOLINT
-    Value(Date d) : v_(d) {}                                                 // NOLINT
-    Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}            // NOLINT
+    Value(double d);                                                // NOLINT
+    Value(Decimal d) : v_(Number{std::move(d)}) {}                  // NOLINT
+    Value(std::string s) : v_(std::move(s)) {}                      // NOLINT
+    Value(std::string_view s) : v_(std::string(s)) {}               // NOLINT
+    Value(const char* s) : v_(std::string(s ? s : "")) {}           // NOLINT
+    Value(Data d) : v_(std::move(d)) {}                             // NOLINT
+    Value(Date d) : v_(d) {}                                        // NOLINT
+    Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}   // NOLINT
     Value(Dictionary d) : v_(std::make_shared<Dictionary>(std::move(d))) {}  // NOLINT
 
     Type type() const;
@@ -143,7 +143,7 @@ class Value {
 
     static const Value& null();
 
-  private:
+private:
     std::string describe(int level) const;
     // Writes this value as an element of a collection nested `level` deep.
     void appendNested(std::string& out, int level) const;
@@ -153,8 +153,8 @@ class Value {
         double nonFinite = 0;  // used only when `isNonFinite`
         bool isNonFinite = false;
     };
-    std::variant<std::monostate, bool, Number, std::string, Data, Date, std::shared_ptr<Array>,
-                 std::shared_ptr<Dictionary>>
+    std::variant<std::monostate, bool, Number, std::string, Data, Date,
+                 std::shared_ptr<Array>, std::shared_ptr<Dictionary>>
         v_;
 };
 
