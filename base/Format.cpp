@@ -305,7 +305,9 @@ std::string generalText(double v, int precision, bool alt) {
     int exponent = 0;
     if (v != 0) {
         const std::string sci = scientificText(v, p - 1);
-        std::from_chars(sci.data() + sci.find('e') + 1, sci.data() + sci.size(), exponent);
+        size_t at = sci.find('e') + 1;
+        at += sci[at] == '+' ? 1 : 0;
+        std::from_chars(sci.data() + at, sci.data() + sci.size(), exponent);
     }
     std::string s = (exponent < p && exponent >= -4) ? fixedText(v, p - 1 - exponent)
                                                      : scientificText(v, p - 1);
@@ -506,9 +508,15 @@ std::string vformat(std::string_view fmt, std::span<const FormatArg> args) {
             continue;
         }
         const size_t needed = 1 + (spec.widthFromArg ? 1 : 0) + (spec.precisionFromArg ? 1 : 0);
-        if (!isConversion(spec.conversion) || args.size() - next < needed) {
-            // Never guess: what cannot be converted is written as it stands.
+        if (!isConversion(spec.conversion)) {
+            out.append(literal);  // unknown: written as it stands, no argument used
+            continue;
+        }
+        if (args.size() - next < needed) {
+            // Never guess: the conversion is written as it stands, and so is every later
+            // one, since the arguments no longer line up with them.
             out.append(literal);
+            next = args.size();
             continue;
         }
         takeStarArguments(spec, args, next);
