@@ -279,6 +279,15 @@ bool Dictionary::remove(std::string_view key) {
     return true;
 }
 
+void Dictionary::clear() {
+    entries_.clear();
+    index_.clear();
+}
+
+size_t Dictionary::size() const { return entries_.size(); }
+
+bool Dictionary::empty() const { return entries_.empty(); }
+
 std::vector<std::string> Dictionary::keys() const {
     std::vector<std::string> out;
     out.reserve(entries_.size());

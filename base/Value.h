@@ -41,12 +41,11 @@ public:
     Value* find(std::string_view key);
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     bool remove(std::string_view key);
-    void clear() {
-        entries_.clear();
-        index_.clear();
-    }
-    size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    // clear, size and empty are out of line: Value is still incomplete here, and clang
+    // will not instantiate vector members that need its size.
+    void clear();
+    size_t size() const;
+    bool empty() const;
     std::vector<std::string> keys() const;
 
     auto begin() const { return entries_.begin(); }
