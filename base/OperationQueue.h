@@ -19,7 +19,7 @@ namespace base {
 class OperationQueue;
 
 class Operation : public std::enable_shared_from_this<Operation> {
-  public:
+public:
     enum class Priority { VeryLow = -8, Low = -4, Normal = 0, High = 4, VeryHigh = 8 };
     enum class State { Pending, Executing, Finished };
 
@@ -52,13 +52,13 @@ class Operation : public std::enable_shared_from_this<Operation> {
     // Blocks until finished; not on the thread that must finish it.
     void waitUntilFinished();
 
-  protected:
+protected:
     // For asynchronous operations: move to Executing when start() begins work ...
     void markExecuting();
     // ... and to Finished when done. Idempotent.
     void finish();
 
-  private:
+private:
     friend class OperationQueue;
     mutable std::mutex mutex_;
     std::condition_variable finished_;
@@ -75,19 +75,18 @@ class Operation : public std::enable_shared_from_this<Operation> {
 };
 
 class BlockOperation : public Operation {
-  public:
+public:
     explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
     void main() override {
-        if (block_)
-            block_();
+        if (block_) block_();
     }
 
-  private:
+private:
     std::function<void()> block_;
 };
 
 class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
-  public:
+public:
     static constexpr int kDefaultMaxConcurrent = -1;  // one per hardware thread
 
     // Serial when maxConcurrent is 1. Created suspended when asked.
@@ -117,7 +116,7 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
     // The queue running the calling thread's current operation, or none.
     static std::shared_ptr<OperationQueue> current();
 
-  private:
+private:
     OperationQueue(std::string name, int maxConcurrent, bool suspended);
     struct Impl;
     std::string name_;
