@@ -177,11 +177,14 @@ struct OperationQueue::Impl : std::enable_shared_from_this<OperationQueue::Impl>
     size_t idleWorkers = 0;                           // waiting for work, or about to
     std::vector<std::thread> workers;
     std::function<void(size_t)> countObserver;
+    size_t countReportsInFlight = 0;  // waiting for all to finish waits for these too
 
     std::shared_ptr<Operation> takeReadyLocked();
     void startWorkersLocked();
     void operationFinished(const Operation* op);
-    static void deliverCount(size_t count, const std::function<void(size_t)>& observer);
+    // Takes the observer and counts the report as in flight; call with the lock held.
+    std::function<void(size_t)> beginCountReportLocked();
+    void deliverCount(size_t count, const std::function<void(size_t)>& observer);
     static void workerMain(std::shared_ptr<Impl> self);
     void runOperation(const std::shared_ptr<Operation>& op);
 };
@@ -281,12 +284,18 @@ void OperationQueue::Impl::operationFinished(const Operation* op) {
         active.erase(it);
         started.erase(op);
         count = active.size();
-        observer = countObserver;
+        observer = beginCountReportLocked();
         startWorkersLocked();
         if (active.empty())
             allFinished.notify_all();
     }
     deliverCount(count, observer);
+}
+
+std::function<void(size_t)> OperationQueue::Impl::beginCountReportLocked() {
+    if (countObserver)
+        ++countReportsInFlight;
+    return countObserver;
 }
 
 void OperationQueue::Impl::deliverCount(size_t count, const std::function<void(size_t)>& observer) {
@@ -297,6 +306,9 @@ void OperationQueue::Impl::deliverCount(size_t count, const std::function<void(s
     } catch (...) {
         reportException("the count observer");
     }
+    std::lock_guard lock(mutex);
+    if (--countReportsInFlight == 0 && active.empty())
+        allFinished.notify_all();
 }
 
 std::shared_ptr<OperationQueue> OperationQueue::create(std::string name, int maxConcurrent,
@@ -366,9 +378,9 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> op) {
         impl_->pending.push_back(op);
         impl_->active.push_back(op);
         count = impl_->active.size();
-        observer = impl_->countObserver;
+        observer = impl_->beginCountReportLocked();
     }
-    Impl::deliverCount(count, observer);
+    impl_->deliverCount(count, observer);
     {
         std::lock_guard lock(op->mutex_);
         for (const auto& weak : op->dependencies_) {
@@ -446,7 +458,9 @@ void OperationQueue::waitUntilAllOperationsAreFinished() {
     if (current().get() == this)
         return;
     std::unique_lock lock(impl_->mutex);
-    impl_->allFinished.wait(lock, [this] { return impl_->active.empty(); });
+    // Also waits for the count observer to have heard the last change.
+    impl_->allFinished.wait(
+        lock, [this] { return impl_->active.empty() && impl_->countReportsInFlight == 0; });
 }
 
 std::shared_ptr<OperationQueue> OperationQueue::current() {
