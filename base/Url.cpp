@@ -352,6 +352,7 @@ Url Url::resolving(const Url& reference) const {
     if (!reference.scheme_.empty()) {
         target = reference;
         target.path_ = removeDotSegments(reference.path_);
+        target.keepPathUnambiguous();
         return target;
     }
     if (reference.authority_) {
@@ -384,7 +385,22 @@ Url Url::resolving(const Url& reference) const {
     }
     target.scheme_ = scheme_;
     target.fragment_ = reference.fragment_;
+    target.keepPathUnambiguous();
     return target;
+}
+
+// Removing dot segments can leave a path that would read back as something else:
+// "//g" without an authority reads as a host, and "a:b" without a scheme as a scheme.
+// A leading "/." or "./" keeps the meaning and makes the text parse to the same URL.
+void Url::keepPathUnambiguous() {
+    if (authority_) {
+        return;
+    }
+    if (path_.starts_with("//")) {
+        path_.insert(0, "/.");
+    } else if (scheme_.empty() && path_.substr(0, path_.find('/')).find(':') != std::string::npos) {
+        path_.insert(0, "./");
+    }
 }
 
 std::optional<Url> Url::resolving(std::string_view reference) const {

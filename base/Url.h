@@ -62,6 +62,8 @@ class Url {
         friend bool operator==(const Authority&, const Authority&) = default;
     };
 
+    void keepPathUnambiguous();
+
     std::string scheme_;
     std::optional<Authority> authority_;
     std::string path_;

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace base {
+void PrintTo(const Url& url, std::ostream* out) {
+    *out << url.absoluteString();
+}
 namespace {
 
 Url parsed(std::string_view text) {
@@ -179,6 +183,18 @@ TEST(UrlTest, ResolvesAgainstAnAuthorityWithEmptyPath) {
     EXPECT_EQ(parsed("http://a").resolving("g")->absoluteString(), "http://a/g");
     EXPECT_EQ(parsed("http://a?q").resolving("#f")->absoluteString(), "http://a?q#f");
     EXPECT_EQ(parsed("http://u:p@a:1/x/y").resolving("//b/../c")->absoluteString(), "http://b/c");
+}
+
+TEST(UrlTest, ResolvedTextParsesBackToTheSameTarget) {
+    // Dot removal would otherwise turn a path into an authority or a scheme.
+    Url target = *parsed("x:/a").resolving("x:/.//g");
+    EXPECT_EQ(target.absoluteString(), "x:/.//g");
+    EXPECT_FALSE(target.hasAuthority());
+    EXPECT_EQ(Url::parse(target.absoluteString()), target);
+
+    Url relative = *parsed("c").resolving("./a:b");
+    EXPECT_EQ(relative.absoluteString(), "./a:b");
+    EXPECT_EQ(Url::parse(relative.absoluteString()), relative);
 }
 
 TEST(UrlTest, LoopbackHosts) {
