@@ -108,7 +108,12 @@ class OWLog : public std::enable_shared_from_this<OWLog> {
     enum class Road { Append, Fast, Print, DebugPrint };
     OWLog();
     static void log(Road road, std::string_view format, std::span<const base::FormatArg> args);
+    static bool isQueueThread(const std::shared_ptr<base::OperationQueue>& queue);
     void startNewLog(std::optional<std::string> name);
+    void writeHeader();
+    void writeEntry(const std::string& text);
+    std::shared_ptr<FileHandle> openCurrentLog();
+    bool isWriteQueueThread() const;
     void close();
 
     mutable std::mutex mutex_;  // appName_, fileHandle_, writeQueue_

@@ -100,12 +100,16 @@ class OWTaskEx : public std::enable_shared_from_this<OWTaskEx> {
     static std::optional<std::string> decode(const base::Data& data, Encoding encoding);
 
   private:
+    struct AsyncRun;
     OWTaskEx() = default;
-    void launchAsyncTask(Task task);
-    void asyncTaskReturnData(const base::Data& chunk);
+    void launchAsyncTask(const std::shared_ptr<AsyncRun>& run);
+    void readAsyncOutput(const std::shared_ptr<AsyncRun>& run);
+    void asyncTaskReturnData(const base::Data& chunk, const std::shared_ptr<AsyncRun>& run);
+    void endRun(const std::shared_ptr<AsyncRun>& run);
 
     mutable std::mutex mutex_;
     Task theTask_;
     DataHandler handler_;
     std::shared_ptr<void> object_;
+    std::shared_ptr<AsyncRun> run_;
 };

@@ -52,10 +52,11 @@ class ChildProcess {
     // A descriptor that becomes readable when the child ends (-1 when not started).
     int exitFd() const { return pidfd_; }
 
-    // Sends `signal` to the child's whole process group while the child is ours.
+    // Sends `signal` to the child's whole process group (and to the child itself, should
+    // it have left the group). Does nothing before launch.
     void signalGroup(int signal);
-    // SIGTERM to the group, then SIGKILL to it after `graceSeconds` unless it ended.
-    void terminate(double graceSeconds = 2.0);
+    void terminate();  // SIGTERM to the group
+    void kill();       // SIGKILL to the group
 
   private:
     std::string path_;
@@ -72,7 +73,7 @@ class ChildProcess {
     std::optional<int> exitStatus_;
     bool failed_ = false;
     mutable std::mutex mutex_;  // serialises reaping with signalling
-    bool reapIfEnded(bool block);
+    bool reapIfEnded();
 };
 
 }  // namespace platform::system
