@@ -1,17 +1,15 @@
 #include "support/OWLocalPaths.h"
 
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <uuid/uuid.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <vector>
 
+#include "base/Random.h"
 #include "platform/system/ConsoleUser.h"
 
 using platform::system::ConsoleUser;
@@ -307,40 +305,16 @@ std::string OWLocalPaths::tempDirectory() {
 }
 
 std::string OWLocalPaths::uuid() {
-    uuid_t id;
-    uuid_generate_random(id);
-    char text[37];
-    uuid_unparse_upper(id, text);
-    return text;
+    return base::uuidString();
 }
 
 std::string OWLocalPaths::tempFile() {
     return joinPath(tempDirectory(), uuid() + randomString(8));
 }
 
+// Names storage objects and protects the sign-in state, so it comes from the OS CSPRNG.
 std::string OWLocalPaths::randomString(size_t length) {
-    static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string out;
-    out.reserve(length);
-    std::array<unsigned char, 64> pool{};
-    size_t used = pool.size();
-    while (out.size() < length) {
-        if (used == pool.size()) {
-            size_t got = 0;
-            while (got < pool.size()) {
-                const ssize_t n = getrandom(pool.data() + got, pool.size() - got, 0);
-                if (n < 0 && errno != EINTR)
-                    std::abort();  // no CSPRNG: never fall back
-                if (n > 0)
-                    got += static_cast<size_t>(n);
-            }
-            used = 0;
-        }
-        const unsigned char byte = pool[used++];
-        if (byte < 252)
-            out += kAlphabet[byte % 36];  // 252 = 7 * 36: no modulo bias
-    }
-    return out;
+    return base::randomString(length);
 }
 
 std::optional<std::string> OWLocalPaths::ensureTrailingSlash(std::optional<std::string> path) {

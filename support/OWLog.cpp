@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <plist/plist.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -14,8 +13,8 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <fstream>
 
+#include "base/PropertyList.h"
 #include "base/RunLoop.h"
 #include "platform/system/ConsoleUser.h"
 #include "support/OWException.h"
@@ -25,7 +24,6 @@ namespace {
 
 constexpr const char* kLogFolder = "Oxbury Works";
 constexpr const char* kGlobalPrefs = "com.oxburyworks.global.plist";
-constexpr size_t kMaxPrefsFile = 1 << 20;
 constexpr size_t kFlushLimit = 99;  // short messages from background threads wait below this
 
 std::mutex gSharedMutex;
@@ -95,89 +93,34 @@ std::string fileStem(const std::string& path) {
     return name;
 }
 
-std::optional<plist_t> readPlist(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::string bytes;
-    bytes.resize(kMaxPrefsFile + 1);
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<size_t>(in.gcount()));
-    if (bytes.empty() || bytes.size() > kMaxPrefsFile)
-        return std::nullopt;
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-    if (!root)
-        return std::nullopt;
-    return root;
-}
-
 // "CFBundleVersion" of the bundle around the binary (Name.app/Contents/MacOS/<exe>).
 std::optional<std::string> bundleVersion(const std::string& binary) {
     const std::string macos = binary.substr(0, binary.find_last_of('/'));
     if (macos.size() < 6 || macos.compare(macos.size() - 6, 6, "/MacOS") != 0)
         return std::nullopt;
-    const auto root = readPlist(macos.substr(0, macos.size() - 6) + "/Info.plist");
-    if (!root)
+    const auto info =
+        base::PropertyList::readFile(macos.substr(0, macos.size() - 6) + "/Info.plist");
+    const base::Value& version = info ? (*info)["CFBundleVersion"] : base::Value::null();
+    if (!version.isString())
         return std::nullopt;
-    std::optional<std::string> version;
-    plist_t node = plist_get_node_type(*root) == PLIST_DICT
-                       ? plist_dict_get_item(*root, "CFBundleVersion")
-                       : nullptr;
-    if (node && plist_get_node_type(node) == PLIST_STRING) {
-        char* text = nullptr;
-        plist_get_string_val(node, &text);
-        if (text)
-            version = text;
-        free(text);
-    }
-    plist_free(*root);
-    return version;
+    return *version.string();
 }
 
-// "disable-logging" in the maker-wide preferences: the text "1", true or the number 1.
+// "disable-logging" in the maker-wide preferences: the text "1", or true (a boolean
+// true or the number 1). Texts such as "YES" leave logging on.
 bool loggingSwitchedOff() {
     const auto prefs = OWLocalPaths::prefsDirectory(true);
     if (!prefs)
         return false;
-    const auto root = readPlist(*prefs + "/" + kGlobalPrefs);
+    const auto root = base::PropertyList::readFile(*prefs + "/" + kGlobalPrefs);
     if (!root)
         return false;
-    bool off = false;
-    plist_t node = plist_get_node_type(*root) == PLIST_DICT
-                       ? plist_dict_get_item(*root, "disable-logging")
-                       : nullptr;
-    switch (node ? plist_get_node_type(node) : PLIST_NONE) {
-        case PLIST_STRING: {
-            char* text = nullptr;
-            plist_get_string_val(node, &text);
-            off = text && std::strcmp(text, "1") == 0;
-            free(text);
-            break;
-        }
-        case PLIST_BOOLEAN: {
-            uint8_t b = 0;
-            plist_get_bool_val(node, &b);
-            off = b != 0;
-            break;
-        }
-        case PLIST_UINT: {
-            uint64_t v = 0;
-            plist_get_uint_val(node, &v);
-            off = v == 1;
-            break;
-        }
-        case PLIST_REAL: {
-            double v = 0;
-            plist_get_real_val(node, &v);
-            off = v == 1.0;
-            break;
-        }
-        default:
-            break;
-    }
-    plist_free(*root);
-    return off;
+    const base::Value& value = (*root)["disable-logging"];
+    if (value.isString())
+        return *value.string() == "1";
+    if (value.isBool() || value.isNumber())
+        return value.decimal() == base::Decimal(1);
+    return false;
 }
 
 std::string logFolder(bool forRoot) {
