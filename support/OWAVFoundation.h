@@ -11,7 +11,7 @@
 #include "platform/media/MovieTrack.h"
 
 class OWAVFoundation {
-public:
+  public:
     using Asset = platform::media::MovieAsset;
     static constexpr double kDefaultFPS = 29.97;
 
@@ -22,8 +22,8 @@ public:
     // round(seconds × fps); 0 for a time or product that is not a finite, positive number.
     static uint64_t framesAtTime(platform::media::MediaTime time, double fps);
     // The start timecode of the first timecode track, else the default.
-    static std::optional<std::string> timecodeStartForAsset(const Asset& asset,
-                                                            std::optional<std::string> defaultStart);
+    static std::optional<std::string> timecodeStartForAsset(
+        const Asset& asset, std::optional<std::string> defaultStart);
     static std::optional<std::string> timecodeStartForAsset(
         const Asset& asset, const platform::media::MovieTrack& timecodeTrack,
         std::optional<std::string> defaultStart);

@@ -22,7 +22,9 @@ constexpr const char* kAnyDepthMarkers =
     "./fcpxml[1]/library[1]//project[1]/sequence[1]/spine[1]//"
     "(clip | ref-clip | video | mc-clip | title | transition | gap)/marker";
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 // The decimal number at the start of the text, in the C locale: white space, an
 // optional sign, digits with an optional point. No exponents, "inf", "nan" or hex;
@@ -54,7 +56,16 @@ double leadingDouble(std::string_view s) {
         return 0;
     }
     double value = 0;
-    std::from_chars(s.data() + start, s.data() + i, value, std::chars_format::fixed);
+    const auto [end, error] =
+        std::from_chars(s.data() + start, s.data() + i, value, std::chars_format::fixed);
+    if (error == std::errc::result_out_of_range) {
+        // Too many integer digits overflow; a fraction too small to hold is 0.
+        const std::string_view integer =
+            s.substr(start, i - start).substr(0, s.find('.', start) - start);
+        value = integer.find_first_not_of('0') != std::string_view::npos
+                    ? std::numeric_limits<double>::infinity()
+                    : 0;
+    }
     return negative ? -value : value;
 }
 
@@ -97,9 +108,13 @@ std::vector<std::string_view> timeParts(std::string_view text) {
     }
 }
 
+// Time values are finite: a zero divisor or an overflow gives 0, never inf or NaN.
+double finiteOrZero(double v) {
+    return std::isfinite(v) ? v : 0;
+}
+
 double quotient(double a, double b) {
-    const double q = a / b;
-    return b == 0 || !std::isfinite(q) ? 0 : q;
+    return b == 0 ? 0 : finiteOrZero(a / b);
 }
 
 // Integer conversions of doubles that are undefined out of range give 0 there.
@@ -141,7 +156,7 @@ double OWFCPXMLParser::secondsFromTimeString(std::optional<std::string_view> tex
     }
     auto parts = timeParts(*text);
     if (parts.size() == 1) {
-        return leadingDouble(parts[0]);
+        return finiteOrZero(leadingDouble(parts[0]));
     }
     if (parts.size() == 2) {
         return quotient(leadingDouble(parts[0]), leadingDouble(parts[1]));
@@ -190,8 +205,8 @@ uint64_t OWFCPXMLParser::multiplierFromFrameDuration(std::optional<std::string_v
 std::optional<std::string> OWFCPXMLParser::sequenceFrameDuration(const Node& document) {
     const std::string first = "./fcpxml[1]/resources[1]/format/@frameDuration[1]";
     Node sequence = OWXMLParser::nodeForQuery(kSequence, document);
-    auto formatId = sequence ? OWXMLParser::stringValueForQuery("./@format[1]", sequence)
-                             : std::nullopt;
+    auto formatId =
+        sequence ? OWXMLParser::stringValueForQuery("./@format[1]", sequence) : std::nullopt;
     if (!formatId) {
         return OWXMLParser::stringValueForQuery(first, document);
     }
@@ -213,9 +228,8 @@ OWFCPXMLParser::Timing OWFCPXMLParser::sequenceTiming(const Node& document, bool
     timing.fps = fpsFromFrameDuration(sequenceFrameDuration(document));
     timing.timebase = toInt64(std::ceil(timing.fps));
     timing.ntsc = static_cast<double>(timing.timebase) > timing.fps;
-    timing.dropFrame =
-        OWXMLParser::stringValueForQuery(std::string(kSequence) + "/@tcFormat[1]", document) ==
-        "DF";
+    timing.dropFrame = OWXMLParser::stringValueForQuery(std::string(kSequence) + "/@tcFormat[1]",
+                                                        document) == "DF";
     const double start = secondsFromTimeString(
         OWXMLParser::stringValueForQuery(std::string(kSequence) + "/@tcStart", document));
     timing.startFrame = roundedUpFrames(start * timing.fps);
@@ -260,8 +274,10 @@ std::vector<base::Dictionary> OWFCPXMLParser::markersFromXMLFile(const std::stri
     std::set<double> seen;
     for (const Node& marker : nodes.value_or(std::vector<Node>{})) {
         auto name = OWXMLParser::stringValueForQuery("./@value[1]", marker);
-        const double m = secondsFromTimeString(OWXMLParser::stringValueForQuery("./@start[1]", marker));
-        const double p = secondsFromTimeString(OWXMLParser::stringValueForQuery("./../@start[1]", marker));
+        const double m =
+            secondsFromTimeString(OWXMLParser::stringValueForQuery("./@start[1]", marker));
+        const double p =
+            secondsFromTimeString(OWXMLParser::stringValueForQuery("./../@start[1]", marker));
         if (p > m) {
             continue;
         }

@@ -14,7 +14,7 @@ class Node;
 }
 
 class OWFCPXMLParser {
-public:
+  public:
     OWFCPXMLParser() = delete;
 
     // "a/bs" gives a / b, "as" gives a; more parts, a zero divisor or no text give 0.
@@ -38,7 +38,7 @@ public:
                                                             bool mainStorylineOnly = true,
                                                             int64_t relativeHour = -1);
 
-private:
+  private:
     struct Timing;
     static Timing sequenceTiming(const platform::xml::Node& document, bool useTimecode);
     static std::optional<std::string> sequenceFrameDuration(const platform::xml::Node& document);

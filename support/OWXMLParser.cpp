@@ -18,8 +18,15 @@ std::vector<uint16_t> utf16Units(std::string_view s) {
     size_t i = 0;
     while (i < s.size()) {
         const auto b = static_cast<unsigned char>(s[i]);
-        size_t length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        uint32_t cp = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+        size_t length = b < 0x80         ? 1
+                        : (b >> 5) == 6  ? 2
+                        : (b >> 4) == 14 ? 3
+                        : (b >> 3) == 30 ? 4
+                                         : 0;
+        uint32_t cp = length == 1   ? b
+                      : length == 2 ? (b & 0x1F)
+                      : length == 3 ? (b & 0x0F)
+                                    : (b & 0x07);
         bool valid = length > 0 && i + length <= s.size();
         for (size_t k = 1; valid && k < length; ++k) {
             const auto c = static_cast<unsigned char>(s[i + k]);
@@ -27,7 +34,8 @@ std::vector<uint16_t> utf16Units(std::string_view s) {
             cp = (cp << 6) | (c & 0x3F);
         }
         static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        valid = valid && cp >= kMinimum[length] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+        valid =
+            valid && cp >= kMinimum[length] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
         if (!valid) {
             units.push_back(static_cast<uint16_t>(kReplacementCharacter));
             ++i;
@@ -101,7 +109,9 @@ int64_t leadingInteger(std::string_view s) {
     return negative ? -value : value;
 }
 
-bool isMinusOne(const std::optional<std::string>& text) { return text && *text == "-1"; }
+bool isMinusOne(const std::optional<std::string>& text) {
+    return text && *text == "-1";
+}
 
 std::optional<std::string> startText(const Node& n) {
     return OWXMLParser::stringValueForQuery("./start[1]/text()", n);
@@ -164,8 +174,8 @@ std::optional<std::string> OWXMLParser::filenameFromPathURLString(
     }
     std::string_view s = *urlString;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (!isURLCharacter(s[i]) ||
-            (s[i] == '%' && (i + 2 >= s.size() || hexValue(s[i + 1]) < 0 || hexValue(s[i + 2]) < 0))) {
+        if (!isURLCharacter(s[i]) || (s[i] == '%' && (i + 2 >= s.size() || hexValue(s[i + 1]) < 0 ||
+                                                      hexValue(s[i + 2]) < 0))) {
             return std::nullopt;
         }
     }
@@ -301,7 +311,9 @@ std::string OWXMLParser::escapeQueryString(std::string_view text) {
         if (c >= 160) {
             out += "&#" + std::to_string(c) + ";";
         } else if (c == '&') {
-            const bool entity = u.size() - i >= 5 && std::equal(kAmp, kAmp + 5, u.begin() + static_cast<std::ptrdiff_t>(i));
+            const bool entity =
+                u.size() - i >= 5 &&
+                std::equal(kAmp, kAmp + 5, u.begin() + static_cast<std::ptrdiff_t>(i));
             out += entity ? "&" : "&amp;";
         } else if (c == 13) {
             out += "&#13;";

@@ -12,7 +12,7 @@
 #include "platform/xml/Node.h"
 
 class OWXMLParser {
-public:
+  public:
     using Node = platform::xml::Node;
 
     OWXMLParser() = delete;
@@ -35,7 +35,8 @@ public:
         std::optional<std::string_view> urlString);
 
     // The matches of every query in order, each node once where it first matched.
-    static std::vector<Node> node(const Node& node, const std::vector<std::string>& nodesFromQueries);
+    static std::vector<Node> node(const Node& node,
+                                  const std::vector<std::string>& nodesFromQueries);
     // The nearest ancestor named `parentWithName`; none once an ancestor named in
     // `limits` is met on the way up.
     static Node node(const Node& node, const std::string& parentWithName,
@@ -63,7 +64,7 @@ public:
     // gives a byte that is not ASCII.
     static std::optional<std::string> percentUnescape(std::string_view text);
 
-private:
+  private:
     static std::optional<std::string> firstValue(const Node& node, std::string_view query);
     static std::optional<std::string> unescapedOrRaw(std::optional<std::string> value);
     static std::optional<std::string> childText(const Node& node, std::string_view child,

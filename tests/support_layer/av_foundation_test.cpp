@@ -62,7 +62,7 @@ std::string probe(const std::string& file, const std::string& entry, const std::
 }
 
 class OWAVFoundationTest : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         if (runTool({"ffmpeg", "-version"}).first != 0) {
             return;

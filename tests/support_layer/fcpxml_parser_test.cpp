@@ -16,17 +16,28 @@ TEST(OWFCPXMLTimes, SecondsFromTimeStrings) {
         std::optional<std::string_view> in;
         double seconds;
     } cases[] = {
-        {"3600s", 3600},      {"1/2s", 0.5},         {"1/2/3s", 0},   {"1/2", 0.5},
-        {"3600", 3600},       {"107999892/30000s", 3599.9964},        {" 12.5s", 12.5},
-        {"-3/2s", -1.5},      {"abc", 0},            {"", 0},         {"s", 0},
-        {std::nullopt, 0},    {"1e3s", 1},           {"infs", 0},     {"nan", 0},
-        {"0x10s", 0},         {"5/0s", 0},           {"0/0s", 0},     {"10/4xs", 2.5},
-        {"1ss", 1},
+        {"3600s", 3600},  {"1/2s", 0.5},   {"1/2/3s", 0},
+        {"1/2", 0.5},     {"3600", 3600},  {"107999892/30000s", 3599.9964},
+        {" 12.5s", 12.5}, {"-3/2s", -1.5}, {"abc", 0},
+        {"", 0},          {"s", 0},        {std::nullopt, 0},
+        {"1e3s", 1},      {"infs", 0},     {"nan", 0},
+        {"0x10s", 0},     {"5/0s", 0},     {"0/0s", 0},
+        {"10/4xs", 2.5},  {"1ss", 1},
     };
     for (const auto& c : cases) {
         EXPECT_DOUBLE_EQ(OWFCPXMLParser::secondsFromTimeString(c.in), c.seconds)
             << c.in.value_or("(none)");
     }
+}
+
+TEST(OWFCPXMLTimes, HugeNumbersGiveNoInfinity) {
+    const std::string huge(400, '9');
+    EXPECT_DOUBLE_EQ(OWFCPXMLParser::secondsFromTimeString(huge + "s"), 0);
+    EXPECT_DOUBLE_EQ(OWFCPXMLParser::secondsFromTimeString(huge + "/1s"), 0);
+    EXPECT_DOUBLE_EQ(OWFCPXMLParser::secondsFromTimeString("1/" + huge + "s"), 0);
+    EXPECT_DOUBLE_EQ(OWFCPXMLParser::fpsFromFrameDuration("1/" + huge + "s"), 0);
+    EXPECT_DOUBLE_EQ(OWFCPXMLParser::secondsFromTimeString("0." + std::string(400, '0') + "1s"), 0);
+    EXPECT_DOUBLE_EQ(OWFCPXMLParser::secondsFromTimeString("1e308s"), 1);
 }
 
 TEST(OWFCPXMLTimes, FrameDurations) {
@@ -54,15 +65,15 @@ TEST(OWFCPXMLTimes, FramesFromTimeStrings) {
     EXPECT_EQ(OWFCPXMLParser::framesFromTimeString("3003/30000s", 0), 0u);
     EXPECT_EQ(OWFCPXMLParser::framesFromTimeString("-3003/30000s", 1001), 0u);
     EXPECT_EQ(OWFCPXMLParser::framesFromTimeString(std::nullopt, 1001), 0u);
-    EXPECT_EQ(OWFCPXMLParser::framesFromTimeString(std::string(400, '9'), 1),
+    EXPECT_EQ(OWFCPXMLParser::framesFromTimeString("1" + std::string(30, '0') + "s", 1),
               std::numeric_limits<uint64_t>::max());
+    EXPECT_EQ(OWFCPXMLParser::framesFromTimeString(std::string(400, '9'), 1), 0u);
 }
 
 class TempFile {
-public:
+  public:
     explicit TempFile(const std::string& text) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "fcpxml-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "fcpxml-XXXXXX").string();
         const int fd = mkstemp(pattern.data());
         close(fd);
         path_ = pattern;
@@ -71,18 +82,18 @@ public:
     ~TempFile() { std::filesystem::remove(path_); }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
 std::string document(const std::string& resources, const std::string& sequence,
                      const std::string& spine, bool indented) {
     const char* nl = indented ? "\n    " : "";
-    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>") + nl +
-           "<!DOCTYPE fcpxml>" + nl + "<fcpxml version=\"1.8\">" + nl + "<resources>" +
-           resources + "</resources>" + nl + "<library>" + nl + "<event name=\"E\">" + nl +
-           "<project name=\"P\">" + nl + "<sequence " + sequence + ">" + nl + "<spine>" + nl +
-           spine + nl + "</spine>" + nl + "</sequence></project></event></library></fcpxml>\n";
+    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>") + nl + "<!DOCTYPE fcpxml>" +
+           nl + "<fcpxml version=\"1.8\">" + nl + "<resources>" + resources + "</resources>" + nl +
+           "<library>" + nl + "<event name=\"E\">" + nl + "<project name=\"P\">" + nl +
+           "<sequence " + sequence + ">" + nl + "<spine>" + nl + spine + nl + "</spine>" + nl +
+           "</sequence></project></event></library></fcpxml>\n";
 }
 
 // Markers on the main storyline and inside clips, at 29.97 drop-frame, with the
@@ -132,9 +143,8 @@ TEST(OWFCPXMLMarkers, SecondsOnTheTimeline) {
         TempFile file(document(kResources, "format=\"r1\" tcStart=\"0s\" tcFormat=\"DF\"",
                                spine(indented), indented));
         auto markers = OWFCPXMLParser::markersFromXMLFile(file.path(), false);
-        EXPECT_EQ(names(markers), (std::vector<std::string>{"one", "at end", "gap",
-                                                            "same as next", "(none)",
-                                                            "duplicate"}));
+        EXPECT_EQ(names(markers), (std::vector<std::string>{"one", "at end", "gap", "same as next",
+                                                            "(none)", "duplicate"}));
         EXPECT_EQ(field(markers, "seconds"),
                   (std::vector<std::string>{"1", "10", "10.5005", "11", "-", "11"}));
         for (const auto& m : markers) {
@@ -155,13 +165,12 @@ TEST(OWFCPXMLMarkers, SecondsOnTheTimeline) {
 
 TEST(OWFCPXMLMarkers, TimecodeAtTheSequenceRate) {
     // tcStart 01:00:00;00 in 29.97 drop-frame, written as FCP X writes it.
-    TempFile file(document(kResources,
-                           "format=\"r1\" tcStart=\"107999892/30000s\" tcFormat=\"DF\"",
+    TempFile file(document(kResources, "format=\"r1\" tcStart=\"107999892/30000s\" tcFormat=\"DF\"",
                            spine(true), true));
     auto markers = OWFCPXMLParser::markersFromXMLFile(file.path(), true);
     EXPECT_EQ(field(markers, "startTimecode"),
-              (std::vector<std::string>{"01:00:00;29", "01:00:09;29", "01:00:10;15",
-                                        "01:00:10;29", "-", "01:00:10;29"}));
+              (std::vector<std::string>{"01:00:00;29", "01:00:09;29", "01:00:10;14", "01:00:10;29",
+                                        "-", "01:00:10;29"}));
     for (const auto& m : markers) {
         EXPECT_FALSE(m.contains("seconds"));
     }
@@ -182,8 +191,8 @@ TEST(OWFCPXMLMarkers, NonDropFrameAndSingleFormat) {
                            false));
     auto markers = OWFCPXMLParser::markersFromXMLFile(file.path(), true);
     EXPECT_EQ(field(markers, "startTimecode"),
-              (std::vector<std::string>{"01:00:01:00", "01:00:10:00", "01:00:10:12",
-                                        "01:00:11:00", "-", "01:00:11:00"}));
+              (std::vector<std::string>{"01:00:01:00", "01:00:10:00", "01:00:10:12", "01:00:11:00",
+                                        "-", "01:00:11:00"}));
     // A sequence without a format of its own counts at the first format's rate.
     TempFile noFormat(document(kResources, "tcStart=\"0s\"", spine(false), false));
     EXPECT_EQ(field(OWFCPXMLParser::markersFromXMLFile(noFormat.path(), true), "startTimecode")[0],
@@ -200,12 +209,11 @@ TEST(OWFCPXMLMarkers, FrameExactTimesKeepTheirFrame) {
     }
     TempFile file(document("<format id=\"r1\" frameDuration=\"1001/30000s\"/>",
                            "format=\"r1\" tcStart=\"0s\" tcFormat=\"NDF\"",
-                           "<gap offset=\"0s\" start=\"0s\" duration=\"10s\">" + markers +
-                               "</gap>",
+                           "<gap offset=\"0s\" start=\"0s\" duration=\"10s\">" + markers + "</gap>",
                            false));
     EXPECT_EQ(field(OWFCPXMLParser::markersFromXMLFile(file.path(), true), "startTimecode"),
-              (std::vector<std::string>{"00:00:00:15", "00:00:00:25", "00:00:01:00",
-                                        "00:00:02:00", "00:00:02:01"}));
+              (std::vector<std::string>{"00:00:00:15", "00:00:00:25", "00:00:01:00", "00:00:02:00",
+                                        "00:00:02:01"}));
 }
 
 TEST(OWFCPXMLMarkers, UnreadableFilesGiveNoMarkers) {

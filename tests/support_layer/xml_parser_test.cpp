@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system/ConsoleUser.h"
 #include "platform/xml/Document.h"
 #include "support/OWLog.h"
 
@@ -33,7 +34,7 @@ std::vector<std::string> values(const std::vector<Node>& nodes) {
 
 // Points the log at a private folder and reads back the lines written there.
 class LoggedTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "owxmltest-XXXXXX").string();
@@ -43,6 +44,8 @@ protected:
             saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
             setenv(name, (home_ + "/" + name).c_str(), 1);
         }
+        // The user's log folder, also when the tests run as root.
+        platform::system::ConsoleUser::setRootOverride(false);
         OWLog::resetForTesting();
         OWLog::createNewLog("OWXMLParserTest");
         OWLog::finishWriting();
@@ -51,6 +54,7 @@ protected:
     void TearDown() override {
         OWLog::finishWriting();
         OWLog::resetForTesting();
+        platform::system::ConsoleUser::setRootOverride(std::nullopt);
         for (const auto& [name, value] : saved_) {
             if (value) {
                 setenv(name.c_str(), value->c_str(), 1);
@@ -72,7 +76,7 @@ protected:
         return messages;
     }
 
-private:
+  private:
     std::vector<std::string> lines() {
         std::vector<std::string> out;
         auto logs = OWLog::availableLogs();
@@ -184,7 +188,7 @@ TEST_F(OWXMLParserQueries, EscapingFollowsItsRules) {
         {"a\rb", "a&#13;b"},
         {"caf\xC3\xA9", "caf&#233;"},
         {"\xC2\xA0", "&#160;"},
-        {"\xC2\x9F", "\xC2\x9F"},  // 159 is copied
+        {"\xC2\x9F", "\xC2\x9F"},                  // 159 is copied
         {"\xF0\x9F\x98\x80", "&#55357;&#56832;"},  // two UTF-16 units
         {"\x14 stays", "\x14 stays"},
         {"./a[@b='1']", "./a[@b='1']"},
@@ -253,8 +257,8 @@ TEST(OWXMLParserPaths, FilenamesFromURLTexts) {
 }
 
 TEST(OWXMLParserWalks, AncestorsAndSiblings) {
-    Document doc = parse(
-        "<a>\n  <b>\n    <c>\n      <d/>\n    </c>\n    <e/>\n  </b>\n  <f><g/></f>\n</a>\n");
+    Document doc =
+        parse("<a>\n  <b>\n    <c>\n      <d/>\n    </c>\n    <e/>\n  </b>\n  <f><g/></f>\n</a>\n");
     Node d = doc.rootElement().evaluate(".//d").nodes.at(0);
     EXPECT_EQ(OWXMLParser::node(d, std::string("b")).name(), "b");
     EXPECT_EQ(OWXMLParser::node(d, std::string("a")).name(), "a");
