@@ -4,10 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/xml/Document.h"
@@ -323,6 +325,30 @@ TEST(XmlXPath, CostlyQueriesStop) {
     Document doc = parseOrDie(text);
     auto result = doc.rootElement().evaluate("//a[count(//a[count(//a) > 0]) > 0]");
     EXPECT_FALSE(result.ok());
+}
+
+TEST(XmlXPath, ThreadsWorkOnTheirOwnDocuments) {
+    // Error capture is per thread: one thread's failures never show up in another's.
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &wrong] {
+            for (int i = 0; i < 200; ++i) {
+                auto parsed = Document::parse(t % 2 == 0 ? "<r><a/><b/></r>" : "<r><a/>");
+                if (t % 2 == 1) {
+                    wrong += parsed.document.has_value() || parsed.error.empty() ? 1 : 0;
+                    continue;
+                }
+                Node root = parsed.document->rootElement();
+                wrong += root.evaluate("./(a | b)").nodes.size() == 2 ? 0 : 1;
+                wrong += root.evaluate("./[").ok() ? 1 : 0;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(XmlXPath, RewrittenQueriesMatchXmllint) {
