@@ -13,7 +13,7 @@ namespace platform::xml {
 
 class Document {
   public:
-    static constexpr size_t kMaxDocumentBytes = 64 * 1024 * 1024;
+    static constexpr size_t kMaxDocumentBytes = size_t{64} * 1024 * 1024;
 
     struct ParseResult;
     static ParseResult parse(std::string_view bytes);

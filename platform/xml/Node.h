@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-struct _xmlDoc;
-struct _xmlNode;
+struct _xmlDoc;   // NOLINT(bugprone-reserved-identifier): libxml2's own name
+struct _xmlNode;  // NOLINT(bugprone-reserved-identifier)
 
 namespace platform::xml {
 
@@ -38,7 +38,7 @@ class Node {
     // XPath work stops after this many steps, so a query cannot hang its caller.
     static constexpr unsigned long kMaxXPathOperations = 20'000'000;
     // Longer queries are refused before they reach the evaluator.
-    static constexpr size_t kMaxQueryLength = 64 * 1024;
+    static constexpr size_t kMaxQueryLength = size_t{64} * 1024;
 
     Node() = default;  // no node
     Node(std::shared_ptr<_xmlDoc> doc, _xmlNode* node) : doc_(std::move(doc)), node_(node) {}

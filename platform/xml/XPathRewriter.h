@@ -18,7 +18,7 @@ namespace platform::xml {
 class XPathRewriter {
   public:
     // Longest expression the rewrite produces; beyond it the input is returned as is.
-    static constexpr size_t kMaxRewrittenLength = 64 * 1024;
+    static constexpr size_t kMaxRewrittenLength = size_t{64} * 1024;
     // Step unions rewritten at most in one expression.
     static constexpr int kMaxRewrites = 256;
 
