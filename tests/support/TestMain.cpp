@@ -1,8 +1,11 @@
-// The default entry point of every test executable. It is weak so that a richer
-// main (one that also registers the main thread, say) can replace it by being linked in.
+// The entry point of every test executable: the thread that runs the tests is the
+// main thread, as it is in the programs.
 #include <gtest/gtest.h>
 
-__attribute__((weak)) int main(int argc, char** argv) {
+#include "base/RunLoop.h"
+
+int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    base::RunLoop::setMainThread();
     return RUN_ALL_TESTS();
 }
