@@ -25,9 +25,9 @@ std::string timestamp(double secondsSince1970) {
     tm local{};
     localtime_r(&seconds, &local);
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  millis);
+    (void)std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d",
+                        local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                        local.tm_min, local.tm_sec, millis);
     return text;
 }
 

@@ -42,7 +42,7 @@ class Reader {
   private:
     std::optional<Value> convertArray(plist_t node, size_t depth);
     std::optional<Value> convertDictionary(plist_t node, size_t depth);
-    std::optional<Value> corrupt(std::string why) {
+    std::optional<Value> corrupt(const std::string& why) {
         fail(error_, PropertyList::kCorrupt, "The property list is unreadable: " + why + ".");
         return std::nullopt;
     }
@@ -262,7 +262,7 @@ class Writer {
     plist_t convertDate(const Date& date);
     plist_t convertArray(const Array& array, size_t depth);
     plist_t convertDictionary(const Dictionary& dictionary, size_t depth);
-    plist_t invalid(std::string why) {
+    plist_t invalid(const std::string& why) {
         fail(error_, PropertyList::kInvalidValue,
              "The value cannot be written as a property list: " + why + ".");
         return nullptr;

@@ -42,7 +42,7 @@ bool makeFolders(const std::string& folder) {
 
 }  // namespace
 
-UserDefaults::UserDefaults(std::string domain, std::string folder)
+UserDefaults::UserDefaults(std::string domain, const std::string& folder)
     : domain_(std::move(domain)),
       path_(isFileName(domain_) ? appendingPathComponent(folder, domain_ + ".plist") : "") {
     std::lock_guard lock(mutex_);

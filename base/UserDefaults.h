@@ -46,7 +46,7 @@ class UserDefaults {
     // the file. False while the values could not be written.
     bool synchronize();
 
-    UserDefaults(std::string domain, std::string folder);  // use forDomain()
+    UserDefaults(std::string domain, const std::string& folder);  // use forDomain()
 
   private:
     bool writeLocked();
