@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 
@@ -36,6 +37,8 @@ thread_local std::weak_ptr<OperationQueue> tCurrentQueue;
 Operation::~Operation() = default;
 
 void Operation::start() {
+    if (state() != State::Pending)
+        return;  // an operation runs once
     if (isCancelled()) {
         finish();
         return;
@@ -228,7 +231,13 @@ void OperationQueue::Impl::startWorkersLocked() {
     }
     while (idleWorkers < ready && workers.size() < limit) {
         ++idleWorkers;
-        workers.emplace_back(&Impl::workerMain, shared_from_this());
+        try {
+            workers.emplace_back(&Impl::workerMain, shared_from_this());
+        } catch (const std::system_error&) {
+            // Out of threads: the workers we have take the work as they free up.
+            --idleWorkers;
+            break;
+        }
     }
     workAvailable.notify_all();
 }
@@ -434,7 +443,16 @@ int OperationQueue::maxConcurrentOperationCount() const {
 }
 
 void OperationQueue::cancelAllOperations() {
-    for (const auto& op : operations()) op->cancel();
+    std::vector<std::shared_ptr<Operation>> waiting, all;
+    {
+        std::lock_guard lock(impl_->mutex);
+        waiting = impl_->pending;
+        all = impl_->active;
+    }
+    // Waiting ones first: a running one that ends on cancellation frees its slot, and
+    // the next waiting one must already be cancelled when it starts there.
+    for (const auto& op : waiting) op->cancel();
+    for (const auto& op : all) op->cancel();
 }
 
 size_t OperationQueue::operationCount() const {

@@ -117,15 +117,20 @@ struct LoopState {
     bool onOwnerThread() const { return owner.load() == std::this_thread::get_id(); }
 
     ModeSet& modeSetLocked(const RunLoopMode& mode);
-    void syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd);
-    void syncFdEverywhereLocked(int fd);
+    // `force` re-registers even when the cached registration looks right: a descriptor
+    // closed without removing its source loses its registration, and a new one may
+    // arrive under the same number.
+    void syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd, bool force = false);
+    void syncFdEverywhereLocked(int fd, bool force = false);
     void eraseTimerLocked(TimerId id, Callback& doomed);
     void waitNotRunningLocked(std::unique_lock<std::mutex>& lock, uint64_t id);
 
     bool consumeStop();
     bool fireDueTimers(const RunLoopMode& mode, bool justOne);
     bool runTasks(bool justOne);
-    bool dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents, bool justOne);
+    // Every source of the descriptor hears the event, so one source can never starve
+    // another on the same descriptor.
+    bool dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents);
     int computeWaitMs(const RunLoopMode& mode, double deadline);
     void adoptQueuedWorkFrom(LoopState& other);
 
@@ -227,7 +232,7 @@ LoopState::ModeSet& LoopState::modeSetLocked(const RunLoopMode& mode) {
 }
 
 // Registers `fd` in the mode's set with the union of what its sources in that mode want.
-void LoopState::syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd) {
+void LoopState::syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd, bool force) {
     uint32_t wanted = 0;
     for (const auto& [id, source] : sources) {
         if (source.fd == fd && servesMode(source.modes, mode))
@@ -250,7 +255,7 @@ void LoopState::syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd) {
             ::epoll_ctl(set.epfd, EPOLL_CTL_MOD, fd, &ev);
         }
         set.registered[fd] = wanted;
-    } else if (it->second != wanted) {
+    } else if (force || it->second != wanted) {
         if (::epoll_ctl(set.epfd, EPOLL_CTL_MOD, fd, &ev) < 0 && errno == ENOENT) {
             ::epoll_ctl(set.epfd, EPOLL_CTL_ADD, fd, &ev);
         }
@@ -258,8 +263,8 @@ void LoopState::syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd) {
     }
 }
 
-void LoopState::syncFdEverywhereLocked(int fd) {
-    for (auto& [mode, set] : modeSets) syncFdLocked(set, mode, fd);
+void LoopState::syncFdEverywhereLocked(int fd, bool force) {
+    for (auto& [mode, set] : modeSets) syncFdLocked(set, mode, fd, force);
 }
 
 void LoopState::eraseTimerLocked(TimerId id, Callback& doomed) {
@@ -361,7 +366,7 @@ bool LoopState::runTasks(bool justOne) {
     return handled;
 }
 
-bool LoopState::dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents, bool justOne) {
+bool LoopState::dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents) {
     std::vector<SourceId> ids;
     {
         std::lock_guard lock(mutex);
@@ -394,8 +399,6 @@ bool LoopState::dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents, bo
         }
         callbackDone.notify_all();
         handled = true;
-        if (justOne)
-            break;
     }
     return handled;
 }
@@ -598,10 +601,10 @@ RunLoop::SourceId RunLoop::addSource(int fd, uint32_t events, std::function<void
     const auto modesOfSource = source.modes;
     impl_->sources.emplace(id, std::move(source));
     if (modesOfSource.empty()) {
-        impl_->syncFdEverywhereLocked(fd);
+        impl_->syncFdEverywhereLocked(fd, true);
     } else {
         for (const auto& mode : modesOfSource) {
-            impl_->syncFdLocked(impl_->modeSetLocked(mode), mode, fd);
+            impl_->syncFdLocked(impl_->modeSetLocked(mode), mode, fd, true);
         }
     }
     return id;
@@ -677,7 +680,7 @@ RunLoop::RunResult RunLoop::run(const RunLoopMode& mode, double timeoutSeconds,
                 continue;
             }
             const int fd = static_cast<int>(events[i].data.u64);
-            handled |= impl_->dispatchFd(mode, fd, events[i].events, justOne);
+            handled |= impl_->dispatchFd(mode, fd, events[i].events);
             if (handled && justOne)
                 return RunResult::HandledSource;
         }
