@@ -80,8 +80,15 @@ Operation::State Operation::state() const {
 void Operation::addDependency(const std::shared_ptr<Operation>& op) {
     if (!op || op.get() == this)
         return;
-    std::lock_guard lock(mutex_);
-    dependencies_.push_back(op);
+    std::function<void()> readinessChanged;
+    {
+        std::lock_guard lock(mutex_);
+        dependencies_.push_back(op);
+        readinessChanged = readinessChanged_;
+    }
+    // Already queued: the queue must hear when this new dependency finishes.
+    if (readinessChanged)
+        op->addFinishObserver(std::move(readinessChanged));
 }
 
 bool Operation::isReady() const {
@@ -366,18 +373,20 @@ OperationQueue::~OperationQueue() {
 void OperationQueue::addOperation(std::shared_ptr<Operation> op) {
     if (!op)
         return;
+    // Called when the operation is cancelled or one of its dependencies finishes.
+    std::function<void()> readinessChanged = [weak = std::weak_ptr<Impl>(impl_)] {
+        if (auto impl = weak.lock()) {
+            std::lock_guard lock(impl->mutex);
+            impl->startWorkersLocked();
+        }
+    };
     {
         std::lock_guard lock(op->mutex_);
         // An operation runs once, in one queue.
         if (op->enqueued_ || op->state_ != Operation::State::Pending)
             return;
         op->enqueued_ = true;
-        op->readinessChanged_ = [weak = std::weak_ptr<Impl>(impl_)] {
-            if (auto impl = weak.lock()) {
-                std::lock_guard lock(impl->mutex);
-                impl->startWorkersLocked();
-            }
-        };
+        op->readinessChanged_ = readinessChanged;
     }
     size_t count;
     std::function<void(size_t)> observer;
@@ -397,15 +406,8 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> op) {
                 dependencies.push_back(std::move(dependency));
         }
     }
+    for (const auto& dependency : dependencies) dependency->addFinishObserver(readinessChanged);
     std::weak_ptr<Impl> weak = impl_;
-    for (const auto& dependency : dependencies) {
-        dependency->addFinishObserver([weak] {
-            if (auto impl = weak.lock()) {
-                std::lock_guard lock(impl->mutex);
-                impl->startWorkersLocked();
-            }
-        });
-    }
     // Registered last: an operation that finishes before it starts (cancelled by its
     // own rules) is then taken out of the queue at once.
     op->addFinishObserver([weak, raw = op.get()] {

@@ -518,8 +518,12 @@ void RunLoop::setMainThread() {
         return;
     }
     current();
-    if (unbound)
+    if (unbound) {
         tThreadLoop.state->adoptQueuedWorkFrom(*gMainState);
+        // Callers may still hold the old main loop by reference; it stays allocated.
+        static auto* retired = new std::vector<std::shared_ptr<RunLoop>>;
+        retired->push_back(gMainLoop);
+    }
     gMainLoop = tThreadLoop.loop;
     gMainState = tThreadLoop.state;
     gMainThread = self;
