@@ -33,13 +33,6 @@ public:
     using Entry = std::pair<std::string, Value>;
     Dictionary() = default;
     Dictionary(std::initializer_list<Entry> entries);
-    // Takes entries whose keys are known to be distinct (a parser that has already
-    // merged repeated keys) without the per-key search of set().
-    static Dictionary fromUniqueEntries(std::vector<Entry> entries) {
-        Dictionary d;
-        d.entries_ = std::move(entries);
-        return d;
-    }
 
     // Replaces an existing key in place, else appends.
     void set(std::string key, Value value);

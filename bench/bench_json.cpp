@@ -33,9 +33,9 @@ std::string makeReply() {
         return "\"2024-0" + number(9) + "-1" + number(9) + "T1" + number(9) + ":3" + number(9) +
                ":0" + number(9) + ".000Z\"";
     };
-    static const char* const kWords[] = {"Final",  "cut",    "review", "colour", "grade",
-                                         "Résumé", "edit",   "scene",  "take",   "mix",
-                                         "B-roll", "\\\"v2\\\"", "draft", "ünïcode", "audio"};
+    static const char* const kWords[] = {"Final",  "cut",        "review", "colour",  "grade",
+                                         "Résumé", "edit",       "scene",  "take",    "mix",
+                                         "B-roll", "\\\"v2\\\"", "draft",  "ünïcode", "audio"};
     auto words = [&](int n) {
         std::string s = "\"";
         for (int i = 0; i < n; ++i) s += std::string(i ? " " : "") + kWords[rng() % 15];
@@ -43,24 +43,26 @@ std::string makeReply() {
     };
     std::string out = "{\"status\":\"ok\",\"projects\":[";
     for (size_t i = 0; out.size() < kDocumentBytes / 2; ++i) {
-        if (i) out += ',';
+        if (i)
+            out += ',';
         out += "{\"id\":" + number(100000000) + ",\"name\":" + words(3) +
                ",\"description\":" + words(12) + ",\"created_at\":" + date() +
                ",\"updated_at\":" + date() + ",\"owner\":{\"id\":" + number(1000000) +
                ",\"name\":" + words(2) + ",\"email\":\"user" + number(100000) +
                "@example.com\"},\"asset_count\":" + number(5000) +
                ",\"size_bytes\":" + number(100000000000ull) + ",\"duration\":" + number(10000) +
-               "." + number(1000) + ",\"fps\":29.97,\"archived\":" +
-               (rng() % 2 ? "true" : "false") + ",\"thumbnail\":null,\"tags\":[" + words(1) +
-               "," + words(1) + "]}";
+               "." + number(1000) +
+               ",\"fps\":29.97,\"archived\":" + (rng() % 2 ? "true" : "false") +
+               ",\"thumbnail\":null,\"tags\":[" + words(1) + "," + words(1) + "]}";
     }
     out += "],\"events\":[";
     for (size_t i = 0; out.size() < kDocumentBytes; ++i) {
-        if (i) out += ',';
-        out += "{\"id\":" + number(1000000000) + ",\"type\":\"comment\",\"project_id\":" +
-               number(100000000) + ",\"text\":" + words(20) + ",\"timecode\":" + number(100000) +
-               "." + number(100) + ",\"created_at\":" + date() + ",\"read\":" +
-               (rng() % 2 ? "true" : "false") + "}";
+        if (i)
+            out += ',';
+        out += "{\"id\":" + number(1000000000) +
+               ",\"type\":\"comment\",\"project_id\":" + number(100000000) +
+               ",\"text\":" + words(20) + ",\"timecode\":" + number(100000) + "." + number(100) +
+               ",\"created_at\":" + date() + ",\"read\":" + (rng() % 2 ? "true" : "false") + "}";
     }
     return out + "]}";
 }
@@ -73,7 +75,8 @@ const std::string& reply() {
 void QMJSON_Read(benchmark::State& state) {
     for (auto _ : state) {
         std::optional<base::Value> value = QMJSON().objectWithString(reply());
-        if (!value) state.SkipWithError("read failed");
+        if (!value)
+            state.SkipWithError("read failed");
         benchmark::DoNotOptimize(value);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * reply().size()));
@@ -121,7 +124,8 @@ void RapidJSON_Read(benchmark::State& state) {
     for (auto _ : state) {
         rapidjson::Document document;
         document.Parse<kFlags>(reply().c_str(), reply().size());
-        if (document.HasParseError()) state.SkipWithError("read failed");
+        if (document.HasParseError())
+            state.SkipWithError("read failed");
         benchmark::DoNotOptimize(document);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * reply().size()));
@@ -153,11 +157,12 @@ BENCHMARK(RapidJSON_Write)->Unit(benchmark::kMillisecond);
 
 // Keeps every run's throughput so the ratios can be printed after the table.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             auto bytes = run.counters.find("bytes_per_second");
-            if (bytes != run.counters.end()) throughput_[run.benchmark_name()] = bytes->second;
+            if (bytes != run.counters.end())
+                throughput_[run.benchmark_name()] = bytes->second;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -168,14 +173,16 @@ public:
             const double ours = rate(std::string("QMJSON_") + op);
             std::printf("%-5s QMJSON %8.1f MB/s\n", op, ours / 1e6);
             for (const auto& [name, value] : throughput_) {
-                if (name.rfind("QMJSON_", 0) == 0 || name.find(std::string("_") + op) == std::string::npos) continue;
+                if (name.rfind("QMJSON_", 0) == 0 ||
+                    name.find(std::string("_") + op) == std::string::npos)
+                    continue;
                 std::printf("      %-28s %8.1f MB/s   QMJSON is %.2fx its speed\n", name.c_str(),
                             value / 1e6, value > 0 ? ours / value : 0.0);
             }
         }
     }
 
-private:
+  private:
     double rate(const std::string& name) const {
         auto it = throughput_.find(name);
         return it == throughput_.end() ? 0 : static_cast<double>(it->second);
@@ -187,7 +194,8 @@ private:
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     reply();  // generate the document outside the timings
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

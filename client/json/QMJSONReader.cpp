@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <utility>
 
 #include "base/Decimal.h"
@@ -11,78 +10,6 @@
 #include "client/json/QMJSONText.h"
 
 namespace qmjson {
-
-namespace {
-
-// Objects up to this size find a repeated key by a linear search behind a bloom filter;
-// larger ones switch to a hash table.
-constexpr size_t kLinearKeyLimit = 16;
-
-uint64_t bloomBit(std::string_view key) {
-    uint64_t h = key.size();
-    if (!key.empty()) {
-        h = h * 31 + static_cast<unsigned char>(key.front());
-        h = h * 31 + static_cast<unsigned char>(key.back());
-    }
-    return uint64_t{1} << ((h * 0x9E3779B97F4A7C15ull) >> 58);
-}
-
-size_t slotHash(std::string_view key) {
-    return std::hash<std::string_view>{}(key);
-}
-
-}  // namespace
-
-// ---- repeated keys
-
-int64_t Reader::KeyIndex::find(const std::vector<base::Dictionary::Entry>& members,
-                               std::string_view key) {
-    if (slots_.empty()) {
-        if ((bloom_ & bloomBit(key)) == 0)
-            return -1;
-        for (size_t i = 0; i < members.size(); ++i) {
-            if (members[i].first == key)
-                return static_cast<int64_t>(i);
-        }
-        return -1;
-    }
-    const size_t mask = slots_.size() - 1;
-    for (size_t i = slotHash(key) & mask;; i = (i + 1) & mask) {
-        const uint32_t slot = slots_[i];
-        if (slot == 0)
-            return -1;
-        if (members[slot - 1].first == key)
-            return slot - 1;
-    }
-}
-
-void Reader::KeyIndex::add(const std::vector<base::Dictionary::Entry>& members) {
-    const size_t count = members.size();
-    if (slots_.empty() && count <= kLinearKeyLimit) {
-        bloom_ |= bloomBit(members.back().first);
-        return;
-    }
-    if (slots_.empty() || count * 2 > slots_.size()) {
-        rebuild(members);
-        return;
-    }
-    const size_t mask = slots_.size() - 1;
-    size_t i = slotHash(members.back().first) & mask;
-    while (slots_[i] != 0) i = (i + 1) & mask;
-    slots_[i] = static_cast<uint32_t>(count);
-}
-
-void Reader::KeyIndex::rebuild(const std::vector<base::Dictionary::Entry>& members) {
-    size_t size = 64;
-    while (size < members.size() * 4) size *= 2;
-    slots_.assign(size, 0);
-    const size_t mask = size - 1;
-    for (size_t m = 0; m < members.size(); ++m) {
-        size_t i = slotHash(members[m].first) & mask;
-        while (slots_[i] != 0) i = (i + 1) & mask;
-        slots_[i] = static_cast<uint32_t>(m + 1);
-    }
-}
 
 // ---- structure
 
@@ -228,26 +155,19 @@ Reader::Step Reader::objectStep(bool afterMember) {
 
 void Reader::addToTop(base::Value value) {
     Frame& top = frames_.back();
-    if (!top.isObject) {
+    if (top.isObject) {
+        // A repeated key keeps its first position and takes the later value.
+        top.members.set(std::move(top.key), std::move(value));
+    } else {
         top.elements.push_back(std::move(value));
-        return;
     }
-    // A repeated key keeps its first position and takes the later value.
-    const int64_t earlier = top.keys.find(top.members, top.key);
-    if (earlier >= 0) {
-        top.members[static_cast<size_t>(earlier)].second = std::move(value);
-        return;
-    }
-    top.members.emplace_back(std::move(top.key), std::move(value));
-    top.keys.add(top.members);
 }
 
 base::Value Reader::closeTop() {
     Frame top = std::move(frames_.back());
     frames_.pop_back();
-    if (top.isObject) {
-        return base::Value(base::Dictionary::fromUniqueEntries(std::move(top.members)));
-    }
+    if (top.isObject)
+        return base::Value(std::move(top.members));
     return base::Value(std::move(top.elements));
 }
 

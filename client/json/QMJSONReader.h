@@ -24,25 +24,10 @@ class Reader {
     const base::Error& error() const { return *error_; }
 
   private:
-    // Tracks an object's keys so a repeated key replaces the earlier value in place,
-    // without a quadratic search in large objects.
-    class KeyIndex {
-      public:
-        // Index of an earlier member with this key, or -1.
-        int64_t find(const std::vector<base::Dictionary::Entry>& members, std::string_view key);
-        void add(const std::vector<base::Dictionary::Entry>& members);  // the last member
-
-      private:
-        void rebuild(const std::vector<base::Dictionary::Entry>& members);
-        uint64_t bloom_ = 0;           // small objects: one bit per key hash
-        std::vector<uint32_t> slots_;  // large objects: open addressing, member index + 1
-    };
-
     struct Frame {
         bool isObject = false;
         base::Array elements;
-        std::vector<base::Dictionary::Entry> members;
-        KeyIndex keys;
+        base::Dictionary members;
         std::string key;  // of the member whose value is being read
     };
 

@@ -28,12 +28,15 @@ inline Chain chainOf(const base::Error& error) {
     Chain chain;
     for (const base::Error* e = &error; e != nullptr; e = e->underlying()) {
         std::string message = e->localizedDescription();
-        if (e->domain() != QMJSONErrorDomain) message = e->domain() + ": " + message;
+        if (e->domain() != QMJSONErrorDomain)
+            message = e->domain() + ": " + message;
         chain.push_back({e->code(), std::move(message)});
     }
     return chain;
 }
 
-inline base::Error blankError() { return base::Error("", 0); }
+inline base::Error blankError() {
+    return base::Error("", 0);
+}
 
 }  // namespace jsontest

@@ -28,13 +28,26 @@ namespace fs = std::filesystem;
 constexpr int kDocuments = 4000;
 
 // Number texts whose exact values are worth pinning, plus random ones below.
-const char* const kNumberTexts[] = {
-    "9007199254740993", "18446744073709551615", "-9223372036854775808", "0.1", "1e2", "1.10",
-    "-0", "0", "0.0", "-0.0e-5", "1E400", "1e-400", "123456789012345678901234567890",
-    "0.30000000000000000000000000000000004", "5e+0", "100e-2", "-1.5E+3"};
+const char* const kNumberTexts[] = {"9007199254740993",
+                                    "18446744073709551615",
+                                    "-9223372036854775808",
+                                    "0.1",
+                                    "1e2",
+                                    "1.10",
+                                    "-0",
+                                    "0",
+                                    "0.0",
+                                    "-0.0e-5",
+                                    "1E400",
+                                    "1e-400",
+                                    "123456789012345678901234567890",
+                                    "0.30000000000000000000000000000000004",
+                                    "5e+0",
+                                    "100e-2",
+                                    "-1.5E+3"};
 
 class DocumentGenerator {
-public:
+  public:
     explicit DocumentGenerator(uint64_t seed) : rng_(seed) {}
 
     std::string document() {
@@ -51,7 +64,8 @@ public:
 
     std::string number() {
         std::string out;
-        if (pick(3) == 0) out += '-';
+        if (pick(3) == 0)
+            out += '-';
         if (pick(4) == 0) {
             out += '0';
         } else {
@@ -65,14 +79,16 @@ public:
         if (pick(3) == 0) {
             out += pick(2) ? 'e' : 'E';
             const int sign = pick(3);
-            if (sign == 1) out += '+';
-            if (sign == 2) out += '-';
+            if (sign == 1)
+                out += '+';
+            if (sign == 2)
+                out += '-';
             digits(out, 1 + pick(3));
         }
         return out;
     }
 
-private:
+  private:
     int pick(int n) { return static_cast<int>(rng_() % static_cast<uint64_t>(n)); }
 
     void digits(std::string& out, int count) {
@@ -88,16 +104,26 @@ private:
         space(out);
         const int kind = depth > 5 ? 2 + pick(6) : pick(8);
         switch (kind) {
-            case 0: array(out, depth + 1); break;
-            case 1: object(out, depth + 1); break;
+            case 0:
+                array(out, depth + 1);
+                break;
+            case 1:
+                object(out, depth + 1);
+                break;
             case 2:
-            case 3: string(out); break;
+            case 3:
+                string(out);
+                break;
             case 4:
             case 5:
                 out += pick(6) == 0 ? kNumberTexts[pick(std::size(kNumberTexts))] : number();
                 break;
-            case 6: out += pick(2) ? "true" : "false"; break;
-            default: out += "null"; break;
+            case 6:
+                out += pick(2) ? "true" : "false";
+                break;
+            default:
+                out += "null";
+                break;
         }
         space(out);
     }
@@ -106,10 +132,12 @@ private:
         out += '[';
         const int n = pick(6);
         for (int i = 0; i < n; ++i) {
-            if (i) out += ',';
+            if (i)
+                out += ',';
             value(out, depth);
         }
-        if (n == 0) space(out);
+        if (n == 0)
+            space(out);
         out += ']';
     }
 
@@ -117,12 +145,13 @@ private:
         out += '{';
         const int n = pick(7);
         for (int i = 0; i < n; ++i) {
-            if (i) out += ',';
+            if (i)
+                out += ',';
             space(out);
             // A small pool of keys makes repeated keys common.
             if (pick(3) == 0) {
-                static const char* const kKeys[] = {"\"id\"", "\"name\"", "\"Name\"", "\"\"",
-                                                    "\"\\u0069d\"", "\"caf\xc3\xa9\""};
+                static const char* const kKeys[] = {"\"id\"", "\"name\"",     "\"Name\"",
+                                                    "\"\"",   "\"\\u0069d\"", "\"caf\xc3\xa9\""};
                 out += kKeys[pick(std::size(kKeys))];
             } else {
                 string(out);
@@ -131,21 +160,35 @@ private:
             out += ':';
             value(out, depth);
         }
-        if (n == 0) space(out);
+        if (n == 0)
+            space(out);
         out += '}';
     }
 
     void string(std::string& out) {
-        static const char* const kEscapes[] = {"\\\"", "\\\\", "\\/", "\\b", "\\f",
-                                               "\\n",  "\\r",  "\\t", "\\u0000", "\\u001F",
-                                               "\\u00e9", "\\u20AC", "\\uD83D\\uDE00",
-                                               "\\udbff\\udfff", "\\u0041", "\\uFFFD"};
+        static const char* const kEscapes[] = {"\\\"",
+                                               "\\\\",
+                                               "\\/",
+                                               "\\b",
+                                               "\\f",
+                                               "\\n",
+                                               "\\r",
+                                               "\\t",
+                                               "\\u0000",
+                                               "\\u001F",
+                                               "\\u00e9",
+                                               "\\u20AC",
+                                               "\\uD83D\\uDE00",
+                                               "\\udbff\\udfff",
+                                               "\\u0041",
+                                               "\\uFFFD"};
         out += '"';
         for (int n = pick(12); n > 0; --n) {
             const int kind = pick(10);
             if (kind < 5) {
                 out += static_cast<char>(0x20 + pick(0x5F));  // printable ASCII and DEL
-                if (out.back() == '"' || out.back() == '\\') out.back() = 'x';
+                if (out.back() == '"' || out.back() == '\\')
+                    out.back() = 'x';
             } else if (kind < 7) {
                 out += kEscapes[pick(std::size(kEscapes))];
             } else {
@@ -158,12 +201,13 @@ private:
     uint32_t randomCodePoint() {
         for (;;) {
             const int width = pick(3);
-            uint32_t cp = width == 0 ? 0x80 + pick(0x780)
+            uint32_t cp = width == 0   ? 0x80 + pick(0x780)
                           : width == 1 ? 0x800 + pick(0xF800)
                                        : 0x10000 + pick(0x100000);
             // No surrogates (not characters) and no private-use area (the checker marks
             // numbers with U+E000).
-            if ((cp >= 0xD800 && cp <= 0xDFFF) || (cp >= 0xE000 && cp <= 0xF8FF)) continue;
+            if ((cp >= 0xD800 && cp <= 0xDFFF) || (cp >= 0xE000 && cp <= 0xF8FF))
+                continue;
             return cp;
         }
     }
@@ -241,13 +285,13 @@ print('checked %d documents, %d mismatches' % (len(docs), failures))
 sys.exit(1 if failures else 0)
 )PY";
 
-struct Run {
+struct PythonRun {
     int status = -1;
     std::string output;
 };
 
 // Runs python3 with an argument vector (no shell), stdin at end of file, output to a file.
-Run runPython(const std::vector<std::string>& args, const fs::path& outputFile) {
+PythonRun runPython(const std::vector<std::string>& args, const fs::path& outputFile) {
     std::vector<char*> argv;
     std::vector<std::string> all = {"python3", "-c", kChecker};
     all.insert(all.end(), args.begin(), args.end());
@@ -257,11 +301,11 @@ Run runPython(const std::vector<std::string>& args, const fs::path& outputFile) 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = 0;
-    Run run;
+    PythonRun run;
     if (posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -278,31 +322,35 @@ Run runPython(const std::vector<std::string>& args, const fs::path& outputFile) 
 
 bool havePython() {
     for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
-        if (access((std::string(dir) + "/python3").c_str(), X_OK) == 0) return true;
+        if (access((std::string(dir) + "/python3").c_str(), X_OK) == 0)
+            return true;
     }
     return false;
 }
 
 class TemporaryDirectory {
-public:
+  public:
     TemporaryDirectory() {
         std::string pattern = (fs::temp_directory_path() / "qmjson-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
+        if (mkdtemp(pattern.data()))
+            path_ = pattern;
     }
     ~TemporaryDirectory() {
         std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
+        if (!path_.empty())
+            fs::remove_all(path_, ignored);
     }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
 void writeRecords(const fs::path& path, const std::vector<std::string>& records) {
     std::ofstream out(path, std::ios::binary);
     for (size_t i = 0; i < records.size(); ++i) {
-        if (i) out.put('\0');
+        if (i)
+            out.put('\0');
         out << records[i];
     }
 }
@@ -349,14 +397,15 @@ TEST(Differential, MatchesPythonJsonAndDecimal) {
         writeRecords(dir.path() / name, *records);
         args.push_back((dir.path() / name).string());
     }
-    Run run = runPython(args, dir.path() / "report");
+    PythonRun run = runPython(args, dir.path() / "report");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("checked 4000 documents, 0 mismatches"), std::string::npos)
         << run.output;
 }
 
 TEST(Differential, RandomNumberTextsKeepTheirExactValue) {
-    if (!havePython()) GTEST_SKIP() << "python3 not installed";
+    if (!havePython())
+        GTEST_SKIP() << "python3 not installed";
     // The same check as above over a corpus made only of numbers.
     DocumentGenerator generator(7);
     std::vector<std::string> docs, plain;
@@ -379,9 +428,10 @@ TEST(Differential, RandomNumberTextsKeepTheirExactValue) {
     std::vector<std::string> pretty;
     QMJSON human;
     human.setHumanReadable(true);
-    for (const std::string& doc : docs) pretty.push_back(*human.stringWithObject(*QMJSON().objectWithString(doc)));
+    for (const std::string& doc : docs)
+        pretty.push_back(*human.stringWithObject(*QMJSON().objectWithString(doc)));
     writeRecords(dir.path() / "pretty", pretty);
-    Run run = runPython(args, dir.path() / "report");
+    PythonRun run = runPython(args, dir.path() / "report");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("checked 500 documents, 0 mismatches"), std::string::npos)
         << run.output;

@@ -18,7 +18,9 @@ struct FailureCase {
     Chain chain;
 };
 
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << testing::PrintToString(c.text); }
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << testing::PrintToString(c.text);
+}
 
 class ReaderFailure : public testing::TestWithParam<FailureCase> {};
 
@@ -184,7 +186,8 @@ TEST(Reader, EscapedNulAndControlCharactersSurvive) {
 
 TEST(Reader, SeparatorsAndWhitespace) {
     // Commas between elements and members are optional; whitespace is the C space class.
-    std::optional<base::Value> v = QMJSON().objectWithString("\v[\f1 2\r\n\"x\"\t{\"a\":1 \"b\":2}]");
+    std::optional<base::Value> v =
+        QMJSON().objectWithString("\v[\f1 2\r\n\"x\"\t{\"a\":1 \"b\":2}]");
     ASSERT_TRUE(v);
     ASSERT_EQ(v->size(), 4u);
     EXPECT_EQ((*v)[1].decimal(), base::Decimal(2));
@@ -201,7 +204,8 @@ TEST(Reader, RepeatedKeyKeepsFirstPositionWithLaterValue) {
     // a hundred thousand distinct keys must not take quadratic time.
     std::string text = "{";
     const int kKeys = 100'000;
-    for (int i = 0; i < kKeys; ++i) text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    for (int i = 0; i < kKeys; ++i)
+        text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
     text += "\"k7\":\"again\",\"k99999\":null,\"k0\":[0]}";
     v = QMJSON().objectWithString(text);
     ASSERT_TRUE(v);
@@ -270,7 +274,8 @@ TEST(ReaderDepth, ObjectsCountAndWrapWithTheirKeys) {
 TEST(ReaderDepth, NoLimitStillStopsAtTheHardCap) {
     QMJSON json;
     json.setMaxDepth(0);
-    std::optional<base::Value> deep = json.objectWithString(nested(QMJSON::kNestingLimit, "[", "]"));
+    std::optional<base::Value> deep =
+        json.objectWithString(nested(QMJSON::kNestingLimit, "[", "]"));
     ASSERT_TRUE(deep);
 
     base::Error error = jsontest::blankError();

@@ -42,7 +42,8 @@ TEST(WriterShape, HumanReadableExample) {
 TEST(WriterShape, EmptyContainersStayOnOneLine) {
     EXPECT_EQ(write(Value(Array{}), true), "[]");
     EXPECT_EQ(write(Value(Dictionary{}), true), "{}");
-    Value v(Dictionary{{"a", Value(Array{})}, {"b", Value(Dictionary{})}, {"c", Value(Array{Value(Array{})})}});
+    Value v(Dictionary{
+        {"a", Value(Array{})}, {"b", Value(Dictionary{})}, {"c", Value(Array{Value(Array{})})}});
     EXPECT_EQ(write(v, true), "{\n  \"a\" : [],\n  \"b\" : {},\n  \"c\" : [\n    []\n  ]\n}");
     EXPECT_EQ(write(v), "{\"a\":[],\"b\":{},\"c\":[[]]}");
 }
@@ -60,7 +61,7 @@ TEST(WriterShape, Scalars) {
 }
 
 TEST(WriterShape, EveryEscape) {
-    const std::string raw = std::string("q\" b\\ s/ \b\f\n\r\t v\x0b z", 23) + std::string(1, '\0') +
+    const std::string raw = std::string("q\" b\\ s/ \b\f\n\r\t v\x0b z") + '\0' +
                             "\x01\x1f\x7f \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
     EXPECT_EQ(write(Value(raw)),
               "\"q\\\" b\\\\ s/ \\b\\f\\n\\r\\t v\\u000b z\\u0000\\u0001\\u001f\x7f "
@@ -82,13 +83,20 @@ TEST(WriterShape, EscapedTextReadsBackUnchanged) {
 
 TEST(WriterShape, SortKeysByCodePoint) {
     // U+FFFD sorts before U+1F600 by code point (their UTF-16 forms would sort the other way).
-    Value v(Dictionary{{"b", 1}, {"\xf0\x9f\x98\x80", 2}, {"a", 3}, {"\xef\xbf\xbd", 4},
-                       {"B", 5}, {"aa", 6}, {"", 7}, {"\xc3\xa9", 8}});
+    Value v(Dictionary{{"b", 1},
+                       {"\xf0\x9f\x98\x80", 2},
+                       {"a", 3},
+                       {"\xef\xbf\xbd", 4},
+                       {"B", 5},
+                       {"aa", 6},
+                       {"", 7},
+                       {"\xc3\xa9", 8}});
     EXPECT_EQ(write(v, false, true),
               "{\"\":7,\"B\":5,\"a\":3,\"aa\":6,\"b\":1,\"\xc3\xa9\":8,\"\xef\xbf\xbd\":4,"
               "\"\xf0\x9f\x98\x80\":2}");
-    EXPECT_EQ(write(v), "{\"b\":1,\"\xf0\x9f\x98\x80\":2,\"a\":3,\"\xef\xbf\xbd\":4,\"B\":5,"
-                        "\"aa\":6,\"\":7,\"\xc3\xa9\":8}");
+    EXPECT_EQ(write(v),
+              "{\"b\":1,\"\xf0\x9f\x98\x80\":2,\"a\":3,\"\xef\xbf\xbd\":4,\"B\":5,"
+              "\"aa\":6,\"\":7,\"\xc3\xa9\":8}");
     Value nested(Dictionary{{"z", Value(Dictionary{{"y", 1}, {"x", 2}})}, {"m", 0}});
     EXPECT_EQ(write(nested, true, true),
               "{\n  \"m\" : 0,\n  \"z\" : {\n    \"x\" : 2,\n    \"y\" : 1\n  }\n}");
@@ -141,7 +149,8 @@ Value nestedArrays(size_t depth) {
 }
 
 TEST(WriterRefusal, NestingBeyondTheHardCap) {
-    std::optional<std::string> text = QMJSON().stringWithObject(nestedArrays(QMJSON::kNestingLimit));
+    std::optional<std::string> text =
+        QMJSON().stringWithObject(nestedArrays(QMJSON::kNestingLimit));
     ASSERT_TRUE(text);
     EXPECT_EQ(text->size(), 2 * QMJSON::kNestingLimit);
     EXPECT_EQ(writeFailure(nestedArrays(QMJSON::kNestingLimit + 1)),
