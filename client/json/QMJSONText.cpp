@@ -37,22 +37,6 @@ size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
     return length;
 }
 
-bool isValidUTF8(std::string_view text) {
-    auto p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto end = p + text.size();
-    while (p < end) {
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        const size_t n = utf8SequenceLength(p, end);
-        if (n == 0)
-            return false;
-        p += n;
-    }
-    return true;
-}
-
 void appendUTF8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));

@@ -34,8 +34,6 @@ constexpr std::array<bool, 256> kSpaceBytes = [] {
 // bytes up to `end` do not start one.
 size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end);
 
-bool isValidUTF8(std::string_view text);
-
 // Appends the UTF-8 form of a code point below 0x110000 that is no surrogate.
 void appendUTF8(std::string& out, uint32_t codePoint);
 

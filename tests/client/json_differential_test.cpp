@@ -9,23 +9,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "client/json/QMJSON.h"
 #include "client/json/QMJSONText.h"
+#include "tests/support/TempDir.h"
 
 extern char** environ;
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr int kDocuments = 4000;
+constexpr size_t kDocuments = 4000;
 
 // Number texts whose exact values are worth pinning, plus random ones below.
 const char* const kNumberTexts[] = {"9007199254740993",
@@ -291,7 +288,7 @@ struct PythonRun {
 };
 
 // Runs python3 with an argument vector (no shell), stdin at end of file, output to a file.
-PythonRun runPython(const std::vector<std::string>& args, const fs::path& outputFile) {
+PythonRun runPython(const std::vector<std::string>& args, const std::string& outputFile) {
     std::vector<char*> argv;
     std::vector<std::string> all = {"python3", "-c", kChecker};
     all.insert(all.end(), args.begin(), args.end());
@@ -313,10 +310,7 @@ PythonRun runPython(const std::vector<std::string>& args, const fs::path& output
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    std::ifstream in(outputFile);
-    std::stringstream text;
-    text << in.rdbuf();
-    run.output = text.str();
+    run.output = testsupport::readFile(outputFile);
     return run;
 }
 
@@ -328,25 +322,7 @@ bool havePython() {
     return false;
 }
 
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "qmjson-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        if (!path_.empty())
-            fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-void writeRecords(const fs::path& path, const std::vector<std::string>& records) {
+void writeRecords(const std::string& path, const std::vector<std::string>& records) {
     std::ofstream out(path, std::ios::binary);
     for (size_t i = 0; i < records.size(); ++i) {
         if (i)
@@ -355,86 +331,85 @@ void writeRecords(const fs::path& path, const std::vector<std::string>& records)
     }
 }
 
-TEST(Differential, MatchesPythonJsonAndDecimal) {
-    if (!havePython()) {
-        if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true") {
-            FAIL() << "python3 is required in CI";
-        }
-        GTEST_SKIP() << "python3 not installed";
-    }
-    DocumentGenerator generator(20240611);
-    std::vector<std::string> docs, plain, compact, pretty;
-    // One document holds every pinned number text on its own.
-    std::string pinned = "[";
-    for (const char* n : kNumberTexts) pinned += std::string(pinned.size() > 1 ? "," : "") + n;
-    docs.push_back(pinned + "]");
-    while (docs.size() < kDocuments) docs.push_back(generator.document());
+bool pythonMissing() {
+    if (havePython())
+        return false;
+    const char* ci = std::getenv("CI");
+    EXPECT_FALSE(ci && std::string(ci) == "true") << "python3 is required in CI";
+    return true;
+}
 
+// Our three written forms of each document, checked by one python3 process.
+struct Written {
+    std::vector<std::string> plain, compact, pretty;
+};
+
+void expectPythonAgrees(const std::vector<std::string>& docs, const Written& ours) {
+    testsupport::TempDir dir;
+    const std::pair<const char*, const std::vector<std::string>*> files[] = {
+        {"docs", &docs},
+        {"plain", &ours.plain},
+        {"compact", &ours.compact},
+        {"pretty", &ours.pretty}};
+    std::vector<std::string> args;
+    for (const auto& [name, records] : files) {
+        writeRecords(dir.file(name), *records);
+        args.push_back(dir.file(name));
+    }
+    PythonRun run = runPython(args, dir.file("report"));
+    EXPECT_EQ(run.status, 0) << run.output;
+    const std::string verdict =
+        "checked " + std::to_string(docs.size()) + " documents, 0 mismatches";
+    EXPECT_NE(run.output.find(verdict), std::string::npos) << run.output;
+}
+
+// Reads each document, checks that our own text of it reads back to the same tree, and
+// keeps the plain, sorted and sorted human-readable texts.
+Written readAndWrite(const std::vector<std::string>& docs) {
     QMJSON sorted;
     sorted.setSortKeys(true);
     QMJSON human;
     human.setSortKeys(true);
     human.setHumanReadable(true);
+    Written ours;
     for (const std::string& doc : docs) {
         base::Error error("", 0);
         std::optional<base::Value> value = QMJSON().objectWithString(doc, &error);
-        ASSERT_TRUE(value) << doc << "\n" << error.localizedDescription();
-        plain.push_back(QMJSON().stringWithObject(*value).value_or("<failed>"));
-        compact.push_back(sorted.stringWithObject(*value).value_or("<failed>"));
-        pretty.push_back(human.stringWithObject(*value).value_or("<failed>"));
-        // Our own text reads back to the same tree.
-        std::optional<base::Value> again = QMJSON().objectWithString(plain.back());
-        ASSERT_TRUE(again) << plain.back();
-        EXPECT_EQ(*again, *value) << doc;
+        EXPECT_TRUE(value) << doc << "\n" << error.localizedDescription();
+        if (!value)
+            value = base::Value();
+        ours.plain.push_back(QMJSON().stringWithObject(*value).value_or("<failed>"));
+        ours.compact.push_back(sorted.stringWithObject(*value).value_or("<failed>"));
+        ours.pretty.push_back(human.stringWithObject(*value).value_or("<failed>"));
+        std::optional<base::Value> again = QMJSON().objectWithString(ours.plain.back());
+        EXPECT_TRUE(again && *again == *value) << doc;
     }
+    return ours;
+}
 
-    TemporaryDirectory dir;
-    ASSERT_FALSE(dir.path().empty());
-    const std::vector<std::pair<const char*, std::vector<std::string>*>> files = {
-        {"docs", &docs}, {"plain", &plain}, {"compact", &compact}, {"pretty", &pretty}};
-    std::vector<std::string> args;
-    for (const auto& [name, records] : files) {
-        writeRecords(dir.path() / name, *records);
-        args.push_back((dir.path() / name).string());
-    }
-    PythonRun run = runPython(args, dir.path() / "report");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("checked 4000 documents, 0 mismatches"), std::string::npos)
-        << run.output;
+TEST(Differential, MatchesPythonJsonAndDecimal) {
+    if (pythonMissing())
+        GTEST_SKIP() << "python3 not installed";
+    DocumentGenerator generator(20240611);
+    // One document holds every pinned number text on its own.
+    std::string pinned;
+    for (const char* n : kNumberTexts) pinned += std::string(pinned.empty() ? "[" : ",") + n;
+    std::vector<std::string> docs = {pinned + "]"};
+    while (docs.size() < kDocuments) docs.push_back(generator.document());
+    expectPythonAgrees(docs, readAndWrite(docs));
 }
 
 TEST(Differential, RandomNumberTextsKeepTheirExactValue) {
-    if (!havePython())
+    if (pythonMissing())
         GTEST_SKIP() << "python3 not installed";
-    // The same check as above over a corpus made only of numbers.
     DocumentGenerator generator(7);
-    std::vector<std::string> docs, plain;
+    std::vector<std::string> docs;
     for (int i = 0; i < 500; ++i) {
-        std::string doc = "[";
-        for (int j = 0; j < 20; ++j) doc += (j ? "," : "") + generator.number();
+        std::string doc;
+        for (int j = 0; j < 20; ++j) doc += (j ? "," : "[") + generator.number();
         docs.push_back(doc + "]");
-        std::optional<base::Value> value = QMJSON().objectWithString(docs.back());
-        ASSERT_TRUE(value) << docs.back();
-        plain.push_back(QMJSON().stringWithObject(*value).value_or("<failed>"));
     }
-    TemporaryDirectory dir;
-    std::vector<std::string> args;
-    for (const char* name : {"docs", "plain", "compact", "pretty"}) {
-        writeRecords(dir.path() / name, std::string(name) == "docs" ? docs : plain);
-        args.push_back((dir.path() / name).string());
-    }
-    // The sorted and human-readable forms of an array of numbers differ from the plain
-    // one only by layout, so the pretty file gets its own texts.
-    std::vector<std::string> pretty;
-    QMJSON human;
-    human.setHumanReadable(true);
-    for (const std::string& doc : docs)
-        pretty.push_back(*human.stringWithObject(*QMJSON().objectWithString(doc)));
-    writeRecords(dir.path() / "pretty", pretty);
-    PythonRun run = runPython(args, dir.path() / "report");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("checked 500 documents, 0 mismatches"), std::string::npos)
-        << run.output;
+    expectPythonAgrees(docs, readAndWrite(docs));
 }
 
 }  // namespace
