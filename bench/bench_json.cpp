@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr size_t kDocumentBytes = 20 * 1000 * 1000;
+constexpr size_t kDocumentBytes = size_t{20} * 1000 * 1000;
 
 std::string makeReply() {
     std::mt19937_64 rng(42);
@@ -38,13 +38,16 @@ std::string makeReply() {
                                          "B-roll", "\\\"v2\\\"", "draft",  "ünïcode", "audio"};
     auto words = [&](int n) {
         std::string s = "\"";
-        for (int i = 0; i < n; ++i) s += std::string(i ? " " : "") + kWords[rng() % 15];
+        for (int i = 0; i < n; ++i) {
+            s += std::string(i ? " " : "") + kWords[rng() % 15];
+        }
         return s + "\"";
     };
     std::string out = "{\"status\":\"ok\",\"projects\":[";
     for (size_t i = 0; out.size() < kDocumentBytes / 2; ++i) {
-        if (i)
+        if (i) {
             out += ',';
+        }
         out += "{\"id\":" + number(100000000) + ",\"name\":" + words(3) +
                ",\"description\":" + words(12) + ",\"created_at\":" + date() +
                ",\"updated_at\":" + date() + ",\"owner\":{\"id\":" + number(1000000) +
@@ -57,8 +60,9 @@ std::string makeReply() {
     }
     out += "],\"events\":[";
     for (size_t i = 0; out.size() < kDocumentBytes; ++i) {
-        if (i)
+        if (i) {
             out += ',';
+        }
         out += "{\"id\":" + number(1000000000) +
                ",\"type\":\"comment\",\"project_id\":" + number(100000000) +
                ",\"text\":" + words(20) + ",\"timecode\":" + number(100000) + "." + number(100) +
@@ -75,8 +79,9 @@ const std::string& reply() {
 void QMJSON_Read(benchmark::State& state) {
     for (auto _ : state) {
         std::optional<base::Value> value = QMJSON().objectWithString(reply());
-        if (!value)
+        if (!value) {
             state.SkipWithError("read failed");
+        }
         benchmark::DoNotOptimize(value);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * reply().size()));
@@ -124,8 +129,9 @@ void RapidJSON_Read(benchmark::State& state) {
     for (auto _ : state) {
         rapidjson::Document document;
         document.Parse<kFlags>(reply().c_str(), reply().size());
-        if (document.HasParseError())
+        if (document.HasParseError()) {
             state.SkipWithError("read failed");
+        }
         benchmark::DoNotOptimize(document);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * reply().size()));
@@ -161,8 +167,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             auto bytes = run.counters.find("bytes_per_second");
-            if (bytes != run.counters.end())
+            if (bytes != run.counters.end()) {
                 throughput_[run.benchmark_name()] = bytes->second;
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -174,8 +181,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
             std::printf("%-5s QMJSON %8.1f MB/s\n", op, ours / 1e6);
             for (const auto& [name, value] : throughput_) {
                 if (name.rfind("QMJSON_", 0) == 0 ||
-                    name.find(std::string("_") + op) == std::string::npos)
+                    name.find(std::string("_") + op) == std::string::npos) {
                     continue;
+                }
                 std::printf("      %-28s %8.1f MB/s   QMJSON is %.2fx its speed\n", name.c_str(),
                             value / 1e6, value > 0 ? ours / value : 0.0);
             }
@@ -194,8 +202,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
+    }
     reply();  // generate the document outside the timings
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

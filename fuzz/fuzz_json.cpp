@@ -12,7 +12,7 @@ namespace {
 
 void check(bool ok, const char* what) {
     if (!ok) {
-        std::fprintf(stderr, "fuzz_json: %s\n", what);
+        (void)std::fprintf(stderr, "fuzz_json: %s\n", what);
         std::abort();
     }
 }

@@ -11,8 +11,9 @@ std::optional<std::string> QMJSON::stringWithObject(const base::Value& value, bo
                                                     base::Error* error) {
     qmjson::Writer writer(humanReadable_, sortKeys_, kNestingLimit);
     std::optional<std::string> text = writer.write(value, allowScalar);
-    if (!text && error)
+    if (!text && error) {
         *error = writer.error();
+    }
     return text;
 }
 
@@ -28,14 +29,16 @@ std::optional<std::string> QMJSON::stringWithObject(const base::Value& value, ba
 std::optional<base::Value> QMJSON::objectWithString(std::optional<std::string_view> text,
                                                     bool allowScalar, base::Error* error) {
     if (!text) {
-        if (error)
+        if (error) {
             *error = qmjson::err(qmjson::kNoInput, "Input was 'nil'");
+        }
         return std::nullopt;
     }
     qmjson::Reader reader(*text, maxDepth_, kNestingLimit);
     std::optional<base::Value> value = reader.read(allowScalar);
-    if (!value && error)
+    if (!value && error) {
         *error = reader.error();
+    }
     return value;
 }
 
@@ -55,7 +58,8 @@ template <class Result>
 Result logged(Result result, const base::Error& error) {
     if (!result) {
         const std::string line = base::format("%@", error) + "\n";
-        std::fwrite(line.data(), 1, line.size(), stderr);
+        // Nothing more can be done when the console itself cannot be written.
+        (void)std::fwrite(line.data(), 1, line.size(), stderr);
     }
     return result;
 }

@@ -26,8 +26,9 @@ Reader::Reader(std::string_view text, uint64_t maxDepth, uint64_t hardLimit)
 
 std::optional<base::Value> Reader::read(bool allowScalar) {
     base::Value value;
-    if (!scanValue(value))
+    if (!scanValue(value)) {
         return std::nullopt;
+    }
     skipWhitespace();
     // Trailing NUL padding was always ignored; anything else after the value is not.
     const bool garbage =
@@ -48,17 +49,20 @@ bool Reader::scanValue(base::Value& result) {
     for (;;) {
         // A value is due: at the top, as an array element or as a member's value.
         skipWhitespace();
-        if (scanIsAtEnd())
+        if (scanIsAtEnd()) {
             return unwind(err(kUnexpectedEnd, "Unexpected end of string"), true);
+        }
         Step step;
         if (*c_ == '[' || *c_ == '{') {
             const bool isObject = *c_++ == '{';
-            if (!openContainer(isObject))
+            if (!openContainer(isObject)) {
                 return false;
+            }
             step = isObject ? objectStep(false) : arrayStep(false);
         } else {
-            if (!scanScalar(value))
+            if (!scanScalar(value)) {
                 return unwind(std::move(*error_), true);
+            }
             if (frames_.empty()) {
                 result = std::move(value);
                 return true;
@@ -75,8 +79,9 @@ bool Reader::scanValue(base::Value& result) {
             addToTop(std::move(value));
             step = frames_.back().isObject ? objectStep(true) : arrayStep(true);
         }
-        if (step == Step::Failed)
+        if (step == Step::Failed) {
             return false;
+        }
     }
 }
 
@@ -166,8 +171,9 @@ void Reader::addToTop(base::Value value) {
 base::Value Reader::closeTop() {
     Frame top = std::move(frames_.back());
     frames_.pop_back();
-    if (top.isObject)
+    if (top.isObject) {
         return base::Value(std::move(top.members));
+    }
     return base::Value(std::move(top.elements));
 }
 
@@ -178,8 +184,9 @@ bool Reader::fail(base::Error error) {
 
 bool Reader::unwind(base::Error error, bool byTop) {
     size_t wrapping = frames_.size();
-    if (!byTop && wrapping > 0)
+    if (!byTop && wrapping > 0) {
         --wrapping;
+    }
     while (wrapping > 0) {
         const Frame& frame = frames_[--wrapping];
         if (frame.isObject) {
@@ -195,7 +202,9 @@ bool Reader::unwind(base::Error error, bool byTop) {
 }
 
 void Reader::skipWhitespace() {
-    while (c_ != end_ && kSpaceBytes[*c_]) ++c_;
+    while (c_ != end_ && kSpaceBytes[*c_]) {
+        ++c_;
+    }
 }
 
 // ---- scalars
@@ -205,8 +214,9 @@ bool Reader::scanScalar(base::Value& out) {
         case '"': {
             ++c_;
             std::string text;
-            if (!scanRestOfString(text))
+            if (!scanRestOfString(text)) {
                 return false;
+            }
             out = base::Value(std::move(text));
             return true;
         }
@@ -270,26 +280,31 @@ bool Reader::scanRestOfString(std::string& out) {
                 ++c_;
                 continue;
             }
-            if (kind == ByteClass::Stop)
+            if (kind == ByteClass::Stop) {
                 break;
+            }
             const size_t length = utf8SequenceLength(c_, end_);
-            if (length == 0)
+            if (length == 0) {
                 return fail(err(kBadUnicode, "Invalid UTF-8 in string"));
+            }
             c_ += length;
         }
         out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(c_ - run));
         // The end of the text counts as the control byte 0.
         const unsigned stop = scanIsAtEnd() ? 0 : *c_++;
-        if (stop == '"')
+        if (stop == '"') {
             return true;
+        }
         if (stop != '\\') {
             return fail(
                 err(kControlCharacter, base::format("Unescaped control character '0x%x'", stop)));
         }
-        if (!scanEscape(out))
+        if (!scanEscape(out)) {
             return false;
-        if (scanIsAtEnd())
+        }
+        if (scanIsAtEnd()) {
             return fail(err(kUnexpectedEnd, "Unexpected EOF while parsing string"));
+        }
     }
 }
 
@@ -317,8 +332,9 @@ bool Reader::scanEscape(std::string& out) {
             out.push_back('\t');
             return true;
         case 'u':
-            if (scanUnicodeChar(out))
+            if (scanUnicodeChar(out)) {
                 return true;
+            }
             return fail(
                 errWithUnderlier(kBadUnicode, std::move(*error_), "Broken unicode character"));
         default:
@@ -328,8 +344,9 @@ bool Reader::scanEscape(std::string& out) {
 
 bool Reader::scanUnicodeChar(std::string& out) {
     uint32_t high = 0;
-    if (!scanHexQuad(high))
+    if (!scanHexQuad(high)) {
         return fail(err(kBadUnicode, "Missing hex quad"));
+    }
     if (high >= 0xDC00 && high <= 0xDFFF) {
         return fail(err(kBadUnicode, "Invalid high character in surrogate pair"));
     }
@@ -346,8 +363,9 @@ bool Reader::scanUnicodeChar(std::string& out) {
         return fail(errWithUnderlier(kBadUnicode, std::move(*error_),
                                      "Missing low character in surrogate pair"));
     }
-    if (low < 0xDC00 || low > 0xDFFF)
+    if (low < 0xDC00 || low > 0xDFFF) {
         return fail(err(kBadUnicode, "Invalid low surrogate char"));
+    }
     appendUTF8(out, 0x10000 + (high - 0xD800) * 0x400 + (low - 0xDC00));
     return true;
 }
@@ -376,34 +394,46 @@ bool Reader::scanNumber(base::Value& out) {
     const unsigned char* start = c_;
     if (*c_ == '-') {
         ++c_;
-        if (!isDigit())
+        if (!isDigit()) {
             return fail(err(kBadNumber, "No digits after initial minus"));
+        }
     }
     if (*c_ == '0') {
         ++c_;
-        if (isDigit())
+        if (isDigit()) {
             return fail(err(kBadNumber, "Leading 0 disallowed in number"));
+        }
     } else {
-        while (isDigit()) ++c_;
+        while (isDigit()) {
+            ++c_;
+        }
     }
     if (!scanIsAtEnd() && *c_ == '.') {
         ++c_;
-        if (!isDigit())
+        if (!isDigit()) {
             return fail(err(kBadNumber, "No digits after decimal point"));
-        while (isDigit()) ++c_;
+        }
+        while (isDigit()) {
+            ++c_;
+        }
     }
     if (!scanIsAtEnd() && (*c_ == 'e' || *c_ == 'E')) {
         ++c_;
-        if (!scanIsAtEnd() && (*c_ == '+' || *c_ == '-'))
+        if (!scanIsAtEnd() && (*c_ == '+' || *c_ == '-')) {
             ++c_;
-        if (!isDigit())
+        }
+        if (!isDigit()) {
             return fail(err(kBadNumber, "No digits after exponent"));
-        while (isDigit()) ++c_;
+        }
+        while (isDigit()) {
+            ++c_;
+        }
     }
     std::optional<base::Decimal> number = base::Decimal::fromString(
         std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(c_ - start)));
-    if (!number)
+    if (!number) {
         return fail(err(kBadNumber, "Failed creating decimal instance"));
+    }
     out = base::Value(std::move(*number));
     return true;
 }

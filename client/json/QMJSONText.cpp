@@ -4,8 +4,9 @@ namespace qmjson {
 
 size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
     const unsigned char b0 = p[0];
-    if (b0 < 0x80)
+    if (b0 < 0x80) {
         return 1;
+    }
     size_t length;
     unsigned char low = 0x80;   // bounds of the second byte, narrowed to refuse overlong
     unsigned char high = 0xBF;  // forms, surrogates and values above U+10FFFF
@@ -13,26 +14,33 @@ size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
         length = 2;
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
         length = 3;
-        if (b0 == 0xE0)
+        if (b0 == 0xE0) {
             low = 0xA0;
-        if (b0 == 0xED)
+        }
+        if (b0 == 0xED) {
             high = 0x9F;
+        }
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
         length = 4;
-        if (b0 == 0xF0)
+        if (b0 == 0xF0) {
             low = 0x90;
-        if (b0 == 0xF4)
+        }
+        if (b0 == 0xF4) {
             high = 0x8F;
+        }
     } else {
         return 0;
     }
-    if (static_cast<size_t>(end - p) < length)
+    if (static_cast<size_t>(end - p) < length) {
         return 0;
-    if (p[1] < low || p[1] > high)
+    }
+    if (p[1] < low || p[1] > high) {
         return 0;
+    }
     for (size_t i = 2; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
+        if ((p[i] & 0xC0) != 0x80) {
             return 0;
+        }
     }
     return length;
 }

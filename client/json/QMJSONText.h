@@ -26,7 +26,9 @@ constexpr std::array<ByteClass, 256> kStringBytes = [] {
 // The C library's space class: space, tab, line feed, vertical tab, form feed, return.
 constexpr std::array<bool, 256> kSpaceBytes = [] {
     std::array<bool, 256> table{};
-    for (unsigned char b : {' ', '\t', '\n', '\v', '\f', '\r'}) table[b] = true;
+    for (unsigned char b : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+        table[b] = true;
+    }
     return table;
 }();
 

@@ -18,8 +18,9 @@ std::optional<std::string> Writer::write(const base::Value& value, bool allowSca
         fail(err(kNotContainer, "Not valid type for JSON"));
         return std::nullopt;
     }
-    if (!appendValue(value))
+    if (!appendValue(value)) {
         return std::nullopt;
+    }
     return std::move(out_);
 }
 
@@ -36,8 +37,9 @@ bool Writer::appendValue(const base::Value& value) {
             return true;
         case base::Value::Type::Number:
             // NaN and the infinities have no JSON text.
-            if (value.isNonFiniteNumber())
+            if (value.isNonFiniteNumber()) {
                 return unsupported("Number");
+            }
             out_ += value.decimal()->toString();
             return true;
         case base::Value::Type::Null:
@@ -52,63 +54,76 @@ bool Writer::appendValue(const base::Value& value) {
 }
 
 bool Writer::appendArray(const base::Array& array) {
-    if (!enterContainer("Array"))
+    if (!enterContainer("Array")) {
         return false;
+    }
     out_ += '[';
     ++depth_;
     bool first = true;
     for (const base::Value& element : array) {
-        if (!first)
+        if (!first) {
             out_ += ',';
+        }
         first = false;
-        if (humanReadable_)
+        if (humanReadable_) {
             indent();
-        if (!appendValue(element))
+        }
+        if (!appendValue(element)) {
             return false;
+        }
     }
     --depth_;
-    if (humanReadable_ && !array.empty())
+    if (humanReadable_ && !array.empty()) {
         indent();
+    }
     out_ += ']';
     return true;
 }
 
 bool Writer::appendDictionary(const base::Dictionary& dictionary) {
-    if (!enterContainer("Dictionary"))
+    if (!enterContainer("Dictionary")) {
         return false;
+    }
     out_ += '{';
     ++depth_;
     if (sortKeys_) {
         std::vector<const base::Dictionary::Entry*> sorted;
         sorted.reserve(dictionary.size());
-        for (const auto& member : dictionary) sorted.push_back(&member);
+        for (const auto& member : dictionary) {
+            sorted.push_back(&member);
+        }
         // std::string compares bytes as unsigned, which orders UTF-8 by code point.
         std::sort(sorted.begin(), sorted.end(),
                   [](const auto* a, const auto* b) { return a->first < b->first; });
         for (const auto* member : sorted) {
-            if (!appendMember(*member, member == sorted.front()))
+            if (!appendMember(*member, member == sorted.front())) {
                 return false;
+            }
         }
     } else {
         bool first = true;
         for (const auto& member : dictionary) {
-            if (!appendMember(member, first))
+            if (!appendMember(member, first)) {
                 return false;
+            }
             first = false;
         }
     }
     --depth_;
-    if (humanReadable_ && !dictionary.empty())
+    if (humanReadable_ && !dictionary.empty()) {
         indent();
+    }
     out_ += '}';
     return true;
 }
 
 bool Writer::appendMember(const base::Dictionary::Entry& member, bool first) {
-    if (!first)
+    if (!first) {
         out_ += ',';
-    if (humanReadable_)
+    }
+    if (humanReadable_) {
         indent();
+    }
     if (!appendString(member.first)) {
         return fail(err(kUnsupportedValue, "JSON object key must be string"));
     }
@@ -132,16 +147,19 @@ bool Writer::appendString(std::string_view text) {
                 ++p;
                 continue;
             }
-            if (kind == ByteClass::Stop)
+            if (kind == ByteClass::Stop) {
                 break;
+            }
             const size_t length = utf8SequenceLength(p, end);
-            if (length == 0)
+            if (length == 0) {
                 return false;
+            }
             p += length;
         }
         out_.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
-        if (p == end)
+        if (p == end) {
             break;
+        }
         appendEscaped(*p++);
     }
     out_ += '"';

@@ -28,8 +28,9 @@ inline Chain chainOf(const base::Error& error) {
     Chain chain;
     for (const base::Error* e = &error; e != nullptr; e = e->underlying()) {
         std::string message = e->localizedDescription();
-        if (e->domain() != QMJSONErrorDomain)
-            message = e->domain() + ": " + message;
+        if (e->domain() != QMJSONErrorDomain) {
+            message.insert(0, e->domain() + ": ");
+        }
         chain.push_back({e->code(), std::move(message)});
     }
     return chain;

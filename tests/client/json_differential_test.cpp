@@ -61,8 +61,9 @@ class DocumentGenerator {
 
     std::string number() {
         std::string out;
-        if (pick(3) == 0)
+        if (pick(3) == 0) {
             out += '-';
+        }
         if (pick(4) == 0) {
             out += '0';
         } else {
@@ -76,10 +77,12 @@ class DocumentGenerator {
         if (pick(3) == 0) {
             out += pick(2) ? 'e' : 'E';
             const int sign = pick(3);
-            if (sign == 1)
+            if (sign == 1) {
                 out += '+';
-            if (sign == 2)
+            }
+            if (sign == 2) {
                 out += '-';
+            }
             digits(out, 1 + pick(3));
         }
         return out;
@@ -89,12 +92,16 @@ class DocumentGenerator {
     int pick(int n) { return static_cast<int>(rng_() % static_cast<uint64_t>(n)); }
 
     void digits(std::string& out, int count) {
-        for (int i = 0; i < count; ++i) out += static_cast<char>('0' + pick(10));
+        for (int i = 0; i < count; ++i) {
+            out += static_cast<char>('0' + pick(10));
+        }
     }
 
     void space(std::string& out) {
         static const char kSpaces[] = {' ', '\t', '\n', '\r'};
-        for (int n = pick(4) == 0 ? pick(3) : 0; n > 0; --n) out += kSpaces[pick(4)];
+        for (int n = pick(4) == 0 ? pick(3) : 0; n > 0; --n) {
+            out += kSpaces[pick(4)];
+        }
     }
 
     void value(std::string& out, int depth) {
@@ -129,12 +136,14 @@ class DocumentGenerator {
         out += '[';
         const int n = pick(6);
         for (int i = 0; i < n; ++i) {
-            if (i)
+            if (i) {
                 out += ',';
+            }
             value(out, depth);
         }
-        if (n == 0)
+        if (n == 0) {
             space(out);
+        }
         out += ']';
     }
 
@@ -142,8 +151,9 @@ class DocumentGenerator {
         out += '{';
         const int n = pick(7);
         for (int i = 0; i < n; ++i) {
-            if (i)
+            if (i) {
                 out += ',';
+            }
             space(out);
             // A small pool of keys makes repeated keys common.
             if (pick(3) == 0) {
@@ -157,8 +167,9 @@ class DocumentGenerator {
             out += ':';
             value(out, depth);
         }
-        if (n == 0)
+        if (n == 0) {
             space(out);
+        }
         out += '}';
     }
 
@@ -184,8 +195,9 @@ class DocumentGenerator {
             const int kind = pick(10);
             if (kind < 5) {
                 out += static_cast<char>(0x20 + pick(0x5F));  // printable ASCII and DEL
-                if (out.back() == '"' || out.back() == '\\')
+                if (out.back() == '"' || out.back() == '\\') {
                     out.back() = 'x';
+                }
             } else if (kind < 7) {
                 out += kEscapes[pick(std::size(kEscapes))];
             } else {
@@ -203,8 +215,9 @@ class DocumentGenerator {
                                        : 0x10000 + pick(0x100000);
             // No surrogates (not characters) and no private-use area (the checker marks
             // numbers with U+E000).
-            if ((cp >= 0xD800 && cp <= 0xDFFF) || (cp >= 0xE000 && cp <= 0xF8FF))
+            if ((cp >= 0xD800 && cp <= 0xDFFF) || (cp >= 0xE000 && cp <= 0xF8FF)) {
                 continue;
+            }
             return cp;
         }
     }
@@ -289,10 +302,13 @@ struct PythonRun {
 
 // Runs python3 with an argument vector (no shell), stdin at end of file, output to a file.
 PythonRun runPython(const std::vector<std::string>& args, const std::string& outputFile) {
-    std::vector<char*> argv;
     std::vector<std::string> all = {"python3", "-c", kChecker};
     all.insert(all.end(), args.begin(), args.end());
-    for (auto& a : all) argv.push_back(a.data());
+    std::vector<char*> argv;
+    argv.reserve(all.size() + 1);
+    for (auto& a : all) {
+        argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -316,8 +332,9 @@ PythonRun runPython(const std::vector<std::string>& args, const std::string& out
 
 bool havePython() {
     for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
-        if (access((std::string(dir) + "/python3").c_str(), X_OK) == 0)
+        if (access((std::string(dir) + "/python3").c_str(), X_OK) == 0) {
             return true;
+        }
     }
     return false;
 }
@@ -325,15 +342,17 @@ bool havePython() {
 void writeRecords(const std::string& path, const std::vector<std::string>& records) {
     std::ofstream out(path, std::ios::binary);
     for (size_t i = 0; i < records.size(); ++i) {
-        if (i)
+        if (i) {
             out.put('\0');
+        }
         out << records[i];
     }
 }
 
 bool pythonMissing() {
-    if (havePython())
+    if (havePython()) {
         return false;
+    }
     const char* ci = std::getenv("CI");
     EXPECT_FALSE(ci && std::string(ci) == "true") << "python3 is required in CI";
     return true;
@@ -376,8 +395,9 @@ Written readAndWrite(const std::vector<std::string>& docs) {
         base::Error error("", 0);
         std::optional<base::Value> value = QMJSON().objectWithString(doc, &error);
         EXPECT_TRUE(value) << doc << "\n" << error.localizedDescription();
-        if (!value)
+        if (!value) {
             value = base::Value();
+        }
         ours.plain.push_back(QMJSON().stringWithObject(*value).value_or("<failed>"));
         ours.compact.push_back(sorted.stringWithObject(*value).value_or("<failed>"));
         ours.pretty.push_back(human.stringWithObject(*value).value_or("<failed>"));
@@ -388,25 +408,33 @@ Written readAndWrite(const std::vector<std::string>& docs) {
 }
 
 TEST(Differential, MatchesPythonJsonAndDecimal) {
-    if (pythonMissing())
+    if (pythonMissing()) {
         GTEST_SKIP() << "python3 not installed";
+    }
     DocumentGenerator generator(20240611);
     // One document holds every pinned number text on its own.
     std::string pinned;
-    for (const char* n : kNumberTexts) pinned += std::string(pinned.empty() ? "[" : ",") + n;
+    for (const char* n : kNumberTexts) {
+        pinned += std::string(pinned.empty() ? "[" : ",") + n;
+    }
     std::vector<std::string> docs = {pinned + "]"};
-    while (docs.size() < kDocuments) docs.push_back(generator.document());
+    while (docs.size() < kDocuments) {
+        docs.push_back(generator.document());
+    }
     expectPythonAgrees(docs, readAndWrite(docs));
 }
 
 TEST(Differential, RandomNumberTextsKeepTheirExactValue) {
-    if (pythonMissing())
+    if (pythonMissing()) {
         GTEST_SKIP() << "python3 not installed";
+    }
     DocumentGenerator generator(7);
     std::vector<std::string> docs;
     for (int i = 0; i < 500; ++i) {
         std::string doc;
-        for (int j = 0; j < 20; ++j) doc += (j ? "," : "[") + generator.number();
+        for (int j = 0; j < 20; ++j) {
+            doc += (j ? "," : "[") + generator.number();
+        }
         docs.push_back(doc + "]");
     }
     expectPythonAgrees(docs, readAndWrite(docs));

@@ -204,8 +204,9 @@ TEST(Reader, RepeatedKeyKeepsFirstPositionWithLaterValue) {
     // a hundred thousand distinct keys must not take quadratic time.
     std::string text = "{";
     const int kKeys = 100'000;
-    for (int i = 0; i < kKeys; ++i)
+    for (int i = 0; i < kKeys; ++i) {
         text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    }
     text += "\"k7\":\"again\",\"k99999\":null,\"k0\":[0]}";
     v = QMJSON().objectWithString(text);
     ASSERT_TRUE(v);
@@ -238,9 +239,13 @@ TEST(Reader, FragmentsAndLiteralsAtTheTop) {
 
 std::string nested(size_t depth, const char* open, const char* close, const char* inner = "") {
     std::string text;
-    for (size_t i = 0; i < depth; ++i) text += open;
+    for (size_t i = 0; i < depth; ++i) {
+        text += open;
+    }
     text += inner;
-    for (size_t i = 0; i < depth; ++i) text += close;
+    for (size_t i = 0; i < depth; ++i) {
+        text += close;
+    }
     return text;
 }
 

@@ -72,7 +72,9 @@ TEST(WriterShape, EveryEscape) {
 
 TEST(WriterShape, EscapedTextReadsBackUnchanged) {
     std::string all;
-    for (int b = 0; b < 0x80; ++b) all.push_back(static_cast<char>(b));
+    for (int b = 0; b < 0x80; ++b) {
+        all.push_back(static_cast<char>(b));
+    }
     all += "\xc3\xa9\xef\xbf\xbd\xf4\x8f\xbf\xbf";
     std::optional<std::string> text = QMJSON().stringWithFragment(Value(all));
     ASSERT_TRUE(text);
@@ -144,7 +146,9 @@ TEST(WriterRefusal, TextThatIsNoUtf8) {
 
 Value nestedArrays(size_t depth) {
     Value v{Array{}};
-    for (size_t i = 1; i < depth; ++i) v = Value(Array{std::move(v)});
+    for (size_t i = 1; i < depth; ++i) {
+        v = Value(Array{std::move(v)});
+    }
     return v;
 }
 
