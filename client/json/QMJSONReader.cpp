@@ -19,6 +19,9 @@ Reader::Reader(std::string_view text, uint64_t maxDepth, uint64_t hardLimit)
       textEnd_(end_),
       maxDepth_(maxDepth),
       hardLimit_(hardLimit) {
+    if (text.empty()) {
+        return;
+    }
     if (const void* nul = std::memchr(c_, 0, text.size())) {
         end_ = static_cast<const unsigned char*>(nul);
     }
@@ -30,7 +33,8 @@ std::optional<base::Value> Reader::read(bool allowScalar) {
         return std::nullopt;
     }
     skipWhitespace();
-    // Trailing NUL padding was always ignored; anything else after the value is not.
+    // NUL padding after the value ends the text quietly; anything else after a NUL is
+    // content the caller would lose, so it is garbage like any other.
     const bool garbage =
         c_ != end_ || std::any_of(end_, textEnd_, [](unsigned char b) { return b != 0; });
     if (garbage) {

@@ -151,6 +151,9 @@ TEST(Reader, MissingTextIsCode12) {
     EXPECT_FALSE(QMJSON().objectWithString(std::nullopt, &error));
     EXPECT_EQ(chainOf(error), (Chain{{12, "Input was 'nil'"}}));
     EXPECT_FALSE(QMJSON().fragmentWithString(std::nullopt, nullptr));
+    // An empty view is a text, only an empty one.
+    EXPECT_FALSE(QMJSON().fragmentWithString(std::string_view(), &error));
+    EXPECT_EQ(chainOf(error), (Chain{{11, "Unexpected end of string"}}));
 }
 
 TEST(Reader, FailsQuietlyWithoutErrorSlot) {
