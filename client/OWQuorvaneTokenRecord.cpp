@@ -110,12 +110,10 @@ OWQuorvaneTokenRecord OWQuorvaneTokenRecord::fromItem(const std::string& account
     return record;
 }
 
-std::string OWQuorvaneTokenRecord::genericAttribute(const std::optional<std::string>& username,
-                                                    const std::string& serverURL,
-                                                    const std::optional<base::Date>& expires,
-                                                    const std::optional<std::string>& refreshToken) {
+std::string OWQuorvaneTokenRecord::genericAttribute(
+    const std::optional<std::string>& username, const std::string& serverURL,
+    const std::optional<base::Date>& expires, const std::optional<std::string>& refreshToken) {
     const double seconds = expires ? expires->secondsSince1970 : 0.0;
     return base::format("%@###%@###%0.0f###%@", username ? *username : std::string(kNullText),
-                        serverURL, seconds,
-                        refreshToken ? *refreshToken : std::string(kNullText));
+                        serverURL, seconds, refreshToken ? *refreshToken : std::string(kNullText));
 }
