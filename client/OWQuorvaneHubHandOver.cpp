@@ -69,8 +69,10 @@ std::optional<OWQuorvaneHubCredentials> OWQuorvaneHubHandOver::readCredentials()
         return std::nullopt;
     }
     const std::string executable = (fs::path(*bundle) / kHubExecutable).string();
+    // Standard output is collected (the task runner never writes it to the log); the
+    // error output is dropped.
     const std::string output =
         OWTaskEx::stringFromTask(executable, {kHubArgument}, OWTaskEx::Encoding::UTF8, timeout_,
-                                 /*logOutput=*/false, /*logError=*/false);
+                                 /*logOutput=*/true, /*logError=*/false);
     return OWQuorvaneHubCredentials::parse(output);
 }
