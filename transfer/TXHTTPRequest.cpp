@@ -33,8 +33,8 @@ base::Error exceptionError(const std::string& name, const std::string& reason) {
                           {base::Error::kLocalizedFailureReasonKey, reason}};
     base::Error error(TXHTTPRequestErrorDomain, static_cast<int>(TXErrorCode::UnhandledException),
                       info);
-    error.setUnderlying(base::Error(TXHTTPRequestErrorDomain,
-                                    static_cast<int>(TXErrorCode::UnhandledException)));
+    error.setUnderlying(
+        base::Error(TXHTTPRequestErrorDomain, static_cast<int>(TXErrorCode::UnhandledException)));
     return error;
 }
 
@@ -271,8 +271,8 @@ void TXHTTPRequest::State::runMain() {
     complete = false;
     didUseCachedResponse = false;
     if (!url) {
-        r.failWithError(TXMakeError(TXErrorCode::UnableToCreateRequest,
-                                    "Unable to create request (bad url?)"));
+        r.failWithError(
+            TXMakeError(TXErrorCode::UnableToCreateRequest, "Unable to create request (bad url?)"));
         return;
     }
     if (!isHeadOfMain) {
@@ -284,8 +284,8 @@ void TXHTTPRequest::State::runMain() {
     }
     auto target = platform::net::Url::parse(url->absoluteString());
     if (!target || (target->scheme() != "http" && target->scheme() != "https")) {
-        r.failWithError(TXMakeError(TXErrorCode::UnableToCreateRequest,
-                                    "Unable to create request (bad url?)"));
+        r.failWithError(
+            TXMakeError(TXErrorCode::UnableToCreateRequest, "Unable to create request (bad url?)"));
         return;
     }
     message.emplace(method, *target,
@@ -440,18 +440,18 @@ void TXHTTPRequest::State::handleNetworkEvent(platform::net::HttpReadStream::Eve
 void TXHTTPRequest::State::startStatusTimer() {
     stopStatusTimer();
     std::weak_ptr<TXHTTPRequest> weak = self();
-    statusTimer = loop->addTimer(
-        kStatusInterval, kStatusInterval,
-        [weak] {
-            auto me = weak.lock();
-            if (!me)
-                return;
-            me->s_->guarded("the status timer", [&] { me->s_->checkRequestStatus(); });
-            std::lock_guard guard(me->s_->lock);
-            if (!me->s_->inProgress || me->s_->complete)
-                me->s_->stopStatusTimer();
-        },
-        {mode});
+    statusTimer = loop->addTimer(kStatusInterval, kStatusInterval,
+                                 [weak] {
+                                     auto me = weak.lock();
+                                     if (!me)
+                                         return;
+                                     me->s_->guarded("the status timer",
+                                                     [&] { me->s_->checkRequestStatus(); });
+                                     std::lock_guard guard(me->s_->lock);
+                                     if (!me->s_->inProgress || me->s_->complete)
+                                         me->s_->stopStatusTimer();
+                                 },
+                                 {mode});
 }
 
 void TXHTTPRequest::State::stopStatusTimer() {
@@ -504,7 +504,7 @@ void TXHTTPRequest::State::checkRequestStatus() {
         if (totalBytesSent > lastBytesSent) {
             lastActivityTime = now();
             TXBandwidthThrottle::shared().incrementBandwidthUsedInLastSecond(totalBytesSent -
-                                                                            lastBytesSent);
+                                                                             lastBytesSent);
         }
     }
     updateProgressIndicators();

@@ -37,7 +37,8 @@ TXSessionCredentialStore& storeFor(bool proxy) {
 void TXHTTPRequest::addBasicAuthenticationHeaderWithUsername(const std::string& user,
                                                              const std::string& pass) {
     std::lock_guard guard(s_->lock);
-    addRequestHeader("Authorization", "Basic " + platform::crypto::Base64::encode(user + ":" + pass));
+    addRequestHeader("Authorization",
+                     "Basic " + platform::crypto::Base64::encode(user + ":" + pass));
     s_->authScheme = "Basic";
     s_->engineAddedAuthorization = true;
 }
@@ -76,9 +77,9 @@ void TXHTTPRequest::State::applyAuthorizationHeader() {
                     TXSessionCredentialStore::servers().remove(entry->credentials);
                 }
             } else if (entry) {
-                std::string value = "Basic " + platform::crypto::Base64::encode(
-                                                   entry->credentials.user + ":" +
-                                                   entry->credentials.password);
+                std::string value =
+                    "Basic " + platform::crypto::Base64::encode(entry->credentials.user + ":" +
+                                                                entry->credentials.password);
                 message->setHeader("Authorization", value);
                 authScheme = "Basic";
             }
@@ -123,8 +124,8 @@ std::optional<platform::net::HttpCredentials> TXHTTPRequest::State::findCredenti
         } else if (!proxyUsername.empty()) {
             c.user = proxyUsername;
             c.password = proxyPassword;
-        } else if (proxyAuthentication &&
-                   proxyAuthentication->scheme() == platform::net::HttpAuthentication::Scheme::Ntlm) {
+        } else if (proxyAuthentication && proxyAuthentication->scheme() ==
+                                              platform::net::HttpAuthentication::Scheme::Ntlm) {
             c.user = username;
             c.password = password;
         }
@@ -203,11 +204,11 @@ bool TXHTTPRequest::State::askDelegateForCredentials(bool proxy) {
         return false;
     auto d = delegate.lock();
     auto q = queue.lock();
-    bool delegateAnswers = d && (proxy ? d->answersProxyAuthenticationNeeded()
-                                       : d->answersAuthenticationNeeded());
-    bool queueAnswers = !delegateAnswers && q &&
-                        (proxy ? q->answersProxyAuthenticationNeeded()
-                               : q->answersAuthenticationNeeded());
+    bool delegateAnswers =
+        d && (proxy ? d->answersProxyAuthenticationNeeded() : d->answersAuthenticationNeeded());
+    bool queueAnswers =
+        !delegateAnswers && q &&
+        (proxy ? q->answersProxyAuthenticationNeeded() : q->answersAuthenticationNeeded());
     const BasicBlock& block = proxy ? proxyAuthBlock : authBlock;
     if (!delegateAnswers && !queueAnswers && !block)
         return false;

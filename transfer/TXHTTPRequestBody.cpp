@@ -86,9 +86,9 @@ void TXHTTPRequest::appendPostData(const base::Data& data) {
         return;
     if (s_->streamFromDisk) {
         if (s_->postBodyWriteFd < 0 || !writeAll(s_->postBodyWriteFd, data.data(), data.size())) {
-            failWithError(TXMakeError(TXErrorCode::FileManagement,
-                                      "Failed to write to file at path '" + s_->postBodyFilePath +
-                                          "'"));
+            failWithError(
+                TXMakeError(TXErrorCode::FileManagement,
+                            "Failed to write to file at path '" + s_->postBodyFilePath + "'"));
         }
         return;
     }
@@ -149,8 +149,7 @@ void TXHTTPRequest::buildPostBody() {
         s.closePostBodyWriteStream();
         const std::string* measured = &s.postBodyFilePath;
         if (s.compressBody) {
-            if (s.compressedPostBodyFilePath.empty() ||
-                !fileSize(s.compressedPostBodyFilePath)) {
+            if (s.compressedPostBodyFilePath.empty() || !fileSize(s.compressedPostBodyFilePath)) {
                 int fd = makeTemporaryFile(s.compressedPostBodyFilePath);
                 if (fd >= 0)
                     ::close(fd);
@@ -204,8 +203,8 @@ std::shared_ptr<platform::net::BodyStream> TXHTTPRequest::State::makeBodyStream(
                 : postBodyFilePath;
         auto body = TXInputStream::inputStreamWithFileAtPath(path, hook, clock);
         if (!body) {
-            r.failWithError(TXMakeError(TXErrorCode::BuildingRequest,
-                                        "Unable to create read stream"));
+            r.failWithError(
+                TXMakeError(TXErrorCode::BuildingRequest, "Unable to create read stream"));
         }
         return body;
     }
@@ -256,10 +255,10 @@ bool TXHTTPRequest::removeTemporaryCompressedUploadFile() {
 std::optional<base::Error> TXHTTPRequest::removeFileAtPath(const std::string& path) {
     if (path.empty() || ::unlink(path.c_str()) == 0 || errno == ENOENT)
         return std::nullopt;
-    base::Error underlying = base::Error::withDescription("NSPOSIXErrorDomain", errno,
-                                                          std::strerror(errno));
-    return TXMakeError(TXErrorCode::FileManagement,
-                       "Failed to delete file at path '" + path + "'", &underlying);
+    base::Error underlying =
+        base::Error::withDescription("NSPOSIXErrorDomain", errno, std::strerror(errno));
+    return TXMakeError(TXErrorCode::FileManagement, "Failed to delete file at path '" + path + "'",
+                       &underlying);
 }
 
 std::string TXHTTPRequest::base64forData(const base::Data& data) {
@@ -273,13 +272,13 @@ std::optional<std::string> TXHTTPRequest::mimeTypeForFileAtPath(const std::strin
     if (::stat(path.c_str(), &st) != 0)
         return std::nullopt;
     static const std::map<std::string, std::string> builtIn = {
-        {"mov", "video/quicktime"},  {"mp4", "video/mp4"},       {"m4v", "video/x-m4v"},
-        {"zip", "application/zip"},  {"png", "image/png"},       {"jpg", "image/jpeg"},
-        {"jpeg", "image/jpeg"},      {"gif", "image/gif"},       {"tif", "image/tiff"},
-        {"tiff", "image/tiff"},      {"pdf", "application/pdf"}, {"txt", "text/plain"},
-        {"xml", "application/xml"},  {"fcpxml", "application/xml"},
-        {"json", "application/json"}, {"mp3", "audio/mpeg"},     {"wav", "audio/wav"},
-        {"aif", "audio/aiff"},       {"aiff", "audio/aiff"},
+        {"mov", "video/quicktime"}, {"mp4", "video/mp4"},          {"m4v", "video/x-m4v"},
+        {"zip", "application/zip"}, {"png", "image/png"},          {"jpg", "image/jpeg"},
+        {"jpeg", "image/jpeg"},     {"gif", "image/gif"},          {"tif", "image/tiff"},
+        {"tiff", "image/tiff"},     {"pdf", "application/pdf"},    {"txt", "text/plain"},
+        {"xml", "application/xml"}, {"fcpxml", "application/xml"}, {"json", "application/json"},
+        {"mp3", "audio/mpeg"},      {"wav", "audio/wav"},          {"aif", "audio/aiff"},
+        {"aiff", "audio/aiff"},
     };
     std::string ext = base::pathExtension(path);
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -3,69 +3,96 @@
 
 #define TX_UNWRAP(...) __VA_ARGS__
 #define TX_PROPERTY(Type, Param, getter, setter, field) \
-    TX_UNWRAP Type TXHTTPRequest::getter() const {       \
-        std::lock_guard guard(s_->lock);                 \
-        return s_->field;                                \
-    }                                                    \
-    void TXHTTPRequest::setter(TX_UNWRAP Param value) {  \
-        std::lock_guard guard(s_->lock);                 \
-        s_->field = value;                               \
+    TX_UNWRAP Type TXHTTPRequest::getter() const {      \
+        std::lock_guard guard(s_->lock);                \
+        return s_->field;                               \
+    }                                                   \
+    void TXHTTPRequest::setter(TX_UNWRAP Param value) { \
+        std::lock_guard guard(s_->lock);                \
+        s_->field = value;                              \
     }
 
-#define TX_GETTER(Type, getter, field)            \
-    Type TXHTTPRequest::getter() const {          \
-        std::lock_guard guard(s_->lock);          \
-        return s_->field;                         \
+#define TX_GETTER(Type, getter, field)   \
+    Type TXHTTPRequest::getter() const { \
+        std::lock_guard guard(s_->lock); \
+        return s_->field;                \
     }
 
 TX_PROPERTY((base::RunLoopMode), (const base::RunLoopMode&), runLoopMode, setRunLoopMode, mode)
 TX_PROPERTY((double), (double), timeOutSeconds, setTimeOutSeconds, timeOutSeconds)
-TX_PROPERTY((int), (int), numberOfTimesToRetryOnTimeout, setNumberOfTimesToRetryOnTimeout, retriesOnTimeout)
-TX_PROPERTY((bool), (bool), shouldAttemptPersistentConnection, setShouldAttemptPersistentConnection, persistent)
-TX_PROPERTY((double), (double), persistentConnectionTimeoutSeconds, setPersistentConnectionTimeoutSeconds, persistentTimeout)
-TX_PROPERTY((bool), (bool), shouldPresentCredentialsBeforeChallenge, setShouldPresentCredentialsBeforeChallenge, credentialsBeforeChallenge)
+TX_PROPERTY((int), (int), numberOfTimesToRetryOnTimeout, setNumberOfTimesToRetryOnTimeout,
+            retriesOnTimeout)
+TX_PROPERTY((bool), (bool), shouldAttemptPersistentConnection, setShouldAttemptPersistentConnection,
+            persistent)
+TX_PROPERTY((double), (double), persistentConnectionTimeoutSeconds,
+            setPersistentConnectionTimeoutSeconds, persistentTimeout)
+TX_PROPERTY((bool), (bool), shouldPresentCredentialsBeforeChallenge,
+            setShouldPresentCredentialsBeforeChallenge, credentialsBeforeChallenge)
 TX_PROPERTY((bool), (bool), shouldRedirect, setShouldRedirect, shouldRedirect)
-TX_PROPERTY((bool), (bool), shouldUseRFC2616RedirectBehaviour, setShouldUseRFC2616RedirectBehaviour, rfc2616Redirects)
+TX_PROPERTY((bool), (bool), shouldUseRFC2616RedirectBehaviour, setShouldUseRFC2616RedirectBehaviour,
+            rfc2616Redirects)
 TX_PROPERTY((bool), (bool), showAccurateProgress, setShowAccurateProgress, accurateProgress)
-TX_PROPERTY((bool), (bool), shouldResetDownloadProgress, setShouldResetDownloadProgress, resetDownloadProgress)
-TX_PROPERTY((bool), (bool), shouldResetUploadProgress, setShouldResetUploadProgress, resetUploadProgress)
-TX_PROPERTY((bool), (bool), allowCompressedResponse, setAllowCompressedResponse, allowCompressedResponse)
-TX_PROPERTY((bool), (bool), shouldWaitToInflateCompressedResponses, setShouldWaitToInflateCompressedResponses, waitToInflate)
-TX_PROPERTY((std::string), (const std::string&), defaultResponseEncoding, setDefaultResponseEncoding, defaultEncoding)
-TX_PROPERTY((bool), (bool), shouldPresentAuthenticationDialog, setShouldPresentAuthenticationDialog, authDialog)
-TX_PROPERTY((bool), (bool), shouldPresentProxyAuthenticationDialog, setShouldPresentProxyAuthenticationDialog, proxyAuthDialog)
+TX_PROPERTY((bool), (bool), shouldResetDownloadProgress, setShouldResetDownloadProgress,
+            resetDownloadProgress)
+TX_PROPERTY((bool), (bool), shouldResetUploadProgress, setShouldResetUploadProgress,
+            resetUploadProgress)
+TX_PROPERTY((bool), (bool), allowCompressedResponse, setAllowCompressedResponse,
+            allowCompressedResponse)
+TX_PROPERTY((bool), (bool), shouldWaitToInflateCompressedResponses,
+            setShouldWaitToInflateCompressedResponses, waitToInflate)
+TX_PROPERTY((std::string), (const std::string&), defaultResponseEncoding,
+            setDefaultResponseEncoding, defaultEncoding)
+TX_PROPERTY((bool), (bool), shouldPresentAuthenticationDialog, setShouldPresentAuthenticationDialog,
+            authDialog)
+TX_PROPERTY((bool), (bool), shouldPresentProxyAuthenticationDialog,
+            setShouldPresentProxyAuthenticationDialog, proxyAuthDialog)
 TX_PROPERTY((bool), (bool), useSessionPersistence, setUseSessionPersistence, sessionPersistence)
 TX_PROPERTY((bool), (bool), useCookiePersistence, setUseCookiePersistence, cookiePersistence)
 TX_PROPERTY((bool), (bool), useKeychainPersistence, setUseKeychainPersistence, keychainPersistence)
-TX_PROPERTY((bool), (bool), validatesSecureCertificate, setValidatesSecureCertificate, validatesCertificate)
-TX_PROPERTY((std::string), (const std::string&), certificateAuthorityFile, setCertificateAuthorityFile, caFile)
-TX_PROPERTY((std::shared_ptr<const platform::net::ClientIdentity>), (std::shared_ptr<const platform::net::ClientIdentity>), clientCertificateIdentity, setClientCertificateIdentity, identity)
+TX_PROPERTY((bool), (bool), validatesSecureCertificate, setValidatesSecureCertificate,
+            validatesCertificate)
+TX_PROPERTY((std::string), (const std::string&), certificateAuthorityFile,
+            setCertificateAuthorityFile, caFile)
+TX_PROPERTY((std::shared_ptr<const platform::net::ClientIdentity>),
+            (std::shared_ptr<const platform::net::ClientIdentity>), clientCertificateIdentity,
+            setClientCertificateIdentity, identity)
 TX_PROPERTY((bool), (bool), useHTTPVersionOne, setUseHTTPVersionOne, http10)
-TX_PROPERTY((bool), (bool), allowResumeForFileDownloads, setAllowResumeForFileDownloads, allowResume)
-TX_PROPERTY((std::string), (const std::string&), downloadDestinationPath, setDownloadDestinationPath, downloadPath)
-TX_PROPERTY((std::string), (const std::string&), temporaryFileDownloadPath, setTemporaryFileDownloadPath, temporaryDownloadPath)
+TX_PROPERTY((bool), (bool), allowResumeForFileDownloads, setAllowResumeForFileDownloads,
+            allowResume)
+TX_PROPERTY((std::string), (const std::string&), downloadDestinationPath,
+            setDownloadDestinationPath, downloadPath)
+TX_PROPERTY((std::string), (const std::string&), temporaryFileDownloadPath,
+            setTemporaryFileDownloadPath, temporaryDownloadPath)
 TX_PROPERTY((std::string), (const std::string&), userAgentString, setUserAgentString, userAgent)
-TX_PROPERTY((std::shared_ptr<TXCacheDelegate>), (std::shared_ptr<TXCacheDelegate>), downloadCache, setDownloadCache, cache)
+TX_PROPERTY((std::shared_ptr<TXCacheDelegate>), (std::shared_ptr<TXCacheDelegate>), downloadCache,
+            setDownloadCache, cache)
 TX_PROPERTY((int), (int), cachePolicy, setCachePolicy, cachePolicy)
 TX_PROPERTY((int), (int), cacheStoragePolicy, setCacheStoragePolicy, cacheStoragePolicy)
 TX_PROPERTY((double), (double), secondsToCache, setSecondsToCache, secondsToCache)
-TX_PROPERTY((std::vector<platform::net::Cookie>), (std::vector<platform::net::Cookie>), requestCookies, setRequestCookies, requestCookies)
-TX_PROPERTY((std::string), (const std::string&), postBodyFilePath, setPostBodyFilePath, postBodyFilePath)
-TX_PROPERTY((bool), (bool), shouldStreamPostDataFromDisk, setShouldStreamPostDataFromDisk, streamFromDisk)
+TX_PROPERTY((std::vector<platform::net::Cookie>), (std::vector<platform::net::Cookie>),
+            requestCookies, setRequestCookies, requestCookies)
+TX_PROPERTY((std::string), (const std::string&), postBodyFilePath, setPostBodyFilePath,
+            postBodyFilePath)
+TX_PROPERTY((bool), (bool), shouldStreamPostDataFromDisk, setShouldStreamPostDataFromDisk,
+            streamFromDisk)
 TX_PROPERTY((bool), (bool), shouldCompressRequestBody, setShouldCompressRequestBody, compressBody)
-TX_PROPERTY((bool), (bool), didCreateTemporaryPostDataFile, setDidCreateTemporaryPostDataFile, didCreateTemporaryPostDataFile)
+TX_PROPERTY((bool), (bool), didCreateTemporaryPostDataFile, setDidCreateTemporaryPostDataFile,
+            didCreateTemporaryPostDataFile)
 TX_PROPERTY((uint64_t), (uint64_t), postLength, setPostLength, postLength)
 TX_PROPERTY((std::string), (const std::string&), username, setUsername, username)
 TX_PROPERTY((std::string), (const std::string&), password, setPassword, password)
 TX_PROPERTY((std::string), (const std::string&), domain, setDomain, domain)
-TX_PROPERTY((std::string), (const std::string&), authenticationScheme, setAuthenticationScheme, authScheme)
+TX_PROPERTY((std::string), (const std::string&), authenticationScheme, setAuthenticationScheme,
+            authScheme)
 TX_PROPERTY((std::string), (const std::string&), proxyHost, setProxyHost, proxyHost)
 TX_PROPERTY((int), (int), proxyPort, setProxyPort, proxyPort)
-TX_PROPERTY((TXHTTPRequest::ProxyType), (TXHTTPRequest::ProxyType), proxyType, setProxyType, proxyType)
+TX_PROPERTY((TXHTTPRequest::ProxyType), (TXHTTPRequest::ProxyType), proxyType, setProxyType,
+            proxyType)
 TX_PROPERTY((std::string), (const std::string&), proxyUsername, setProxyUsername, proxyUsername)
 TX_PROPERTY((std::string), (const std::string&), proxyPassword, setProxyPassword, proxyPassword)
 TX_PROPERTY((std::string), (const std::string&), proxyDomain, setProxyDomain, proxyDomain)
-TX_PROPERTY((std::optional<base::Url>), (const std::optional<base::Url>&), PACurl, setPACurl, pacUrl)
+TX_PROPERTY((std::optional<base::Url>), (const std::optional<base::Url>&), PACurl, setPACurl,
+            pacUrl)
 TX_PROPERTY((base::Dictionary), (base::Dictionary), userInfo, setUserInfo, userInfo)
 TX_PROPERTY((int64_t), (int64_t), tag, setTag, tag)
 TX_GETTER(std::string, authenticationRealm, authRealm)
@@ -276,10 +303,10 @@ void TXHTTPRequest::setDidReceiveDataSelector(TXDataSelector selector) {
     s_->customDidReceiveData = true;
 }
 
-#define TX_BLOCK(setter, Type, field)               \
-    void TXHTTPRequest::setter(Type block) {        \
-        std::lock_guard guard(s_->lock);            \
-        s_->field = std::move(block);               \
+#define TX_BLOCK(setter, Type, field)        \
+    void TXHTTPRequest::setter(Type block) { \
+        std::lock_guard guard(s_->lock);     \
+        s_->field = std::move(block);        \
     }
 
 TX_BLOCK(setStartedBlock, BasicBlock, startedBlock)

@@ -75,8 +75,8 @@ bool replaceFile(const std::string& from, const std::string& to) {
         return true;
     if (errno != EXDEV)
         return false;
-    std::string beside = base::deletingLastPathComponent(to) + "/.txdownload-" +
-                         OWLocalPaths::randomString(12);
+    std::string beside =
+        base::deletingLastPathComponent(to) + "/.txdownload-" + OWLocalPaths::randomString(12);
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     int out = ::open(beside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     bool ok = in >= 0 && out >= 0;
@@ -273,8 +273,7 @@ bool TXHTTPRequest::State::willRedirect() {
 
 void TXHTTPRequest::State::followRedirectAfterEnd() {
     auto d = delegate.lock();
-    bool delegateAnswers =
-        d && willRedirectSel && (customWillRedirect || d->answersWillRedirect());
+    bool delegateAnswers = d && willRedirectSel && (customWillRedirect || d->answersWillRedirect());
     auto q = queue.lock();
     bool queueAnswers = q && q->answersWillRedirect();
     if ((delegateAnswers || queueAnswers) && redirectURL) {
@@ -307,8 +306,8 @@ void TXHTTPRequest::State::performRedirect() {
     std::string scheme = lower(redirectURL->scheme());
     if (scheme != "http" && scheme != "https") {
         needsRedirect = false;
-        r.failWithError(TXMakeError(TXErrorCode::UnableToCreateRequest,
-                                    "Unable to create request (bad url?)"));
+        r.failWithError(
+            TXMakeError(TXErrorCode::UnableToCreateRequest, "Unable to create request (bad url?)"));
         return;
     }
     base::Url target = *redirectURL;
@@ -405,9 +404,9 @@ void TXHTTPRequest::State::writeDownloadBytes(const uint8_t* bytes, size_t n,
         }
         downloadFd = openForDownload(temporaryDownloadPath, append);
         if (downloadFd < 0) {
-            r.failWithError(TXMakeError(TXErrorCode::FileManagement,
-                                        "Failed to write to file at path '" +
-                                            temporaryDownloadPath + "'"));
+            r.failWithError(
+                TXMakeError(TXErrorCode::FileManagement,
+                            "Failed to write to file at path '" + temporaryDownloadPath + "'"));
             return;
         }
         if (inflated) {
@@ -418,12 +417,12 @@ void TXHTTPRequest::State::writeDownloadBytes(const uint8_t* bytes, size_t n,
     }
     bool ok = writeAll(downloadFd, bytes, n);
     if (ok && inflated && !inflated->empty())
-        ok = inflatedDownloadFd >= 0 && writeAll(inflatedDownloadFd, inflated->data(),
-                                                 inflated->size());
+        ok = inflatedDownloadFd >= 0 &&
+             writeAll(inflatedDownloadFd, inflated->data(), inflated->size());
     if (!ok) {
-        r.failWithError(TXMakeError(TXErrorCode::FileManagement,
-                                    "Failed to write to file at path '" + temporaryDownloadPath +
-                                        "'"));
+        r.failWithError(
+            TXMakeError(TXErrorCode::FileManagement,
+                        "Failed to write to file at path '" + temporaryDownloadPath + "'"));
     }
 }
 
@@ -433,9 +432,9 @@ void TXHTTPRequest::State::updatePartialDownloadSize() {
     struct stat st {};
     if (::stat(temporaryDownloadPath.c_str(), &st) != 0) {
         if (errno != ENOENT) {
-            r.failWithError(TXMakeError(TXErrorCode::FileManagement,
-                                        "Failed to get attributes for file at path '" +
-                                            temporaryDownloadPath + "'"));
+            r.failWithError(TXMakeError(
+                TXErrorCode::FileManagement,
+                "Failed to get attributes for file at path '" + temporaryDownloadPath + "'"));
         }
         return;
     }

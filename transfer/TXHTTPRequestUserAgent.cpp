@@ -52,8 +52,8 @@ std::optional<std::string> TXHTTPRequest::userAgentFor(
         version = shortVersion + " rv:" + build;
     else
         version = !shortVersion.empty() ? shortVersion : build;
-    return name + (version.empty() ? "" : " " + version) + " (" + platformWords + "; " + systemName + " " +
-           systemVersionText + "; " + locale + ")";
+    return name + (version.empty() ? "" : " " + version) + " (" + platformWords + "; " +
+           systemName + " " + systemVersionText + "; " + locale + ")";
 }
 
 std::optional<std::string> TXHTTPRequest::defaultUserAgentString() {

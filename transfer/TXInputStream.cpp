@@ -17,7 +17,8 @@ std::shared_ptr<TXInputStream> TXInputStream::inputStreamWithFileAtPath(const st
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    auto stream = std::shared_ptr<TXInputStream>(new TXInputStream(std::move(hook), std::move(clock)));
+    auto stream =
+        std::shared_ptr<TXInputStream>(new TXInputStream(std::move(hook), std::move(clock)));
     stream->fd_ = fd;
     stream->isFile_ = true;
     return stream;
@@ -25,7 +26,8 @@ std::shared_ptr<TXInputStream> TXInputStream::inputStreamWithFileAtPath(const st
 
 std::shared_ptr<TXInputStream> TXInputStream::inputStreamWithData(base::Data data,
                                                                   ThrottleHook hook, Clock clock) {
-    auto stream = std::shared_ptr<TXInputStream>(new TXInputStream(std::move(hook), std::move(clock)));
+    auto stream =
+        std::shared_ptr<TXInputStream>(new TXInputStream(std::move(hook), std::move(clock)));
     stream->data_ = std::move(data);
     return stream;
 }

@@ -18,8 +18,7 @@ class TXInputStream final : public platform::net::BodyStream {
 
     // None when the file cannot be opened.
     static std::shared_ptr<TXInputStream> inputStreamWithFileAtPath(const std::string& path,
-                                                                    ThrottleHook hook,
-                                                                    Clock clock);
+                                                                    ThrottleHook hook, Clock clock);
     static std::shared_ptr<TXInputStream> inputStreamWithData(base::Data data, ThrottleHook hook,
                                                               Clock clock);
     ~TXInputStream() override;
@@ -30,7 +29,8 @@ class TXInputStream final : public platform::net::BodyStream {
     void close();
 
   private:
-    TXInputStream(ThrottleHook hook, Clock clock) : hook_(std::move(hook)), clock_(std::move(clock)) {}
+    TXInputStream(ThrottleHook hook, Clock clock)
+        : hook_(std::move(hook)), clock_(std::move(clock)) {}
     ssize_t readWrapped(uint8_t* buf, size_t n);
 
     // Serialises the throttle decisions of every body stream of the process.
