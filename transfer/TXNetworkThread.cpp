@@ -9,6 +9,8 @@ namespace {
 std::mutex startLock;
 base::RunLoop* networkLoop = nullptr;
 std::thread::id networkThreadId;
+// Static: the starting caller may return (and unwind) as soon as it is woken.
+std::condition_variable started;
 
 }  // namespace
 
@@ -16,20 +18,19 @@ base::RunLoop& TXNetworkThread::runLoop() {
     std::unique_lock guard(startLock);
     if (networkLoop)
         return *networkLoop;
-    std::condition_variable ready;
-    std::thread([&ready] {
+    std::thread([] {
         base::RunLoop& loop = base::RunLoop::current();
         {
             std::lock_guard inner(startLock);
             networkLoop = &loop;
             networkThreadId = std::this_thread::get_id();
         }
-        ready.notify_all();
+        started.notify_all();
         for (;;) {
             loop.run(base::kDefaultRunLoopMode, 1e10);
         }
     }).detach();
-    ready.wait(guard, [] { return networkLoop != nullptr; });
+    started.wait(guard, [] { return networkLoop != nullptr; });
     return *networkLoop;
 }
 
