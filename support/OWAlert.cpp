@@ -145,7 +145,7 @@ void OWAlert::dismiss() {
         std::lock_guard lock(mutex_);
         request = std::move(request_);
         request_.reset();
-        presenter = presenter_;
+        presenter = std::move(presenter_);  // an answer still pending holds us, not we it
     }
     if (request && presenter) {
         base::MainQueue::postAndWait([&] { presenter->dismiss(*request); });

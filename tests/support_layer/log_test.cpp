@@ -95,9 +95,8 @@ TEST_F(LogTest, PercentSignsAndTrimming) {
     const auto m = messages(sandbox.logFile());
     ASSERT_GE(m.size(), 7u);
     const std::vector<std::string> tail(m.end() - 7, m.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"Progress 50% done",
-                                              "argument with %s and %@ inside", "Rate: 100%",
-                                              "two", "<malformed> lines", "fast 7%",
+    EXPECT_EQ(tail, (std::vector<std::string>{"Progress 50% done", "argument with %s and %@ inside",
+                                              "Rate: 100%", "two", "<malformed> lines", "fast 7%",
                                               "debug print"}));
     EXPECT_EQ(OWLog::escapeTextForLogging("a % b %. %- %%"), "a %% b %%. %%- %%");
     EXPECT_EQ(OWLog::escapeTextForLogging("no percent"), "no percent");
