@@ -2,7 +2,10 @@
 
 #include <chrono>
 
-#include "platform/net/NetCrypto.h"
+#include "base/Random.h"
+#include "platform/crypto/Base64.h"
+#include "platform/crypto/Digest.h"
+#include "platform/crypto/Hmac.h"
 #include "platform/net/NetError.h"
 
 namespace platform::net {
@@ -19,8 +22,9 @@ bool isDigestAlgorithm(const std::string& a) {
 }
 
 std::string hashHex(const std::string& algorithm, const std::string& text) {
-    return upper(algorithm).rfind("SHA-256", 0) == 0 ? crypto::hex(crypto::sha256(text))
-                                                     : crypto::hex(crypto::md5(text));
+    return upper(algorithm).rfind("SHA-256", 0) == 0
+               ? crypto::Digest::hex(crypto::Digest::of(crypto::Digest::Algorithm::SHA256, text))
+               : crypto::Digest::hex(crypto::Digest::of(crypto::Digest::Algorithm::MD5, text));
 }
 
 // We only answer qop=auth, or the old form without qop when none is offered.
@@ -132,9 +136,9 @@ std::shared_ptr<HttpAuthentication> HttpAuthentication::create(const HttpRespons
                                                  : Scheme::Basic;
     std::shared_ptr<HttpAuthentication> auth(new HttpAuthentication(scheme, target, *chosen));
     if (scheme == Scheme::Ntlm && !chosen->token68.empty()) {
-        ntlm::Bytes raw;
-        if (crypto::base64Decode(chosen->token68, raw))
-            auth->ntlmChallenge_ = ntlm::parseChallenge(raw);
+        if (auto raw = crypto::Base64::decode(chosen->token68)) {
+            auth->ntlmChallenge_ = ntlm::parseChallenge(*raw);
+        }
     }
     return auth;
 }
@@ -201,9 +205,8 @@ void HttpAuthentication::update(const HttpResponseHead& response) {
         }
         case Scheme::Ntlm: {
             ntlmChallenge_.reset();
-            ntlm::Bytes raw;
-            if (!again->token68.empty() && crypto::base64Decode(again->token68, raw)) {
-                ntlmChallenge_ = ntlm::parseChallenge(raw);
+            if (auto raw = crypto::Base64::decode(again->token68); raw && !again->token68.empty()) {
+                ntlmChallenge_ = ntlm::parseChallenge(*raw);
             }
             break;
         }
@@ -242,7 +245,7 @@ bool HttpAuthentication::apply(HttpRequestMessage& message, const HttpCredential
 std::optional<std::string> HttpAuthentication::basicValue(const HttpCredentials& c) const {
     if (c.user.find(':') != std::string::npos)
         return std::nullopt;  // cannot be told apart
-    return "Basic " + crypto::base64Encode(c.user + ":" + c.password);
+    return "Basic " + crypto::Base64::encode(c.user + ":" + c.password);
 }
 
 std::optional<std::string> HttpAuthentication::digestValue(const HttpRequestMessage& m,
@@ -260,7 +263,8 @@ std::optional<std::string> HttpAuthentication::digestValue(const HttpRequestMess
                                                 : m.url().absoluteString();
     char nc[9];
     std::snprintf(nc, sizeof nc, "%08x", ++nonceCount_);
-    std::string cnonce = fixedCnonce_.empty() ? crypto::hex(crypto::randomBytes(16)) : fixedCnonce_;
+    std::string cnonce =
+        fixedCnonce_.empty() ? crypto::Digest::hex(base::randomBytes(16)) : fixedCnonce_;
     std::string response =
         digestResponse(algorithm, c.user, realm, c.password, method, uri, nonce, nc, cnonce, qop);
 
@@ -276,19 +280,19 @@ std::optional<std::string> HttpAuthentication::digestValue(const HttpRequestMess
 
 std::optional<std::string> HttpAuthentication::ntlmValue(const HttpCredentials& c) {
     if (!ntlmChallenge_)
-        return "NTLM " + crypto::base64Encode(asText(ntlm::negotiateMessage()));
+        return "NTLM " + crypto::Base64::encode(asText(ntlm::negotiateMessage()));
     std::array<uint8_t, 8> clientChallenge{};
     uint64_t timestamp = fileTimeNow();
     if (fixedNtlm_) {
         clientChallenge = fixedNtlm_->first;
         timestamp = fixedNtlm_->second;
     } else {
-        auto random = crypto::randomBytes(8);
+        auto random = base::randomBytes(8);
         std::copy(random.begin(), random.end(), clientChallenge.begin());
     }
     auto msg = ntlm::authenticateMessage(*ntlmChallenge_, c, "", clientChallenge, timestamp);
     ntlmChallenge_.reset();  // a challenge answers once; a new 401 brings the next one
-    return "NTLM " + crypto::base64Encode(asText(msg));
+    return "NTLM " + crypto::Base64::encode(asText(msg));
 }
 
 void HttpAuthentication::setClientNonceForTesting(std::string cnonce) {

@@ -2,8 +2,11 @@
 
 #include <cstring>
 
+#include "base/Random.h"
+#include "platform/crypto/Base64.h"
+#include "platform/crypto/Digest.h"
+#include "platform/crypto/Hmac.h"
 #include "platform/net/Md4.h"
-#include "platform/net/NetCrypto.h"
 
 namespace platform::net::ntlm {
 namespace {
@@ -118,7 +121,7 @@ Bytes ntowfV2(const std::string& password, const std::string& user, const std::s
     auto nt = md4(std::string_view(reinterpret_cast<const char*>(unicodePassword.data()),
                                    unicodePassword.size()));
     Bytes key(nt.begin(), nt.end());
-    return crypto::hmacMd5(key, utf16le(upper(user) + domain));
+    return crypto::Hmac::md5(key, utf16le(upper(user) + domain));
 }
 
 V2Responses computeV2(const Bytes& key, const std::array<uint8_t, 8>& serverChallenge,
@@ -133,16 +136,16 @@ V2Responses computeV2(const Bytes& key, const std::array<uint8_t, 8>& serverChal
 
     Bytes proofInput(serverChallenge.begin(), serverChallenge.end());
     append(proofInput, blob);
-    Bytes proof = crypto::hmacMd5(key, proofInput);
+    Bytes proof = crypto::Hmac::md5(key, proofInput);
 
     V2Responses r;
     r.ntResponse = proof;
     append(r.ntResponse, blob);
     Bytes lmInput(serverChallenge.begin(), serverChallenge.end());
     lmInput.insert(lmInput.end(), clientChallenge.begin(), clientChallenge.end());
-    r.lmResponse = crypto::hmacMd5(key, lmInput);
+    r.lmResponse = crypto::Hmac::md5(key, lmInput);
     r.lmResponse.insert(r.lmResponse.end(), clientChallenge.begin(), clientChallenge.end());
-    r.sessionBaseKey = crypto::hmacMd5(key, proof);
+    r.sessionBaseKey = crypto::Hmac::md5(key, proof);
     return r;
 }
 

@@ -2,14 +2,18 @@
 
 #include <cstring>
 
+#include "base/Random.h"
+#include "platform/crypto/Base64.h"
+#include "platform/crypto/Digest.h"
+#include "platform/crypto/Hmac.h"
 #include "platform/net/AuthChallenge.h"
 #include "platform/net/HttpAuthentication.h"
 #include "platform/net/HttpResponseParser.h"
 #include "platform/net/Md4.h"
-#include "platform/net/NetCrypto.h"
 #include "platform/net/Ntlm.h"
 
 using namespace platform::net;
+namespace crypto = platform::crypto;
 
 namespace {
 
@@ -22,7 +26,7 @@ HttpResponseHead head(const std::string& text) {
 }
 
 std::string hexOf(const std::array<uint8_t, 16>& a) {
-    return crypto::hex({a.begin(), a.end()});
+    return crypto::Digest::hex(a);
 }
 
 ntlm::Bytes fromHex(const std::string& h) {
@@ -54,7 +58,7 @@ TEST(NetNtlm, MsNlmpV2Vectors) {
     // The NTLMv2 example of the published protocol document: User/Domain/Password,
     // server challenge 0123456789abcdef, client challenge aa..., time 0.
     auto key = ntlm::ntowfV2("Password", "User", "Domain");
-    EXPECT_EQ(crypto::hex(key), "0c868a403bfd7a93a3001ef22ef02e3f");
+    EXPECT_EQ(crypto::Digest::hex(key), "0c868a403bfd7a93a3001ef22ef02e3f");
     std::array<uint8_t, 8> server{0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
     std::array<uint8_t, 8> client;
     client.fill(0xaa);
@@ -62,10 +66,11 @@ TEST(NetNtlm, MsNlmpV2Vectors) {
         "02000c0044006f006d00610069006e0001000c005300650072007600650072000000"
         "0000");
     auto r = ntlm::computeV2(key, server, client, 0, info);
-    EXPECT_EQ(crypto::hex(r.lmResponse), "86c35097ac9cec102554764a57cccc19aaaaaaaaaaaaaaaa");
-    EXPECT_EQ(crypto::hex({r.ntResponse.begin(), r.ntResponse.begin() + 16}),
+    EXPECT_EQ(crypto::Digest::hex(r.lmResponse),
+              "86c35097ac9cec102554764a57cccc19aaaaaaaaaaaaaaaa");
+    EXPECT_EQ(crypto::Digest::hex(std::span(r.ntResponse).first(16)),
               "68cd0ab851e51c96aabc927bebef6a1c");
-    EXPECT_EQ(crypto::hex(r.sessionBaseKey), "8de40ccadbc14a82f15cb0ad0de95ca3");
+    EXPECT_EQ(crypto::Digest::hex(r.sessionBaseKey), "8de40ccadbc14a82f15cb0ad0de95ca3");
 }
 
 TEST(NetNtlm, MessagesRoundTripAndRefuseGarbage) {
@@ -167,13 +172,14 @@ TEST(NetAuthentication, NtlmAnswersTheServersChallenge) {
     std::memcpy(type2.data(), "NTLMSSP", 8);
     type2[8] = 2;
     for (int i = 0; i < 8; ++i) type2[24 + i] = static_cast<uint8_t>(i);
-    std::string b64 = crypto::base64Encode(std::string(type2.begin(), type2.end()));
+    std::string b64 = crypto::Base64::encode(std::string(type2.begin(), type2.end()));
     n->update(head("HTTP/1.1 401 No\r\nWWW-Authenticate: NTLM " + b64 + "\r\n\r\n"));
     n->setNtlmClientChallengeForTesting({1, 2, 3, 4, 5, 6, 7, 8}, 42);
     auto m = get("http://h/");
     ASSERT_TRUE(n->apply(m, {"user", "pw", "DOM"}));
-    ntlm::Bytes type3;
-    ASSERT_TRUE(crypto::base64Decode(m.header("Authorization")->substr(5), type3));
+    auto decoded = crypto::Base64::decode(m.header("Authorization")->substr(5));
+    ASSERT_TRUE(decoded);
+    ntlm::Bytes type3 = *decoded;
     ASSERT_GE(type3.size(), 64u);
     EXPECT_EQ(type3[8], 3);
     std::string text(type3.begin(), type3.end());
