@@ -28,6 +28,8 @@ void handToProxyUser(const std::string& path) {
         }
         (void)chown(path.c_str(), pw->pw_uid, pw->pw_gid);
         chmod(path.c_str(), 0700);
+        // The test folder above stays unlistable, but squid must pass through it.
+        chmod(std::filesystem::path(path).parent_path().c_str(), 0711);
     }
 }
 
@@ -156,7 +158,7 @@ bool Squid::start(const testsupport::TempDir& dir, Auth auth, std::string& error
             break;
         case Auth::Digest:
             dir.write("squid/digest", "alice:secret\n");
-            conf += "auth_param digest program " + helpers + "digest_file_auth -c " + base +
+            conf += "auth_param digest program " + helpers + "digest_file_auth " + base +
                     "/digest\n"
                     "auth_param digest realm squid-digest\nauth_param digest "
                     "nonce_garbage_interval 1 minute\n";

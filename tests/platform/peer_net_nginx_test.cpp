@@ -5,6 +5,7 @@
 
 #include "platform/net/ConnectionCache.h"
 #include "platform/net/NetError.h"
+#include "platform/net/PacEvaluator.h"
 #include "tests/platform/NetPeers.h"
 #include "tests/platform/NetTestSupport.h"
 #include "tests/support/MainThread.h"
@@ -175,4 +176,30 @@ TEST_F(NetNginx, ACertificateForAnotherNameIsRefused) {
     named.tls.peerName = "wrong.example";
     EXPECT_TRUE(nettest::get("https://127.0.0.1:" + std::to_string(server.port) + "/", named).ended)
         << "the same certificate passes for the name it was issued to";
+}
+
+TEST_F(NetNginx, AProxyScriptFetchedFromTheServerDecidesTheProxy) {
+    FILE* f = fopen((nginx.root + "/proxy.pac").c_str(), "w");
+    ASSERT_TRUE(f);
+    fputs(
+        "function FindProxyForURL(url, host) {\n"
+        "  if (dnsDomainIs(host, \".example.com\")) return \"PROXY 127.0.0.1:3128; DIRECT\";\n"
+        "  return \"DIRECT\";\n}\n",
+        f);
+    fclose(f);
+    auto pac = nettest::get(nginx.url("/proxy.pac"));
+    ASSERT_TRUE(pac.ended);
+    auto list = PacEvaluator::evaluate(pac.body, *Url::parse("http://www.example.com/x"));
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].type, ProxyEntry::Type::Http);
+    EXPECT_EQ(list[0].describe(), "127.0.0.1:3128");
+    EXPECT_TRUE(
+        PacEvaluator::evaluate(pac.body, *Url::parse("http://other.org/")).at(0).isDirect());
+
+    // The asynchronous form answers on the caller's loop.
+    std::vector<ProxyEntry> async;
+    PacEvaluator::evaluateAsync(pac.body, *Url::parse("https://a.example.com/"), mainLoop(),
+                                [&](std::vector<ProxyEntry> r) { async = std::move(r); });
+    ASSERT_TRUE(pumpUntil([&] { return !async.empty(); }));
+    EXPECT_EQ(async[0].describe(), "127.0.0.1:3128");
 }
