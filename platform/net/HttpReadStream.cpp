@@ -184,22 +184,21 @@ bool HttpReadStream::open() {
     ignoreSigpipeOnce();
     if (!loop_)
         loop_ = &base::RunLoop::current();
-    if (auto bad = message_.validate()) {
-        fail(*bad);
-        kick();
+    // A request refused here fails open() itself; no error event follows.
+    auto refuse = [this](base::Error e) {
+        fail(std::move(e));
+        errorReported_ = true;
         return false;
-    }
+    };
+    if (auto bad = message_.validate())
+        return refuse(*bad);
     const std::string& scheme = message_.url().scheme();
     if (scheme != "http" && scheme != "https") {
-        fail(httpError(kHttpUnsupported, "Cannot speak " + scheme));
-        kick();
-        return false;
+        return refuse(httpError(kHttpUnsupported, "Cannot speak " + scheme));
     }
     auto length = contentLength(message_);
     if (bodySource_ && !length) {
-        fail(httpError(kHttpBodyMismatch, "A request body needs a Content-Length"));
-        kick();
-        return false;
+        return refuse(httpError(kHttpBodyMismatch, "A request body needs a Content-Length"));
     }
     bodyLength_ = bodySource_ ? *length : 0;
     // A proxy password goes to an HTTP proxy only, and to a tunnel's CONNECT only.

@@ -70,16 +70,19 @@ SSL_CTX* makeContext(const TlsSettings& settings, base::Error& error) {
 SSL_CTX* contextFor(const TlsSettings& settings, base::Error& error) {
     if (settings.identity)
         return makeContext(settings, error);  // owned by the SSL below
+    // Kept for the life of the process and never destroyed, so no connection
+    // still closing at exit finds its context gone.
     static std::mutex mutex;
-    static std::map<std::string, SSL_CTX*> cache;
+    static auto* cache = new std::map<std::string, SSL_CTX*>;
+    constexpr size_t kMaxCached = 16;
     std::lock_guard lock(mutex);
     std::string key = settings.caFile + (settings.validatesCertificateChain ? "|v" : "|n");
-    auto it = cache.find(key);
-    if (it == cache.end()) {
+    auto it = cache->find(key);
+    if (it == cache->end()) {
         SSL_CTX* ctx = makeContext(settings, error);
-        if (!ctx)
-            return nullptr;
-        it = cache.emplace(key, ctx).first;
+        if (!ctx || cache->size() >= kMaxCached)
+            return ctx;  // not kept; the session owns it
+        it = cache->emplace(key, ctx).first;
     }
     SSL_CTX_up_ref(it->second);
     return it->second;

@@ -10,7 +10,7 @@
 
 namespace nettest {
 
-ScriptedServer::ScriptedServer(Script script) {
+ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -22,7 +22,7 @@ ScriptedServer::ScriptedServer(Script script) {
     getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
     listen(listener_, 16);
-    thread_ = std::thread([this, script = std::move(script)] {
+    thread_ = std::thread([this] {
         for (;;) {
             int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
@@ -30,8 +30,8 @@ ScriptedServer::ScriptedServer(Script script) {
             int index = accepted_++;
             std::lock_guard lock(mutex_);
             open_.push_back(fd);
-            handlers_.emplace_back([this, fd, index, &script] {
-                script(fd, index);
+            handlers_.emplace_back([this, fd, index] {
+                script_(fd, index);
                 std::lock_guard done(mutex_);
                 std::erase(open_, fd);
                 close(fd);
@@ -110,6 +110,7 @@ Outcome run(const std::shared_ptr<platform::net::HttpReadStream>& stream, double
     stream->schedule(base::RunLoop::current(), base::kDefaultRunLoopMode);
     if (!stream->open()) {
         out.error = stream->error();
+        stream->setClient(nullptr);
         return out;
     }
     base::RunLoop::current().runUntil([&] { return done; }, timeout);

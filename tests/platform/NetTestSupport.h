@@ -34,6 +34,7 @@ class ScriptedServer {
     static void send(int fd, const std::string& bytes);
 
   private:
+    Script script_;
     int listener_ = -1;
     uint16_t port_ = 0;
     std::atomic<int> accepted_{0};
