@@ -47,6 +47,13 @@ public:
     friend std::strong_ordering operator<=>(const Decimal& a, const Decimal& b);
 
 private:
+    static std::optional<Decimal> fromParts(bool negative, std::string_view intPart,
+                                            std::string_view fracPart, int64_t exponent);
+    // Exponent of the leading digit: 2 for 123, -1 for 0.5.
+    int64_t adjustedExponent() const;
+    // The integer part's magnitude; none when it does not fit 64 bits.
+    std::optional<uint64_t> integerMagnitude() const;
+
     bool negative_ = false;
     std::string digits_;  // coefficient, most significant first
     int32_t exponent_ = 0;

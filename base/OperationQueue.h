@@ -68,6 +68,9 @@ private:
     std::vector<std::weak_ptr<Operation>> dependencies_;
     std::vector<std::function<void()>> finishObservers_;  // used by queues
     std::function<void()> completion_;
+    bool enqueued_ = false;                   // an operation runs in one queue, once
+    bool finishDelivered_ = false;            // completion and finish observers have run
+    std::function<void()> readinessChanged_;  // set by the queue that holds it
     void addFinishObserver(std::function<void()> f);
 };
 

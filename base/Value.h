@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -40,9 +41,11 @@ public:
     Value* find(std::string_view key);
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     bool remove(std::string_view key);
-    void clear() { entries_.clear(); }
-    size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    // clear, size and empty are out of line: Value is still incomplete here, and clang
+    // will not instantiate vector members that need its size.
+    void clear();
+    size_t size() const;
+    bool empty() const;
     std::vector<std::string> keys() const;
 
     auto begin() const { return entries_.begin(); }
@@ -52,7 +55,16 @@ public:
     friend bool operator==(const Dictionary& a, const Dictionary& b);
 
 private:
+    // Below this size a linear scan is fastest; from it on lookups go through `index_`.
+    static constexpr size_t kIndexFrom = 16;
+    static constexpr size_t npos = static_cast<size_t>(-1);
+    size_t indexOf(std::string_view key) const;
+    void rebuildIndex();
+
     std::vector<Entry> entries_;
+    // Key hash -> position in `entries_`, kept only for large dictionaries so that a
+    // reply with many thousands of keys does not make building it quadratic.
+    std::unordered_multimap<size_t, size_t> index_;
 };
 
 class Value {
@@ -131,6 +143,10 @@ public:
     static const Value& null();
 
 private:
+    std::string describe(int level) const;
+    // Writes this value as an element of a collection nested `level` deep.
+    void appendNested(std::string& out, int level) const;
+
     struct Number {
         Decimal exact;
         double nonFinite = 0;  // used only when `isNonFinite`
