@@ -33,7 +33,9 @@ OWAuthorization::OWAuthorization(bool withGUI)
     resetForBackend();
 }
 
-OWAuthorization::~OWAuthorization() { authEnd(); }
+OWAuthorization::~OWAuthorization() {
+    authEnd();
+}
 
 void OWAuthorization::resetForBackend() {
     authRef_ = backend_->inheritedGrant();
@@ -54,7 +56,9 @@ std::shared_ptr<platform::system::PrivilegeBackend> OWAuthorization::backend() c
     return backend_;
 }
 
-bool OWAuthorization::runsAsRoot() const { return backend()->runsAsRoot(); }
+bool OWAuthorization::runsAsRoot() const {
+    return backend()->runsAsRoot();
+}
 
 OWAuthorization::AuthRef OWAuthorization::authRef() const {
     std::lock_guard lock(mutex_);
@@ -66,9 +70,13 @@ void OWAuthorization::setAuthRef(AuthRef ref) {
     authRef_ = std::move(ref);
 }
 
-bool OWAuthorization::isAuthorized() const { return runsAsRoot() || authRef() != nullptr; }
+bool OWAuthorization::isAuthorized() const {
+    return runsAsRoot() || authRef() != nullptr;
+}
 
-bool OWAuthorization::canAuthorize() const { return hasGUI() || runsAsRoot(); }
+bool OWAuthorization::canAuthorize() const {
+    return hasGUI() || runsAsRoot();
+}
 
 bool OWAuthorization::hasGUI() const {
     std::lock_guard lock(mutex_);
@@ -110,7 +118,9 @@ bool OWAuthorization::authStartWithUser(const std::string& user, const std::stri
     return true;
 }
 
-void OWAuthorization::authEnd() { setAuthRef(nullptr); }
+void OWAuthorization::authEnd() {
+    setAuthRef(nullptr);
+}
 
 int OWAuthorization::execute(const PrivilegedCommand& command, bool wait) {
     auto runner = backend();
@@ -185,10 +195,10 @@ bool OWAuthorization::authTrashFile(const std::string& path, bool deleteOnRootAc
     return true;
 }
 
-bool OWAuthorization::authTrashFolderContents(const std::string& folder,
-                                              bool deleteOnRootAccount) {
+bool OWAuthorization::authTrashFolderContents(const std::string& folder, bool deleteOnRootAccount) {
     if (refuseSystemFolder(
-            folder, "Unable to trash folder contents of path %@ because it is a system directory.")) {
+            folder,
+            "Unable to trash folder contents of path %@ because it is a system directory.")) {
         return false;
     }
     auto entries = fileops::listDirectory(folder);
@@ -208,8 +218,8 @@ bool OWAuthorization::authTrashFolderContents(const std::string& folder,
 
 bool OWAuthorization::authMoveFolderContents(const std::string& source,
                                              const std::string& destination) {
-    if (refuseSystemFolder(source,
-                           "Unable to move contents of path %@ because it is a system directory.")) {
+    if (refuseSystemFolder(
+            source, "Unable to move contents of path %@ because it is a system directory.")) {
         return false;
     }
     auto entries = fileops::listDirectory(source);

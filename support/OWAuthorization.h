@@ -14,7 +14,7 @@
 #include "platform/system/Privilege.h"
 
 class OWAuthorization {
-public:
+  public:
     using AuthRef = std::shared_ptr<platform::system::PrivilegeGrant>;
 
     // The shared instance; the first call decides whether a dialog may be shown, later
@@ -53,7 +53,7 @@ public:
     void setBackend(std::unique_ptr<platform::system::PrivilegeBackend> backend);
     bool runsAsRoot() const;
 
-private:
+  private:
     explicit OWAuthorization(bool withGUI);
     void resetForBackend();
     bool refuseSystemFolder(const std::string& path, const char* message) const;

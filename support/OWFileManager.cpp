@@ -79,7 +79,9 @@ void trashMatching(const std::string& folder, const Match& matches,
     }
 }
 
-bool isIgnorableEntry(const std::string& name) { return name == ".DS_Store" || name == "Icon\r"; }
+bool isIgnorableEntry(const std::string& name) {
+    return name == ".DS_Store" || name == "Icon\r";
+}
 
 bool folderIsEmpty(const std::string& folder, int depth) {
     auto entries = fileops::listDirectory(folder);
@@ -102,7 +104,9 @@ bool folderIsEmpty(const std::string& folder, int depth) {
 
 // ---- queries ----
 
-bool OWFileManager::fileExistsAtPath(const std::string& path) { return fileops::exists(path); }
+bool OWFileManager::fileExistsAtPath(const std::string& path) {
+    return fileops::exists(path);
+}
 
 bool OWFileManager::isDirectoryAtPath(const std::string& path) {
     return fileops::isDirectory(path);
@@ -142,7 +146,9 @@ std::optional<base::Date> OWFileManager::creationDateForFile(const std::string& 
     return base::Date{*info->created};
 }
 
-uint64_t OWFileManager::fileSize(const std::string& path) { return fileops::treeSize(path); }
+uint64_t OWFileManager::fileSize(const std::string& path) {
+    return fileops::treeSize(path);
+}
 
 // ---- trash ----
 
@@ -182,7 +188,8 @@ std::vector<std::string> OWFileManager::trashFilesOfType(const std::string& exte
     std::vector<std::string> trashed;
     const std::string wanted = lowercase(extension);
     trashMatching(
-        folder, [&](const std::string& name) { return lowercase(fileops::pathExtension(name)) == wanted; },
+        folder,
+        [&](const std::string& name) { return lowercase(fileops::pathExtension(name)) == wanted; },
         trashed, 0);
     return trashed;
 }
@@ -190,7 +197,8 @@ std::vector<std::string> OWFileManager::trashFilesOfType(const std::string& exte
 std::vector<std::string> OWFileManager::trashFilesNamed(const std::string& name,
                                                         const std::string& folder) {
     std::vector<std::string> trashed;
-    trashMatching(folder, [&](const std::string& entry) { return entry == name; }, trashed, 0);
+    trashMatching(
+        folder, [&](const std::string& entry) { return entry == name; }, trashed, 0);
     return trashed;
 }
 
@@ -216,7 +224,9 @@ bool OWFileManager::removeFile(const std::string& path, Seconds timeout) {
     return waitFor([&] { return !fileops::existsOrIsLink(path); }, timeout);
 }
 
-bool OWFileManager::isFolderEmpty(const std::string& folder) { return folderIsEmpty(folder, 0); }
+bool OWFileManager::isFolderEmpty(const std::string& folder) {
+    return folderIsEmpty(folder, 0);
+}
 
 bool OWFileManager::removeFolderIfEmpty(const std::string& folder) {
     return isFolderEmpty(folder) && removeFile(folder);

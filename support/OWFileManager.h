@@ -25,7 +25,7 @@
 #include "base/Value.h"
 
 class OWFileManager {
-public:
+  public:
     using Seconds = std::chrono::seconds;
 
     // A reference to an existing item (the stand-in of the platform's opaque one).
@@ -75,8 +75,8 @@ public:
                          bool shouldAuth = true);
     static bool copyFile(const std::string& source, const std::string& destination,
                          Seconds timeout);
-    static bool copyContentsOfDirectory(const std::string& source,
-                                        const std::string& destination, Seconds timeout);
+    static bool copyContentsOfDirectory(const std::string& source, const std::string& destination,
+                                        Seconds timeout);
     static uint64_t fileSize(const std::string& path);
 
     static bool moveFile(const std::string& source, const std::string& destination,

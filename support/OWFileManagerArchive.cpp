@@ -89,7 +89,9 @@ std::string trimWhitespace(const std::string& text) {
     return text.substr(start, end - start);
 }
 
-void removeAll(std::string& text, char c) { std::erase(text, c); }
+void removeAll(std::string& text, char c) {
+    std::erase(text, c);
+}
 
 double secondsSince(const base::Date& date) {
     return base::Date::now().secondsSince1970 - date.secondsSince1970;
@@ -108,7 +110,9 @@ std::optional<OWFileManager::FSRef> OWFileManager::stringToFSRef(const std::stri
     return FSRef{path};
 }
 
-std::string OWFileManager::stringWithFSRef(const FSRef& ref) { return ref.path; }
+std::string OWFileManager::stringWithFSRef(const FSRef& ref) {
+    return ref.path;
+}
 
 std::optional<std::string> OWFileManager::volumeMountPointForPath(const std::string& path) {
     const volume::MountEntry* best = nullptr;

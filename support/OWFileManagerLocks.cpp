@@ -84,11 +84,13 @@ void OWFileManager::unlockFile(const std::string& path) {
 }
 
 void OWFileManager::lockFolder(const std::string& folder) {
-    forEachInFolder(folder, [](const std::string& item) { lockFile(item); }, 0);
+    forEachInFolder(
+        folder, [](const std::string& item) { lockFile(item); }, 0);
 }
 
 void OWFileManager::unlockFolder(const std::string& folder) {
-    forEachInFolder(folder, [](const std::string& item) { unlockFile(item); }, 0);
+    forEachInFolder(
+        folder, [](const std::string& item) { unlockFile(item); }, 0);
 }
 
 bool OWFileManager::isVolumeMountedForPath(const std::string& path) {
