@@ -13,8 +13,8 @@ class PrivilegeRecording final : public PrivilegeBackend {
     struct Options {
         bool runsAsRoot = false;
         bool grantAvailable = true;  // obtain() succeeds
-        std::string user;            // obtainWithPassword() accepts only this pair
-        std::string password;
+        std::string user = {};       // obtainWithPassword() accepts only this pair
+        std::string password = {};
         int exitStatus = 0;    // answer of execute() when not performing
         bool perform = false;  // also run the command for real
     };
