@@ -316,10 +316,12 @@ std::strong_ordering operator<=>(const Decimal& a, const Decimal& b) {
         const int c = a.digits_.compare(b.digits_);
         magnitude = c <=> 0;
     }
-    if (a.negative_) {
-        return 0 <=> magnitude;
+    if (!a.negative_ || magnitude == std::strong_ordering::equal) {
+        return magnitude;
     }
-    return magnitude;
+    // Among negatives the larger magnitude is the smaller number.
+    return magnitude == std::strong_ordering::less ? std::strong_ordering::greater
+                                                   : std::strong_ordering::less;
 }
 
 }  // namespace base

@@ -284,9 +284,13 @@ void Dictionary::clear() {
     index_.clear();
 }
 
-size_t Dictionary::size() const { return entries_.size(); }
+size_t Dictionary::size() const {
+    return entries_.size();
+}
 
-bool Dictionary::empty() const { return entries_.empty(); }
+bool Dictionary::empty() const {
+    return entries_.empty();
+}
 
 std::vector<std::string> Dictionary::keys() const {
     std::vector<std::string> out;

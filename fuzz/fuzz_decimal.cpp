@@ -35,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const double v = d->toDouble();
     check(!std::isnan(v));
+    // strtod reads the same grammar (and more), correctly rounded; zero's sign aside.
+    check(v == std::strtod(std::string(text).c_str(), nullptr));
     if (std::isfinite(v)) {
         // The shortest text of the double reads back as the same double.
         const std::optional<base::Decimal> nearest = base::Decimal::fromDouble(v);

@@ -251,9 +251,9 @@ TEST(DecimalDouble, RandomDoublesReadBackExactly) {
         auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
         ASSERT_EQ(ec, std::errc());
         const std::string shortest(buf, end);
-        std::snprintf(buf, sizeof buf, "%.17g", d);
+        ASSERT_GT(std::snprintf(buf, sizeof buf, "%.17g", d), 0);
         const std::string g17 = buf;
-        std::snprintf(buf, sizeof buf, "%.40e", d);
+        ASSERT_GT(std::snprintf(buf, sizeof buf, "%.40e", d), 0);
         const std::string long40 = buf;
         for (const std::string& text : {shortest, g17, long40}) {
             ASSERT_EQ(bitsOf(dec(text).toDouble()), bitsOf(strtodC(text))) << text;

@@ -1,0 +1,61 @@
+#pragma once
+// Generic-password items kept in one owner-only file per user. Every process of the
+// suite (the hub, both exporters, the widget) shares the file: reads take a shared
+// lock, changes an exclusive one, and a change replaces the file atomically.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::keychain {
+
+struct Item {
+    std::string service;
+    std::string account;
+    std::string password;
+    std::optional<std::string> generic;  // the free text attribute
+};
+
+enum class Status {
+    Success = 0,
+    ItemNotFound,
+    DuplicateItem,
+    // The folder or file is unsafe (wrong owner, mode or type) or cannot be written.
+    IoError,
+};
+
+class KeychainFile {
+  public:
+    // Bigger files are refused rather than read.
+    static constexpr size_t kMaxFileSize = 4 * 1024 * 1024;
+    static constexpr const char* kFileName = "items.plist";
+
+    // The store in `folder`, made with mode 0700 when missing.
+    explicit KeychainFile(std::string folder);
+    // "$XDG_DATA_HOME/Oxbury Works/Keychain" (~/.local/share when unset).
+    static std::string defaultFolder();
+
+    const std::string& folder() const { return folder_; }
+
+    std::optional<Item> find(const std::string& service, const std::string& account) const;
+    // Items of `service` in the order they were added, at most `limit`.
+    std::vector<Item> list(const std::string& service, size_t limit) const;
+    Status add(const Item& item);
+    // Changes the password and, when given, the generic attribute of an existing item.
+    Status update(const std::string& service, const std::string& account,
+                  const std::string& password, const std::optional<std::string>& generic);
+    Status remove(const std::string& service, const std::string& account);
+
+  private:
+    class Lock;
+    bool prepareFolder() const;
+    // Reads every item; a file that does not parse is moved aside and reads as empty.
+    std::optional<std::vector<Item>> load(bool mayRepair) const;
+    bool save(const std::vector<Item>& items) const;
+    template <class Change>
+    Status change(Change&& apply);
+
+    std::string folder_;
+};
+
+}  // namespace platform::keychain

@@ -1,0 +1,191 @@
+#include "support/OWAVFoundation.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using platform::media::MediaTime;
+using platform::media::MovieAsset;
+
+std::pair<int, std::string> runTool(const std::vector<std::string>& argv) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        return {-1, {}};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while (rc == 0 && (n = read(out[0], buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    close(out[0]);
+    int status = 0;
+    if (rc != 0 || waitpid(pid, &status, 0) != pid) {
+        return {-1, {}};
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+// One value of ffprobe's report on a file ("stream_tags=timecode", "stream=nb_frames").
+std::string probe(const std::string& file, const std::string& entry, const std::string& streams) {
+    auto [rc, text] = runTool({"ffprobe", "-v", "error", "-select_streams", streams,
+                               "-show_entries", entry, "-of", "default=nw=1:nk=1", "--", file});
+    const auto nl = text.find('\n');
+    return rc == 0 ? text.substr(0, nl) : "";
+}
+
+class OWAVFoundationTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (runTool({"ffmpeg", "-version"}).first != 0) {
+            return;
+        }
+        std::string pattern = (std::filesystem::temp_directory_path() / "avtest-XXXXXX").string();
+        dir_ = new std::string(mkdtemp(pattern.data()));
+        const std::string video = "testsrc=size=64x48:rate=";
+        make({"-f", "lavfi", "-i", video + "30000/1001", "-t", "2", "-timecode", "01:00:00;00"},
+             "df.mov");
+        make({"-f", "lavfi", "-i", video + "30000/1001", "-t", "2", "-timecode", "01:00:00;00"},
+             "df.mp4");
+        make({"-f", "lavfi", "-i", video + "30000/1001", "-t", "1", "-timecode", "00:59:59:10"},
+             "ndf2997.mov");
+        make({"-f", "lavfi", "-i", video + "25", "-t", "2", "-timecode", "01:00:00:00"}, "pal.mov");
+        make({"-f", "lavfi", "-i", video + "24", "-t", "1"}, "plain.mov");
+        make({"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac"}, "audio.m4a");
+        std::filesystem::copy_file(file("pal.mov"), file("pal.m3u8"));
+    }
+    static void TearDownTestSuite() {
+        if (dir_ != nullptr) {
+            std::filesystem::remove_all(*dir_);
+            delete dir_;
+            dir_ = nullptr;
+        }
+    }
+    void SetUp() override {
+        if (dir_ == nullptr) {
+            const char* ci = std::getenv("CI");
+            if (ci != nullptr && std::string(ci) == "true") {
+                FAIL() << "ffmpeg is required in CI";
+            }
+            GTEST_SKIP() << "ffmpeg not installed";
+        }
+    }
+    static void make(std::vector<std::string> args, const std::string& name) {
+        args.insert(args.begin(), {"ffmpeg", "-v", "error", "-nostdin", "-y"});
+        if (!name.ends_with(".m4a")) {
+            args.insert(args.end(), {"-c:v", "mpeg4"});
+        }
+        args.push_back(file(name));
+        ASSERT_EQ(runTool(args).first, 0) << name;
+    }
+    static std::string file(const std::string& name) { return *dir_ + "/" + name; }
+    static std::string* dir_;
+};
+
+std::string* OWAVFoundationTest::dir_ = nullptr;
+
+TEST_F(OWAVFoundationTest, TimingOfMoviesWithTimecode) {
+    struct Case {
+        const char* name;
+        double fps;
+        const char* start;
+        bool drop;
+    } cases[] = {
+        {"df.mov", 30000.0 / 1001.0, "01:00:00;00", true},
+        {"df.mp4", 30000.0 / 1001.0, "01:00:00;00", true},
+        {"ndf2997.mov", 30000.0 / 1001.0, "00:59:59:10", false},
+        {"pal.mov", 25, "01:00:00:00", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MovieAsset asset = MovieAsset::fromPath(file(c.name));
+        EXPECT_TRUE(OWAVFoundation::isReadable(asset));
+        EXPECT_DOUBLE_EQ(OWAVFoundation::fpsForAsset(asset), c.fps);
+        EXPECT_EQ(OWAVFoundation::isDropFrame(asset), c.drop);
+        const auto start = OWAVFoundation::timecodeStartForAsset(asset, "00:00:00:00");
+        EXPECT_EQ(start, c.start);
+        // FFmpeg's own timecode reading of the same track agrees.
+        EXPECT_EQ(start, probe(file(c.name), "stream_tags=timecode", "d:0"));
+        const uint64_t frames = OWAVFoundation::framesAtTime(asset.duration(), c.fps);
+        EXPECT_EQ(frames, std::stoull(probe(file(c.name), "stream=nb_frames", "v:0")));
+    }
+}
+
+TEST_F(OWAVFoundationTest, MoviesWithoutTimecodeOrPicture) {
+    MovieAsset plain = MovieAsset::fromPath(file("plain.mov"));
+    EXPECT_DOUBLE_EQ(OWAVFoundation::fpsForAsset(plain), 24);
+    EXPECT_EQ(OWAVFoundation::timecodeStartForAsset(plain, "00:00:00:00"), "00:00:00:00");
+    EXPECT_EQ(OWAVFoundation::timecodeStartForAsset(plain, std::nullopt), std::nullopt);
+    EXPECT_FALSE(OWAVFoundation::isDropFrame(plain));
+
+    MovieAsset audio = MovieAsset::fromPath(file("audio.m4a"));
+    EXPECT_TRUE(OWAVFoundation::isReadable(audio));
+    EXPECT_DOUBLE_EQ(OWAVFoundation::fpsForAsset(audio), 29.97);
+    EXPECT_EQ(OWAVFoundation::timecodeStartForAsset(audio, "10:00:00:00"), "10:00:00:00");
+    EXPECT_FALSE(OWAVFoundation::isDropFrame(audio));
+    EXPECT_EQ(OWAVFoundation::framesAtTime(audio.duration(), 29.97), 30u);
+}
+
+TEST_F(OWAVFoundationTest, NetworkURLsAndPlaylistsAreNotRead) {
+    for (const MovieAsset& asset :
+         {MovieAsset::fromURL("http://127.0.0.1:9/df.mov"),
+          MovieAsset::fromURL("https://127.0.0.1:9/df.mov"),
+          MovieAsset::fromURL("ftp://127.0.0.1:9/df.mov"), MovieAsset::fromPath(file("pal.m3u8")),
+          MovieAsset::fromPath(file("missing.mov"))}) {
+        SCOPED_TRACE(asset.url());
+        EXPECT_FALSE(OWAVFoundation::isReadable(asset));
+        EXPECT_EQ(OWAVFoundation::timecodeStartForAsset(asset, "00:00:00:00"), "00:00:00:00");
+        EXPECT_FALSE(OWAVFoundation::isDropFrame(asset));
+        EXPECT_DOUBLE_EQ(OWAVFoundation::fpsForAsset(asset), 29.97);
+    }
+    // A readable movie with an unreadable timecode track gives the default.
+    MovieAsset pal = MovieAsset::fromPath(file("pal.mov"));
+    platform::media::MovieTrack bogus;
+    bogus.streamIndex = 42;
+    EXPECT_EQ(OWAVFoundation::timecodeStartForAsset(pal, bogus, "00:00:00:00"), "00:00:00:00");
+}
+
+TEST(OWAVFoundationFrames, FramesAtTimes) {
+    EXPECT_EQ(OWAVFoundation::framesAtTime(MediaTime::make(60060, 30000), 30000.0 / 1001.0), 60u);
+    EXPECT_EQ(OWAVFoundation::framesAtTime(MediaTime::make(3, 2), 25), 38u);  // 37.5 rounds up
+    EXPECT_EQ(OWAVFoundation::framesAtTime(MediaTime::make(0, 600), 25), 0u);
+    EXPECT_EQ(OWAVFoundation::framesAtTime(MediaTime::invalid(), 25), 0u);
+    EXPECT_EQ(OWAVFoundation::framesAtTime(MediaTime::make(1, 0), 25), 0u);
+    // Values an unsigned count cannot hold give 0 instead of an undefined conversion.
+    EXPECT_EQ(OWAVFoundation::framesAtTime(MediaTime::make(-600, 600), 25), 0u);
+    EXPECT_EQ(OWAVFoundation::framesAtTime(MediaTime::make(600, 600),
+                                           std::numeric_limits<double>::infinity()),
+              0u);
+    EXPECT_EQ(OWAVFoundation::framesAtTime(MediaTime::make(600, 600), std::nan("")), 0u);
+    EXPECT_EQ(OWAVFoundation::framesAtTime(MediaTime::make(INT64_MAX, 1), 1e10),
+              std::numeric_limits<uint64_t>::max());
+}
+
+}  // namespace
