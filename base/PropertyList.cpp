@@ -42,7 +42,7 @@ class Reader {
   private:
     std::optional<Value> convertArray(plist_t node, size_t depth);
     std::optional<Value> convertDictionary(plist_t node, size_t depth);
-    std::optional<Value> corrupt(std::string why) {
+    std::optional<Value> corrupt(const std::string& why) {
         fail(error_, PropertyList::kCorrupt, "The property list is unreadable: " + why + ".");
         return std::nullopt;
     }
@@ -147,6 +147,90 @@ std::optional<Value> Reader::convertDictionary(plist_t node, size_t depth) {
     return result;
 }
 
+// libplist stops the process with a failed assertion when a dictionary key of a binary
+// list holds a NUL character, so such lists are turned away before it sees them: this
+// walks the object table and refuses any string object with a NUL in it (and any
+// string object it cannot make sense of).
+class BinaryStringCheck {
+  public:
+    explicit BinaryStringCheck(std::string_view bytes) : bytes_(bytes) {}
+    bool passes() const;
+
+  private:
+    std::optional<uint64_t> bigEndian(uint64_t offset, uint64_t width) const;
+    bool stringPasses(uint64_t offset) const;
+    std::string_view bytes_;
+};
+
+std::optional<uint64_t> BinaryStringCheck::bigEndian(uint64_t offset, uint64_t width) const {
+    if (width == 0 || width > 8 || offset > bytes_.size() || width > bytes_.size() - offset) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (uint64_t i = 0; i < width; ++i) {
+        value = (value << 8) | static_cast<uint8_t>(bytes_[offset + i]);
+    }
+    return value;
+}
+
+bool BinaryStringCheck::passes() const {
+    constexpr uint64_t kHeader = 8;
+    constexpr uint64_t kTrailer = 32;
+    if (bytes_.size() < kHeader + kTrailer) {
+        return true;  // too short to hold anything; libplist refuses it
+    }
+    uint64_t trailer = bytes_.size() - kTrailer;
+    auto offsetWidth = static_cast<uint8_t>(bytes_[trailer + 6]);
+    std::optional<uint64_t> count = bigEndian(trailer + 8, 8);
+    std::optional<uint64_t> table = bigEndian(trailer + 24, 8);
+    if (!count || !table || offsetWidth == 0 || offsetWidth > 8 || *table > trailer ||
+        *count > (trailer - *table) / offsetWidth) {
+        return true;  // an unusable trailer; libplist refuses the list
+    }
+    for (uint64_t i = 0; i < *count; ++i) {
+        std::optional<uint64_t> offset = bigEndian(*table + i * offsetWidth, offsetWidth);
+        if (offset && *offset < trailer && !stringPasses(*offset)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool BinaryStringCheck::stringPasses(uint64_t offset) const {
+    auto marker = static_cast<uint8_t>(bytes_[offset]);
+    uint8_t kind = marker >> 4;
+    if (kind != 0x5 && kind != 0x6) {
+        return true;  // not a string: ASCII (0x5N) or UTF-16 (0x6N)
+    }
+    uint64_t length = marker & 0x0f;
+    uint64_t start = offset + 1;
+    if (length == 0x0f) {
+        // The length follows as an integer object: 0x1N and 2^N big-endian bytes.
+        std::optional<uint64_t> intMarker = bigEndian(start, 1);
+        if (!intMarker || (*intMarker >> 4) != 0x1 || (*intMarker & 0x0f) > 3) {
+            return false;
+        }
+        uint64_t width = uint64_t{1} << (*intMarker & 0x0f);
+        std::optional<uint64_t> value = bigEndian(start + 1, width);
+        if (!value) {
+            return false;
+        }
+        length = *value;
+        start += 1 + width;
+    }
+    uint64_t unit = kind == 0x6 ? 2 : 1;
+    if (start > bytes_.size() || length > (bytes_.size() - start) / unit) {
+        return false;
+    }
+    std::string_view text = bytes_.substr(start, length * unit);
+    for (size_t i = 0; i < text.size(); i += unit) {
+        if (text[i] == '\0' && (unit == 1 || text[i + 1] == '\0')) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // ---- writing ----
 
 // Characters that XML 1.0 cannot carry: C0 controls other than tab, line feed and
@@ -178,7 +262,7 @@ class Writer {
     plist_t convertDate(const Date& date);
     plist_t convertArray(const Array& array, size_t depth);
     plist_t convertDictionary(const Dictionary& dictionary, size_t depth);
-    plist_t invalid(std::string why) {
+    plist_t invalid(const std::string& why) {
         fail(error_, PropertyList::kInvalidValue,
              "The value cannot be written as a property list: " + why + ".");
         return nullptr;
@@ -384,6 +468,11 @@ std::optional<std::string> readCapped(const std::string& path, Error* error) {
 std::optional<Value> PropertyList::read(std::string_view bytes, Error* error) {
     if (bytes.size() > kMaxFileSize) {
         fail(error, kTooLarge, "The property list is too large.");
+        return std::nullopt;
+    }
+    if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) &&
+        !BinaryStringCheck(bytes).passes()) {
+        fail(error, kCorrupt, "The property list is unreadable: a string holds a NUL character.");
         return std::nullopt;
     }
     // A private copy ends in a NUL, so the parser cannot run past the end of the text.

@@ -25,7 +25,7 @@ class PropertyList {
     };
 
     // Bigger files are refused rather than read into memory.
-    static constexpr size_t kMaxFileSize = 32 * 1024 * 1024;
+    static constexpr size_t kMaxFileSize = size_t{32} * 1024 * 1024;
     // Deeper nesting of arrays and dictionaries is refused, reading and writing.
     static constexpr size_t kMaxDepth = 512;
 

@@ -19,7 +19,8 @@ class IconvHandle {
     }
     IconvHandle(const IconvHandle&) = delete;
     IconvHandle& operator=(const IconvHandle&) = delete;
-    bool valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+    // (iconv_t)-1 is how iconv_open() reports failure.
+    bool valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }  // NOLINT
     iconv_t get() const { return handle_; }
 
   private:

@@ -14,7 +14,7 @@ namespace base {
 class Url {
   public:
     // Longer texts are refused: no URL the system handles comes near this.
-    static constexpr size_t kMaxLength = 64 * 1024;
+    static constexpr size_t kMaxLength = size_t{64} * 1024;
 
     static std::optional<Url> parse(std::string_view text);
 

@@ -145,6 +145,49 @@ TEST(PropertyListTest, RejectsBadInput) {
     }
 }
 
+// A binary list of one dictionary {key: true}, where `keyObject` is the key's string
+// object (marker byte and characters).
+std::string binaryDictionary(const std::string& keyObject) {
+    std::string list = "bplist00";
+    list += "\xd1\x01\x02";  // dictionary of one entry: key object 1, value object 2
+    list += keyObject;
+    list += '\x09';  // true
+    auto table = static_cast<char>(list.size());
+    list += '\x08';
+    list += '\x0b';
+    list += static_cast<char>(11 + keyObject.size());
+    list += std::string(6, '\0') + "\x01\x01";             // offset and reference sizes
+    list += std::string(7, '\0') + "\x03";                 // three objects
+    list += std::string(8, '\0');                          // the top object is the first
+    list += std::string(7, '\0') + std::string(1, table);  // where the offset table starts
+    return list;
+}
+
+TEST(PropertyListTest, ReadsBinaryListsAndRefusesKeysWithNul) {
+    std::optional<Value> plain =
+        PropertyList::read(binaryDictionary("\x53"
+                                            "axb"));
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(*plain, Value(Dictionary{{"axb", true}}));
+    std::optional<Value> wide =
+        PropertyList::read(binaryDictionary(std::string("\x62\0a\0\xe9", 5)));
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(*wide, Value(Dictionary{{"a\xc3\xa9", true}}));
+
+    // libplist would stop the whole process on any of these.
+    for (const std::string& key : {std::string("\x53"
+                                               "a\0b",
+                                               4),
+                                   std::string("\x62\0a\0\0", 5),
+                                   std::string("\x5f\x10\x03"
+                                               "a\0b",
+                                               6)}) {
+        Error error("", 0);
+        EXPECT_FALSE(PropertyList::read(binaryDictionary(key), &error));
+        EXPECT_EQ(error.code(), PropertyList::kCorrupt);
+    }
+}
+
 TEST(PropertyListTest, WritesFilesOwnerOnlyAndAtomically) {
     TempDir dir;
     std::string path = dir.write("prefs.plist", "old contents");
