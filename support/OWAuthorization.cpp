@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/Console.h"
 #include "base/Format.h"
 #include "platform/system/FileOps.h"
 #include "platform/system/Trash.h"
@@ -11,16 +12,7 @@
 namespace fileops = platform::system::fileops;
 using platform::system::PrivilegedCommand;
 
-namespace {
-
-// The system console: one line on standard error.
-template <class... Args>
-void console(std::string_view format, const Args&... args) {
-    std::string line = base::format(format, args...) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 OWAuthorization& OWAuthorization::sharedController(bool withGUI) {
     // Made once, under the once-guard of a function-local static; never a second one.
@@ -93,7 +85,7 @@ bool OWAuthorization::authStart() {
         return true;
     }
     if (!hasGUI()) {
-        console("Unable to authorize");
+        base::Console::log("Unable to authorize");
         return false;
     }
     AuthRef ref = backend()->obtain();
@@ -111,7 +103,7 @@ bool OWAuthorization::authStartWithUser(const std::string& user, const std::stri
     AuthRef ref = backend()->obtainWithPassword(user, password);
     setAuthRef(ref);
     if (!ref) {
-        console("Authorization failed. Invalid username or password");
+        base::Console::log("Authorization failed. Invalid username or password");
         OWLog::appendLog("Authorization failed. Invalid username or password");
         return false;
     }
@@ -140,7 +132,7 @@ int OWAuthorization::execute(const PrivilegedCommand& command, bool wait) {
 int OWAuthorization::authExecTask(const std::string& tool,
                                   const std::vector<std::string>& parameters, bool async) {
     if (!fileops::exists(tool)) {
-        console("Unable to execute task: path %@ doesn't exist", tool);
+        base::Console::log("Unable to execute task: path %@ doesn't exist", tool);
         return -2;
     }
     return execute({tool, parameters}, !async);
@@ -153,7 +145,7 @@ int OWAuthorization::runWaiting(const std::string& tool,
 
 bool OWAuthorization::refuseSystemFolder(const std::string& path, const char* message) const {
     if (OWLocalPaths::isPathSystemDirectory(path, true)) {
-        console(message, path);
+        base::Console::log(message, path);
         return true;
     }
     return false;
@@ -236,11 +228,11 @@ bool OWAuthorization::authMoveFolderContents(const std::string& source,
 
 bool OWAuthorization::authMoveFile(const std::string& oldPath, const std::string& newPath) {
     if (oldPath.empty()) {
-        console("Error in authMoveFile: old path is null");
+        base::Console::log("Error in authMoveFile: old path is null");
         return false;
     }
     if (newPath.empty()) {
-        console("Error in authMoveFile: new path is null");
+        base::Console::log("Error in authMoveFile: new path is null");
         return false;
     }
     if (!fileops::existsOrIsLink(oldPath)) {
@@ -254,11 +246,11 @@ bool OWAuthorization::authMoveFile(const std::string& oldPath, const std::string
 
 bool OWAuthorization::authCopyFile(const std::string& oldPath, const std::string& newPath) {
     if (oldPath.empty()) {
-        console("Error in authCopyFile: old path is null");
+        base::Console::log("Error in authCopyFile: old path is null");
         return false;
     }
     if (newPath.empty()) {
-        console("Error in authCopyFile: new path is null");
+        base::Console::log("Error in authCopyFile: new path is null");
         return false;
     }
     if (!fileops::existsOrIsLink(oldPath)) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "base/Console.h"
 #include "base/Format.h"
 #include "base/RunLoop.h"
 #include "platform/system/FileOps.h"
@@ -21,12 +22,6 @@
 namespace fileops = platform::system::fileops;
 
 namespace {
-
-template <class... Args>
-void console(std::string_view format, const Args&... args) {
-    std::string line = base::format(format, args...) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-}
 
 std::string lowercase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -236,7 +231,7 @@ bool OWFileManager::removeFolderIfEmpty(const std::string& folder) {
 
 bool OWFileManager::createDirectory(const std::string& path, bool shouldAuth) {
     if (!isDriveMountedForPath(path)) {
-        console("Unable to create directory. Drive is not mounted.");
+        base::Console::log("Unable to create directory. Drive is not mounted.");
         return false;
     }
     auto status = fileops::createDirectories(path);

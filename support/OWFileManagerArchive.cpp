@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "base/Console.h"
 #include "base/Format.h"
 #include "base/TextEncoding.h"
 #include "platform/system/Archive.h"
@@ -29,12 +30,6 @@ namespace {
 constexpr const char* kProgressAttribute = "com.apple.progress.fractionCompleted";
 constexpr const char* kLabelAttribute = "user.oxburyworks.label";
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
-
-template <class... Args>
-void console(std::string_view format, const Args&... args) {
-    std::string line = base::format(format, args...) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-}
 
 // The platform's like-test: "*" any run of characters, "?" one, case-sensitive.
 bool isLike(std::string_view name, std::string_view pattern) {
@@ -182,9 +177,9 @@ std::optional<std::string> OWFileManager::metadataValueForKey(const std::string&
                                                               const std::string& path) {
     long size = xattr::size(path, key);
     int err = errno;
-    console("buffer val: %i", size);
+    base::Console::log("buffer val: %i", size);
     if (size < 0) {
-        console("Error retrieving file attribute: %i", err);
+        base::Console::log("Error retrieving file attribute: %i", err);
         return std::nullopt;
     }
     if (size == 0) {
@@ -202,7 +197,7 @@ bool OWFileManager::setMetadataValue(const std::string& value, const std::string
     if (xattr::set(path, key, value)) {
         return true;
     }
-    console("Error setting extended attribute for file %@ - %i", path, -1);
+    base::Console::log("Error setting extended attribute for file %@ - %i", path, -1);
     return false;
 }
 

@@ -1,11 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <regex>
 
+#include "base/Console.h"
 #include "platform/system/FileOps.h"
 #include "platform/system/PrivilegeDirect.h"
 #include "support/OWAuthorization.h"
+#include "support/OWFileManager.h"
 #include "support/OWLocalPaths.h"
 #include "tests/support_layer/FileManagerTestTree.h"
 
@@ -178,4 +181,29 @@ TEST_F(Authorization, TheDirectRoadActsOnRealTreesAndReportsFailures) {
     EXPECT_FALSE(auth().authCreateDir(src + "/below-a-file"));
     EXPECT_EQ(auth().authExecTask("/bin/false", {}, false), 1);
     EXPECT_EQ(auth().authExecTask("/bin/false", {}, true), 0);  // started, not waited for
+}
+
+TEST_F(Authorization, ConsoleMessagesNameWhatWasRefused) {
+    std::string log = dir_.file("console.txt");
+    int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int previous = base::Console::setOutput(fd);
+    auth().authRemoveFile("/usr");
+    auth().authTrashFile("/usr");
+    auth().authMoveFile("", "/x");
+    auth().authExecTask("/no/such/tool", {});
+    useRecording({.grantAvailable = false});
+    auth().setHasGUI(false);
+    auth().authStart();
+    OWFileManager::createDirectory("/Volumes/QvGoneVolume/x");
+    base::Console::setOutput(previous);
+    ::close(fd);
+    std::string text = testsupport::readFile(log);
+    for (const char* expected :
+         {"Unable to delete path /usr because it is a system directory.",
+          "Unable to trash path /usr because it is a system directory.",
+          "Error in authMoveFile: old path is null",
+          "Unable to execute task: path /no/such/tool doesn't exist", "Unable to authorize",
+          "Unable to create directory. Drive is not mounted."}) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    }
 }
