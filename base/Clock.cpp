@@ -39,8 +39,9 @@ std::shared_ptr<Clock> Clock::system() {
 
 void ManualClock::advance(double seconds) {
     // A manual clock never goes back, or timers would fire out of order.
-    if (!(seconds > 0))
+    if (!(seconds > 0)) {
         return;
+    }
     addTo(now_, seconds);
     addTo(mono_, seconds);
     detail::wakeLoopsUsing(*this);

@@ -17,8 +17,9 @@ void postAfter(double seconds, std::function<void()> task) {
 void postAndWait(const std::function<void()>& task) {
     if (isMainThread()) {
         // Queueing behind ourselves would never return.
-        if (task)
+        if (task) {
             task();
+        }
         return;
     }
     std::mutex mutex;
@@ -36,8 +37,9 @@ void postAndWait(const std::function<void()>& task) {
                 cv.notify_one();
             }
         } signal{mutex, cv, done};
-        if (task)
+        if (task) {
             task();
+        }
     });
     std::unique_lock lock(mutex);
     cv.wait(lock, [&] { return done; });

@@ -73,8 +73,9 @@ void NotificationCenter::post(const std::string& name, const void* object, Value
         for (const auto& [id, entry] : impl_->observers) {
             const bool nameMatches = entry.name.empty() || entry.name == name;
             const bool objectMatches = !entry.object || entry.object == object;
-            if (nameMatches && objectMatches)
+            if (nameMatches && objectMatches) {
                 matching.push_back(id);
+            }
         }
     }
     // Observers added during this post wait for the next one; removed ones are skipped.
@@ -84,8 +85,9 @@ void NotificationCenter::post(const std::string& name, const void* object, Value
         {
             std::lock_guard lock(impl_->mutex);
             auto it = impl_->observers.find(id);
-            if (it == impl_->observers.end())
+            if (it == impl_->observers.end()) {
                 continue;
+            }
             handler = it->second.handler;
             impl_->calls.push_back({id, self});
         }
@@ -118,8 +120,9 @@ Observation& Observation::operator=(Observation&& o) noexcept {
 }
 
 void Observation::reset() {
-    if (auto* center = std::exchange(center_, nullptr))
+    if (auto* center = std::exchange(center_, nullptr)) {
         center->removeObserver(id_);
+    }
 }
 
 }  // namespace base

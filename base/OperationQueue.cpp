@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 
@@ -14,15 +15,17 @@ void reportException(const char* where) {
     try {
         throw;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "operation queue: uncaught exception in %s: %s\n", where, e.what());
+        (void)std::fprintf(stderr, "operation queue: uncaught exception in %s: %s\n", where,
+                           e.what());
     } catch (...) {
-        std::fprintf(stderr, "operation queue: uncaught exception in %s\n", where);
+        (void)std::fprintf(stderr, "operation queue: uncaught exception in %s\n", where);
     }
 }
 
 int resolveMaxConcurrent(int n) {
-    if (n > 0)
+    if (n > 0) {
         return n;
+    }
     const unsigned hardware = std::thread::hardware_concurrency();
     return hardware > 0 ? static_cast<int>(hardware) : 1;
 }
@@ -36,6 +39,9 @@ thread_local std::weak_ptr<OperationQueue> tCurrentQueue;
 Operation::~Operation() = default;
 
 void Operation::start() {
+    if (state() != State::Pending) {
+        return;  // an operation runs once
+    }
     if (isCancelled()) {
         finish();
         return;
@@ -53,8 +59,9 @@ void Operation::cancel() {
         readinessChanged = readinessChanged_;
     }
     // A cancelled operation is ready at once, whatever it waits for.
-    if (readinessChanged)
+    if (readinessChanged) {
         readinessChanged();
+    }
 }
 
 bool Operation::isCancelled() const {
@@ -75,18 +82,28 @@ Operation::State Operation::state() const {
 }
 
 void Operation::addDependency(const std::shared_ptr<Operation>& op) {
-    if (!op || op.get() == this)
+    if (!op || op.get() == this) {
         return;
-    std::lock_guard lock(mutex_);
-    dependencies_.push_back(op);
+    }
+    std::function<void()> readinessChanged;
+    {
+        std::lock_guard lock(mutex_);
+        dependencies_.push_back(op);
+        readinessChanged = readinessChanged_;
+    }
+    // Already queued: the queue must hear when this new dependency finishes.
+    if (readinessChanged) {
+        op->addFinishObserver(std::move(readinessChanged));
+    }
 }
 
 bool Operation::isReady() const {
     std::vector<std::weak_ptr<Operation>> dependencies;
     {
         std::lock_guard lock(mutex_);
-        if (cancelled_)
+        if (cancelled_) {
             return true;
+        }
         dependencies = dependencies_;
     }
     // Checked without our own lock held, so dependency cycles cannot deadlock.
@@ -119,8 +136,9 @@ void Operation::waitUntilFinished() {
 
 void Operation::markExecuting() {
     std::lock_guard lock(mutex_);
-    if (state_ == State::Pending)
+    if (state_ == State::Pending) {
         state_ = State::Executing;
+    }
 }
 
 void Operation::finish() {
@@ -130,8 +148,9 @@ void Operation::finish() {
     std::vector<std::function<void()>> observers;
     {
         std::lock_guard lock(mutex_);
-        if (state_ == State::Finished)
+        if (state_ == State::Finished) {
             return;
+        }
         state_ = State::Finished;
         completion = std::move(completion_);
         observers = std::move(finishObservers_);
@@ -144,7 +163,9 @@ void Operation::finish() {
             reportException("a completion block");
         }
     }
-    for (auto& observer : observers) observer();
+    for (auto& observer : observers) {
+        observer();
+    }
     std::lock_guard lock(mutex_);
     finishDelivered_ = true;
     finished_.notify_all();
@@ -197,16 +218,18 @@ std::shared_ptr<Operation> OperationQueue::Impl::takeReadyLocked() {
     auto best = pending.end();
     Operation::Priority bestPriority{};
     for (auto it = pending.begin(); it != pending.end(); ++it) {
-        if (!(*it)->isReady())
+        if (!(*it)->isReady()) {
             continue;
+        }
         const auto priority = (*it)->priority();
         if (best == pending.end() || priority > bestPriority) {
             best = it;
             bestPriority = priority;
         }
     }
-    if (best == pending.end())
+    if (best == pending.end()) {
         return nullptr;
+    }
     auto op = std::move(*best);
     pending.erase(best);
     started.insert(op.get());
@@ -215,20 +238,29 @@ std::shared_ptr<Operation> OperationQueue::Impl::takeReadyLocked() {
 
 // Threads are made only when ready work would otherwise wait for one.
 void OperationQueue::Impl::startWorkersLocked() {
-    if (suspended || shuttingDown)
+    if (suspended || shuttingDown) {
         return;
+    }
     const size_t limit = static_cast<size_t>(maxConcurrent);
     const size_t freeSlots = limit > started.size() ? limit - started.size() : 0;
     size_t ready = 0;
     for (const auto& op : pending) {
-        if (ready >= freeSlots)
+        if (ready >= freeSlots) {
             break;
-        if (op->isReady())
+        }
+        if (op->isReady()) {
             ++ready;
+        }
     }
     while (idleWorkers < ready && workers.size() < limit) {
         ++idleWorkers;
-        workers.emplace_back(&Impl::workerMain, shared_from_this());
+        try {
+            workers.emplace_back(&Impl::workerMain, shared_from_this());
+        } catch (const std::system_error&) {
+            // Out of threads: the workers we have take the work as they free up.
+            --idleWorkers;
+            break;
+        }
     }
     workAvailable.notify_all();
 }
@@ -238,13 +270,15 @@ void OperationQueue::Impl::workerMain(std::shared_ptr<Impl> self) {
     for (;;) {
         std::shared_ptr<Operation> op;
         self->workAvailable.wait(lock, [&] {
-            if (self->shuttingDown)
+            if (self->shuttingDown) {
                 return true;
+            }
             op = self->takeReadyLocked();
             return op != nullptr;
         });
-        if (!op)
+        if (!op) {
             break;
+        }
         --self->idleWorkers;
         lock.unlock();
         self->runOperation(op);
@@ -267,8 +301,9 @@ void OperationQueue::Impl::runOperation(const std::shared_ptr<Operation>& op) {
     tCurrentQueue.reset();
     // A synchronous operation is done when start() returns; one that threw will never
     // finish by itself and would hold its slot for ever.
-    if (threw || !op->isAsynchronous())
+    if (threw || !op->isAsynchronous()) {
         op->finish();
+    }
 }
 
 void OperationQueue::Impl::operationFinished(const Operation* op) {
@@ -279,36 +314,41 @@ void OperationQueue::Impl::operationFinished(const Operation* op) {
         auto isOp = [op](const auto& p) { return p.get() == op; };
         pending.erase(std::remove_if(pending.begin(), pending.end(), isOp), pending.end());
         auto it = std::find_if(active.begin(), active.end(), isOp);
-        if (it == active.end())
+        if (it == active.end()) {
             return;
+        }
         active.erase(it);
         started.erase(op);
         count = active.size();
         observer = beginCountReportLocked();
         startWorkersLocked();
-        if (active.empty())
+        if (active.empty()) {
             allFinished.notify_all();
+        }
     }
     deliverCount(count, observer);
 }
 
 std::function<void(size_t)> OperationQueue::Impl::beginCountReportLocked() {
-    if (countObserver)
+    if (countObserver) {
         ++countReportsInFlight;
+    }
     return countObserver;
 }
 
 void OperationQueue::Impl::deliverCount(size_t count, const std::function<void(size_t)>& observer) {
-    if (!observer)
+    if (!observer) {
         return;
+    }
     try {
         observer(count);
     } catch (...) {
         reportException("the count observer");
     }
     std::lock_guard lock(mutex);
-    if (--countReportsInFlight == 0 && active.empty())
+    if (--countReportsInFlight == 0 && active.empty()) {
         allFinished.notify_all();
+    }
 }
 
 std::shared_ptr<OperationQueue> OperationQueue::create(std::string name, int maxConcurrent,
@@ -342,8 +382,12 @@ OperationQueue::~OperationQueue() {
         workers = std::move(impl_->workers);
     }
     impl_->workAvailable.notify_all();
-    for (auto& op : active) op->cancel();
-    for (auto& op : neverStarted) op->finish();
+    for (auto& op : active) {
+        op->cancel();
+    }
+    for (auto& op : neverStarted) {
+        op->finish();
+    }
     for (auto& worker : workers) {
         // The last reference may go inside one of our own operations.
         if (worker.get_id() == std::this_thread::get_id()) {
@@ -355,20 +399,24 @@ OperationQueue::~OperationQueue() {
 }
 
 void OperationQueue::addOperation(std::shared_ptr<Operation> op) {
-    if (!op)
+    if (!op) {
         return;
+    }
+    // Called when the operation is cancelled or one of its dependencies finishes.
+    std::function<void()> readinessChanged = [weak = std::weak_ptr<Impl>(impl_)] {
+        if (auto impl = weak.lock()) {
+            std::lock_guard lock(impl->mutex);
+            impl->startWorkersLocked();
+        }
+    };
     {
         std::lock_guard lock(op->mutex_);
         // An operation runs once, in one queue.
-        if (op->enqueued_ || op->state_ != Operation::State::Pending)
+        if (op->enqueued_ || op->state_ != Operation::State::Pending) {
             return;
+        }
         op->enqueued_ = true;
-        op->readinessChanged_ = [weak = std::weak_ptr<Impl>(impl_)] {
-            if (auto impl = weak.lock()) {
-                std::lock_guard lock(impl->mutex);
-                impl->startWorkersLocked();
-            }
-        };
+        op->readinessChanged_ = readinessChanged;
     }
     size_t count;
     std::function<void(size_t)> observer;
@@ -384,24 +432,21 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> op) {
     {
         std::lock_guard lock(op->mutex_);
         for (const auto& weak : op->dependencies_) {
-            if (auto dependency = weak.lock())
+            if (auto dependency = weak.lock()) {
                 dependencies.push_back(std::move(dependency));
+            }
         }
     }
-    std::weak_ptr<Impl> weak = impl_;
     for (const auto& dependency : dependencies) {
-        dependency->addFinishObserver([weak] {
-            if (auto impl = weak.lock()) {
-                std::lock_guard lock(impl->mutex);
-                impl->startWorkersLocked();
-            }
-        });
+        dependency->addFinishObserver(readinessChanged);
     }
+    std::weak_ptr<Impl> weak = impl_;
     // Registered last: an operation that finishes before it starts (cancelled by its
     // own rules) is then taken out of the queue at once.
     op->addFinishObserver([weak, raw = op.get()] {
-        if (auto impl = weak.lock())
+        if (auto impl = weak.lock()) {
             impl->operationFinished(raw);
+        }
     });
     std::lock_guard lock(impl_->mutex);
     impl_->startWorkersLocked();
@@ -434,7 +479,20 @@ int OperationQueue::maxConcurrentOperationCount() const {
 }
 
 void OperationQueue::cancelAllOperations() {
-    for (const auto& op : operations()) op->cancel();
+    std::vector<std::shared_ptr<Operation>> waiting, all;
+    {
+        std::lock_guard lock(impl_->mutex);
+        waiting = impl_->pending;
+        all = impl_->active;
+    }
+    // Waiting ones first: a running one that ends on cancellation frees its slot, and
+    // the next waiting one must already be cancelled when it starts there.
+    for (const auto& op : waiting) {
+        op->cancel();
+    }
+    for (const auto& op : all) {
+        op->cancel();
+    }
 }
 
 size_t OperationQueue::operationCount() const {
@@ -455,8 +513,9 @@ void OperationQueue::setCountObserver(std::function<void(size_t)> observer) {
 void OperationQueue::waitUntilAllOperationsAreFinished() {
     // From one of our own operations this could never return; the caller gets back
     // control instead of a hang.
-    if (current().get() == this)
+    if (current().get() == this) {
         return;
+    }
     std::unique_lock lock(impl_->mutex);
     // Also waits for the count observer to have heard the last change.
     impl_->allFinished.wait(

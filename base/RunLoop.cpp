@@ -38,18 +38,19 @@ double steadySeconds() {
 }
 
 // The common modes stand for default plus modal panel. Empty means every mode.
-std::vector<RunLoopMode> expandModes(const std::vector<RunLoopMode>& modes) {
+std::vector<RunLoopMode> expandModes(std::vector<RunLoopMode> modes) {
     std::vector<RunLoopMode> out;
-    auto add = [&out](const RunLoopMode& m) {
-        if (std::find(out.begin(), out.end(), m) == out.end())
-            out.push_back(m);
+    auto add = [&out](RunLoopMode m) {
+        if (std::find(out.begin(), out.end(), m) == out.end()) {
+            out.push_back(std::move(m));
+        }
     };
-    for (const auto& m : modes) {
+    for (auto& m : modes) {
         if (m == kCommonRunLoopModes) {
             add(kDefaultRunLoopMode);
             add(kModalPanelRunLoopMode);
         } else {
-            add(m);
+            add(std::move(m));
         }
     }
     return out;
@@ -65,15 +66,16 @@ void invokeGuarded(F&& f) {
     try {
         f();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "run loop: uncaught exception in callback: %s\n", e.what());
+        (void)std::fprintf(stderr, "run loop: uncaught exception in callback: %s\n", e.what());
     } catch (...) {
-        std::fprintf(stderr, "run loop: uncaught exception in callback\n");
+        (void)std::fprintf(stderr, "run loop: uncaught exception in callback\n");
     }
 }
 
 int waitMilliseconds(double seconds) {
-    if (!(seconds > 0))
+    if (!(seconds > 0)) {
         return 0;
+    }
     seconds = std::min(seconds, kMaxWaitSeconds);
     // Round up so a timer is never checked just before it is due and spun on.
     return static_cast<int>(std::ceil(seconds * 1000.0));
@@ -117,15 +119,20 @@ struct LoopState {
     bool onOwnerThread() const { return owner.load() == std::this_thread::get_id(); }
 
     ModeSet& modeSetLocked(const RunLoopMode& mode);
-    void syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd);
-    void syncFdEverywhereLocked(int fd);
+    // `force` re-registers even when the cached registration looks right: a descriptor
+    // closed without removing its source loses its registration, and a new one may
+    // arrive under the same number.
+    void syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd, bool force = false);
+    void syncFdEverywhereLocked(int fd, bool force = false);
     void eraseTimerLocked(TimerId id, Callback& doomed);
     void waitNotRunningLocked(std::unique_lock<std::mutex>& lock, uint64_t id);
 
     bool consumeStop();
     bool fireDueTimers(const RunLoopMode& mode, bool justOne);
     bool runTasks(bool justOne);
-    bool dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents, bool justOne);
+    // Every source of the descriptor hears the event, so one source can never starve
+    // another on the same descriptor.
+    bool dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents);
     int computeWaitMs(const RunLoopMode& mode, double deadline);
     void adoptQueuedWorkFrom(LoopState& other);
 
@@ -165,8 +172,9 @@ namespace detail {
 void wakeLoopsUsing(const Clock& clock) {
     std::lock_guard lock(gLoopsMutex);
     for (LoopState* impl : liveLoops()) {
-        if (impl->clockIdentity.load() == &clock)
+        if (impl->clockIdentity.load() == &clock) {
             impl->wake();
+        }
     }
 }
 }  // namespace detail
@@ -187,7 +195,9 @@ LoopState::~LoopState() {
         std::lock_guard lock(gLoopsMutex);
         liveLoops().erase(this);
     }
-    for (auto& [mode, set] : modeSets) ::close(set.epfd);
+    for (auto& [mode, set] : modeSets) {
+        ::close(set.epfd);
+    }
     ::close(wakeFd);
 }
 
@@ -206,8 +216,9 @@ void LoopState::drainWake() const {
 
 LoopState::ModeSet& LoopState::modeSetLocked(const RunLoopMode& mode) {
     auto it = modeSets.find(mode);
-    if (it != modeSets.end())
+    if (it != modeSets.end()) {
         return it->second;
+    }
     ModeSet set;
     set.epfd = ::epoll_create1(EPOLL_CLOEXEC);
     if (set.epfd < 0) {
@@ -220,18 +231,20 @@ LoopState::ModeSet& LoopState::modeSetLocked(const RunLoopMode& mode) {
     ::epoll_ctl(set.epfd, EPOLL_CTL_ADD, wakeFd, &ev);
     ModeSet& added = modeSets.emplace(mode, std::move(set)).first->second;
     for (const auto& [id, source] : sources) {
-        if (servesMode(source.modes, mode))
+        if (servesMode(source.modes, mode)) {
             syncFdLocked(added, mode, source.fd);
+        }
     }
     return added;
 }
 
 // Registers `fd` in the mode's set with the union of what its sources in that mode want.
-void LoopState::syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd) {
+void LoopState::syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd, bool force) {
     uint32_t wanted = 0;
     for (const auto& [id, source] : sources) {
-        if (source.fd == fd && servesMode(source.modes, mode))
+        if (source.fd == fd && servesMode(source.modes, mode)) {
             wanted |= source.events;
+        }
     }
     auto it = set.registered.find(fd);
     epoll_event ev{};
@@ -250,7 +263,7 @@ void LoopState::syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd) {
             ::epoll_ctl(set.epfd, EPOLL_CTL_MOD, fd, &ev);
         }
         set.registered[fd] = wanted;
-    } else if (it->second != wanted) {
+    } else if (force || it->second != wanted) {
         if (::epoll_ctl(set.epfd, EPOLL_CTL_MOD, fd, &ev) < 0 && errno == ENOENT) {
             ::epoll_ctl(set.epfd, EPOLL_CTL_ADD, fd, &ev);
         }
@@ -258,14 +271,17 @@ void LoopState::syncFdLocked(ModeSet& set, const RunLoopMode& mode, int fd) {
     }
 }
 
-void LoopState::syncFdEverywhereLocked(int fd) {
-    for (auto& [mode, set] : modeSets) syncFdLocked(set, mode, fd);
+void LoopState::syncFdEverywhereLocked(int fd, bool force) {
+    for (auto& [mode, set] : modeSets) {
+        syncFdLocked(set, mode, fd, force);
+    }
 }
 
 void LoopState::eraseTimerLocked(TimerId id, Callback& doomed) {
     auto it = timers.find(id);
-    if (it == timers.end())
+    if (it == timers.end()) {
         return;
+    }
     timerOrder.erase({it->second.fireAt, id});
     doomed = std::move(it->second.fire);
     timers.erase(it);
@@ -274,8 +290,9 @@ void LoopState::eraseTimerLocked(TimerId id, Callback& doomed) {
 // A callback of `id` running on another thread is waited for; one running on the
 // loop's own thread is the caller itself (or below it), and waiting would deadlock.
 void LoopState::waitNotRunningLocked(std::unique_lock<std::mutex>& lock, uint64_t id) {
-    if (onOwnerThread())
+    if (onOwnerThread()) {
         return;
+    }
     callbackDone.wait(lock, [&] { return running.count(id) == 0; });
 }
 
@@ -290,10 +307,12 @@ bool LoopState::fireDueTimers(const RunLoopMode& mode, bool justOne) {
         std::lock_guard lock(mutex);
         const double now = clock->monotonic();
         for (const auto& [fireAt, id] : timerOrder) {
-            if (fireAt > now)
+            if (fireAt > now) {
                 break;
-            if (servesMode(timers.at(id).modes, mode))
+            }
+            if (servesMode(timers.at(id).modes, mode)) {
                 due.push_back(id);
+            }
         }
     }
     bool handled = false;
@@ -329,8 +348,9 @@ bool LoopState::fireDueTimers(const RunLoopMode& mode, bool justOne) {
         }
         callbackDone.notify_all();
         handled = true;
-        if (justOne)
+        if (justOne) {
             break;
+        }
     }
     return handled;
 }
@@ -347,27 +367,31 @@ bool LoopState::runTasks(bool justOne) {
         std::function<void()> task;
         {
             std::lock_guard lock(mutex);
-            if (tasks.empty())
+            if (tasks.empty()) {
                 break;  // a nested run took them
+            }
             task = std::move(tasks.front());
             tasks.pop_front();
         }
-        if (task)
+        if (task) {
             invokeGuarded(task);
+        }
         handled = true;
-        if (justOne)
+        if (justOne) {
             break;
+        }
     }
     return handled;
 }
 
-bool LoopState::dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents, bool justOne) {
+bool LoopState::dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents) {
     std::vector<SourceId> ids;
     {
         std::lock_guard lock(mutex);
         for (const auto& [id, source] : sources) {
-            if (source.fd == fd && servesMode(source.modes, mode))
+            if (source.fd == fd && servesMode(source.modes, mode)) {
                 ids.push_back(id);
+            }
         }
     }
     bool handled = false;
@@ -382,8 +406,9 @@ bool LoopState::dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents, bo
                 continue;
             }
             delivered = revents & (it->second.events | EPOLLERR | EPOLLHUP);
-            if (delivered == 0)
+            if (delivered == 0) {
                 continue;
+            }
             ready = it->second.ready;
             running.insert(id);
         }
@@ -394,16 +419,15 @@ bool LoopState::dispatchFd(const RunLoopMode& mode, int fd, uint32_t revents, bo
         }
         callbackDone.notify_all();
         handled = true;
-        if (justOne)
-            break;
     }
     return handled;
 }
 
 int LoopState::computeWaitMs(const RunLoopMode& mode, double deadline) {
     std::lock_guard lock(mutex);
-    if (!tasks.empty() || stopRequested)
+    if (!tasks.empty() || stopRequested) {
         return 0;
+    }
     double wait = deadline - steadySeconds();
     // A manual clock only moves when told to, and telling it wakes the loop, so its
     // timers never shorten the wait.
@@ -418,10 +442,12 @@ int LoopState::computeWaitMs(const RunLoopMode& mode, double deadline) {
     } else {
         const double now = clock->monotonic();
         for (const auto& [fireAt, id] : timerOrder) {
-            if (fireAt > now)
+            if (fireAt > now) {
                 break;
-            if (servesMode(timers.at(id).modes, mode))
+            }
+            if (servesMode(timers.at(id).modes, mode)) {
                 return 0;
+            }
         }
     }
     return waitMilliseconds(wait);
@@ -429,7 +455,9 @@ int LoopState::computeWaitMs(const RunLoopMode& mode, double deadline) {
 
 void LoopState::adoptQueuedWorkFrom(LoopState& other) {
     std::scoped_lock lock(mutex, other.mutex);
-    for (auto& task : other.tasks) tasks.push_back(std::move(task));
+    for (auto& task : other.tasks) {
+        tasks.push_back(std::move(task));
+    }
     other.tasks.clear();
     const double otherNow = other.clock->monotonic();
     const double now = clock->monotonic();
@@ -461,8 +489,9 @@ LoopState* gMainState = nullptr;     // guarded by gMainMutex
 std::atomic<std::thread::id> gMainThread{};
 
 ThreadLoop::~ThreadLoop() {
-    if (!loop)
+    if (!loop) {
         return;
+    }
     {
         std::lock_guard lock(gMainMutex);
         if (gMainLoop == loop) {
@@ -515,8 +544,12 @@ void RunLoop::setMainThread() {
         return;
     }
     current();
-    if (unbound)
+    if (unbound) {
         tThreadLoop.state->adoptQueuedWorkFrom(*gMainState);
+        // Callers may still hold the old main loop by reference; it stays allocated.
+        static auto* retired = new std::vector<std::shared_ptr<RunLoop>>;
+        retired->push_back(gMainLoop);
+    }
     gMainLoop = tThreadLoop.loop;
     gMainState = tThreadLoop.state;
     gMainThread = self;
@@ -530,8 +563,9 @@ bool RunLoop::isMainThread() {
 // ---- public interface ----
 
 void RunLoop::setClock(std::shared_ptr<Clock> clock) {
-    if (!clock)
+    if (!clock) {
         clock = Clock::system();
+    }
     {
         std::lock_guard lock(impl_->mutex);
         const double oldNow = impl_->clock->monotonic();
@@ -566,7 +600,7 @@ RunLoop::TimerId RunLoop::addTimer(double delaySeconds, double intervalSeconds,
     LoopState::Timer timer;
     timer.interval = intervalSeconds > 0 ? intervalSeconds : 0;
     timer.fire = std::make_shared<std::function<void()>>(std::move(fire));
-    timer.modes = expandModes(modes);
+    timer.modes = expandModes(std::move(modes));
     TimerId id;
     {
         std::lock_guard lock(impl_->mutex);
@@ -592,16 +626,16 @@ RunLoop::SourceId RunLoop::addSource(int fd, uint32_t events, std::function<void
     source.fd = fd;
     source.events = events;
     source.ready = std::make_shared<std::function<void(uint32_t)>>(std::move(ready));
-    source.modes = expandModes(modes);
+    source.modes = expandModes(std::move(modes));
     std::lock_guard lock(impl_->mutex);
     const SourceId id = impl_->nextId++;
     const auto modesOfSource = source.modes;
     impl_->sources.emplace(id, std::move(source));
     if (modesOfSource.empty()) {
-        impl_->syncFdEverywhereLocked(fd);
+        impl_->syncFdEverywhereLocked(fd, true);
     } else {
         for (const auto& mode : modesOfSource) {
-            impl_->syncFdLocked(impl_->modeSetLocked(mode), mode, fd);
+            impl_->syncFdLocked(impl_->modeSetLocked(mode), mode, fd, true);
         }
     }
     return id;
@@ -610,8 +644,9 @@ RunLoop::SourceId RunLoop::addSource(int fd, uint32_t events, std::function<void
 void RunLoop::setSourceEvents(SourceId id, uint32_t events) {
     std::lock_guard lock(impl_->mutex);
     auto it = impl_->sources.find(id);
-    if (it == impl_->sources.end())
+    if (it == impl_->sources.end()) {
         return;
+    }
     it->second.events = events;
     impl_->syncFdEverywhereLocked(it->second.fd);
 }
@@ -619,10 +654,13 @@ void RunLoop::setSourceEvents(SourceId id, uint32_t events) {
 void RunLoop::setSourceModes(SourceId id, std::vector<RunLoopMode> modes) {
     std::lock_guard lock(impl_->mutex);
     auto it = impl_->sources.find(id);
-    if (it == impl_->sources.end())
+    if (it == impl_->sources.end()) {
         return;
-    it->second.modes = expandModes(modes);
-    for (const auto& mode : it->second.modes) impl_->modeSetLocked(mode);
+    }
+    it->second.modes = expandModes(std::move(modes));
+    for (const auto& mode : it->second.modes) {
+        impl_->modeSetLocked(mode);
+    }
     impl_->syncFdEverywhereLocked(it->second.fd);
 }
 
@@ -660,14 +698,18 @@ RunLoop::RunResult RunLoop::run(const RunLoopMode& mode, double timeoutSeconds,
     const bool justOne = returnAfterSourceHandled;
     epoll_event events[kMaxEvents];
     for (;;) {
-        if (impl_->consumeStop())
+        if (impl_->consumeStop()) {
             return RunResult::Stopped;
-        if (impl_->fireDueTimers(mode, justOne) && justOne)
+        }
+        if (impl_->fireDueTimers(mode, justOne) && justOne) {
             return RunResult::HandledSource;
-        if (impl_->runTasks(justOne) && justOne)
+        }
+        if (impl_->runTasks(justOne) && justOne) {
             return RunResult::HandledSource;
-        if (impl_->consumeStop())
+        }
+        if (impl_->consumeStop()) {
             return RunResult::Stopped;
+        }
 
         const int n = ::epoll_wait(epfd, events, kMaxEvents, impl_->computeWaitMs(mode, deadline));
         bool handled = false;
@@ -677,16 +719,19 @@ RunLoop::RunResult RunLoop::run(const RunLoopMode& mode, double timeoutSeconds,
                 continue;
             }
             const int fd = static_cast<int>(events[i].data.u64);
-            handled |= impl_->dispatchFd(mode, fd, events[i].events, justOne);
-            if (handled && justOne)
+            handled |= impl_->dispatchFd(mode, fd, events[i].events);
+            if (handled && justOne) {
                 return RunResult::HandledSource;
+            }
         }
         if (steadySeconds() >= deadline) {
             // Whatever became ready during the last wait still gets its turn.
-            if (impl_->consumeStop())
+            if (impl_->consumeStop()) {
                 return RunResult::Stopped;
-            if (impl_->fireDueTimers(mode, justOne) && justOne)
+            }
+            if (impl_->fireDueTimers(mode, justOne) && justOne) {
                 return RunResult::HandledSource;
+            }
             return RunResult::TimedOut;
         }
     }
@@ -712,11 +757,13 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSec
     constexpr double kSlice = 0.01;
     const double deadline = steadySeconds() + std::max(0.0, timeoutSeconds);
     for (;;) {
-        if (predicate())
+        if (predicate()) {
             return true;
+        }
         const double left = deadline - steadySeconds();
-        if (left <= 0)
+        if (left <= 0) {
             return predicate();
+        }
         run(mode, std::min(left, kSlice), true);
     }
 }

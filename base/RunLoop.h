@@ -49,6 +49,8 @@ public:
     void post(std::function<void()> task);
 
     // A one-shot timer (interval 0) or a repeating one. Fires on this loop's thread.
+    // An empty mode list means every mode, like posted tasks. A repeating timer that
+    // falls behind skips the firings it missed.
     TimerId addTimer(double delaySeconds, double intervalSeconds, std::function<void()> fire,
                      std::vector<RunLoopMode> modes = {kDefaultRunLoopMode});
     void cancelTimer(TimerId id);
@@ -59,7 +61,8 @@ public:
     void setSourceEvents(SourceId id, uint32_t events);
     void setSourceModes(SourceId id, std::vector<RunLoopMode> modes);
     // After this returns the callback is not called again (unless it is running on
-    // this very thread right now, in which case it finishes).
+    // this very thread right now, in which case it finishes). The same holds for
+    // cancelTimer(). Remove a source before closing its descriptor.
     void removeSource(SourceId id);
 
     // Runs in `mode` until stop(), until `timeoutSeconds` pass, or, with

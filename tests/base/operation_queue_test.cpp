@@ -203,6 +203,25 @@ TEST(OperationQueueTest, DependencyInAnotherQueueRunsFirst) {
     EXPECT_EQ(log.entries(), (std::vector<int>{1, 2, 3}));
 }
 
+TEST(OperationQueueTest, DependencyAddedAfterQueueingStillWakesTheQueue) {
+    auto queue = OperationQueue::create("late", 1, true);
+    auto other = OperationQueue::create("other", 1, true);
+    Gate ran;
+    std::atomic<bool> dependencyDone{false}, orderKept{false};
+    auto dependency = block([&] { dependencyDone = true; });
+    auto op = block([&] {
+        orderKept = dependencyDone.load();
+        ran.open();
+    });
+    queue->addOperation(op);
+    op->addDependency(dependency);
+    other->addOperation(dependency);
+    queue->setSuspended(false);
+    other->setSuspended(false);  // nothing else happens in `queue` after this
+    EXPECT_TRUE(ran.wait());
+    EXPECT_TRUE(orderKept);
+}
+
 TEST(OperationQueueTest, CancelledOperationStartsWithoutWaitingForDependencies) {
     auto queue = OperationQueue::create("q", 2);
     auto never = block([] {});  // never queued, never finished

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -356,6 +357,29 @@ TEST_F(RunLoopTest, SourceRemovedInsideItsCallbackIsNotCalledAgain) {
     EXPECT_TRUE(pumpUntil([&] { return calls == 1; }));
     mainLoop().run(kDefaultRunLoopMode, 0);  // still readable: nobody read it
     EXPECT_EQ(calls, 1);
+}
+
+// A descriptor closed while its source was still there loses its registration; a new
+// descriptor under the same number must still be watched.
+TEST_F(RunLoopTest, SourceOnAReusedDescriptorNumberIsWatched) {
+    auto stale = std::make_unique<Pipe>();
+    const int number = stale->fds[0];
+    const auto staleId = mainLoop().addSource(number, EPOLLIN, [](uint32_t) {});
+    stale.reset();
+    Pipe fresh;
+    if (fresh.fds[0] != number) {
+        mainLoop().removeSource(staleId);
+        GTEST_SKIP() << "the descriptor number was not reused";
+    }
+    bool called = false;
+    const auto id = mainLoop().addSource(fresh.fds[0], EPOLLIN, [&](uint32_t) {
+        fresh.read();
+        called = true;
+    });
+    fresh.write();
+    EXPECT_TRUE(pumpUntil([&] { return called; }));
+    mainLoop().removeSource(staleId);
+    mainLoop().removeSource(id);
 }
 
 // A source removed from another thread while its callback runs: removal returns only

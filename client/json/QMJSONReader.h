@@ -1,0 +1,71 @@
+#pragma once
+// The parser behind QMJSON's reading operations: one instance per parse. Containers are
+// kept on an explicit stack rather than the call stack, so hostile nesting costs heap,
+// not stack, and fails cleanly at the depth limit.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Error.h"
+#include "base/Value.h"
+
+namespace qmjson {
+
+class Reader {
+  public:
+    // `maxDepth` 0 means no limit of the caller's; `hardLimit` applies always.
+    Reader(std::string_view text, uint64_t maxDepth, uint64_t hardLimit);
+
+    // Reads one value followed by nothing but whitespace. On failure the error is in
+    // `error()`.
+    std::optional<base::Value> read(bool allowScalar);
+    const base::Error& error() const { return *error_; }
+
+  private:
+    struct Frame {
+        bool isObject = false;
+        base::Array elements;
+        base::Dictionary members;
+        std::string key;  // of the member whose value is being read
+    };
+
+    enum class Step { NeedValue, Closed, Failed };
+
+    bool scanValue(base::Value& result);
+    bool scanScalar(base::Value& out);
+    bool openContainer(bool isObject);
+    Step arrayStep(bool afterElement);
+    Step objectStep(bool afterMember);
+    void addToTop(base::Value value);
+    base::Value closeTop();
+
+    bool scanRestOfTrue();
+    bool scanRestOfFalse();
+    bool scanRestOfNull();
+    bool scanLiteralRest(std::string_view rest, const char* message);
+    bool scanRestOfString(std::string& out);
+    bool scanEscape(std::string& out);
+    bool scanUnicodeChar(std::string& out);
+    bool scanHexQuad(uint32_t& value);
+    bool scanNumber(base::Value& out);
+    bool scanIsAtEnd() const { return c_ == end_; }
+    void skipWhitespace();
+    bool isDigit() const { return c_ != end_ && *c_ >= '0' && *c_ <= '9'; }
+
+    bool fail(base::Error error);
+    // Wraps `error` in the message of every open container that was reading the failed
+    // value, innermost first; `byTop` says whether the innermost one was.
+    bool unwind(base::Error error, bool byTop);
+
+    const unsigned char* c_;
+    const unsigned char* end_;      // the first NUL byte or the end of the text
+    const unsigned char* textEnd_;  // the end of the text
+    uint64_t maxDepth_;
+    uint64_t hardLimit_;
+    std::vector<Frame> frames_;
+    std::optional<base::Error> error_;
+};
+
+}  // namespace qmjson
