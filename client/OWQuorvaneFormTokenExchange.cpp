@@ -1,12 +1,60 @@
 #include "client/OWQuorvaneFormTokenExchange.h"
 
-#include "base/RunLoop.h"
+#include "base/Url.h"
+#include "transfer/TXHTTPRequest.h"
 
-void OWQuorvaneFormTokenExchange::send(const Request& /*request*/, Completion done) {
-    base::MainQueue::post([done] {
-        Outcome outcome;
-        outcome.failed = true;
-        outcome.errorText = "The transfer engine is not available";
-        done(outcome);
-    });
+namespace {
+
+std::string formBody(const OWQuorvaneTokenExchange::Request& request) {
+    std::string body;
+    for (const auto& [name, value] : request.fields) {
+        if (!body.empty()) {
+            body += '&';
+        }
+        body += base::Url::percentEncode(name) + "=" + base::Url::percentEncode(value);
+    }
+    return body;
+}
+
+OWQuorvaneTokenExchange::Outcome outcomeOf(const TXHTTPRequest& request, bool failed) {
+    OWQuorvaneTokenExchange::Outcome outcome;
+    outcome.failed = failed;
+    outcome.statusCode = request.responseStatusCode();
+    outcome.body = request.responseData().value_or(request.rawResponseData());
+    if (auto error = request.error()) {
+        outcome.errorText = error->localizedDescription();
+    }
+    return outcome;
+}
+
+}  // namespace
+
+void OWQuorvaneFormTokenExchange::send(const Request& request, Completion done) {
+    auto http = TXHTTPRequest::requestWithURL(base::Url::parse(request.url));
+    http->setRequestMethod("POST");
+    http->addRequestHeader("Content-Type", "application/x-www-form-urlencoded; charset=utf-8");
+    http->appendPostData(formBody(request));
+    // The client authenticates with its first attempt rather than after a challenge.
+    http->setUsername(request.clientID);
+    http->setPassword(request.clientSecret);
+    http->setAuthenticationScheme("Basic");
+    http->setShouldPresentCredentialsBeforeChallenge(true);
+    http->setUseSessionPersistence(false);
+    http->setUseKeychainPersistence(false);
+
+    // Both blocks run on the main thread; the first to run answers, once.
+    auto answer = std::make_shared<Completion>(std::move(done));
+    std::weak_ptr<TXHTTPRequest> weak = http;
+    auto finish = [answer, weak](bool failed) {
+        auto self = weak.lock();
+        if (!self || !*answer) {
+            return;
+        }
+        Completion call = std::move(*answer);
+        *answer = nullptr;
+        call(outcomeOf(*self, failed));
+    };
+    http->setCompletionBlock([finish] { finish(false); });
+    http->setFailedBlock([finish] { finish(true); });
+    queue_->addOperation(http);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Format.h"
+#include "platform/ui/ScriptedAlertPresenter.h"
 #include "tests/client/AuthTestSupport.h"
 
 namespace {
@@ -307,6 +308,27 @@ TEST_F(AuthControllerTest, AControllerThatIsGoneReceivesNoReply) {
     controller.reset();
     exchange->reply(R"({"access_token":"t1","expires_in":3600})");
     EXPECT_EQ(seenNames(), std::vector<std::string>{kPause});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AuthControllerTest, AlertsAreModalPanelsTitledQuorvaneError) {
+    auto presenter = std::make_shared<platform::ui::ScriptedAlertPresenter>();
+    auto previous = platform::ui::AlertPresenter::current();
+    platform::ui::AlertPresenter::setCurrent(presenter);
+    OWQuorvaneAuthController::Services services;
+    services.center = &center;
+    auto plain = OWQuorvaneAuthController::create(kAppName, std::string("id"), services);
+    plain->showAlert("100% wrong");
+    EXPECT_TRUE(presenter->presented().empty());
+    mainLoop().run(base::kDefaultRunLoopMode, 0);
+    platform::ui::AlertPresenter::setCurrent(previous);
+    ASSERT_EQ(presenter->presented().size(), 1u);
+    EXPECT_EQ(presenter->presented()[0].messageText, "Quorvane Error");
+    EXPECT_EQ(presenter->presented()[0].informativeText, "100% wrong");
+    EXPECT_EQ(presenter->presented()[0].parentWindow, nullptr);
 }
 
 }  // namespace
