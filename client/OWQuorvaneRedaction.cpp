@@ -1,5 +1,6 @@
 #include "client/OWQuorvaneRedaction.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -82,8 +83,10 @@ std::string text(std::string_view text) {
         out.append(text.substr(i, start->first - i));
         size_t stop = start->first;
         while (stop < text.size() && !isValueEnd(text[stop], start->second)) {
-            ++stop;
+            // An escaped quote does not end a quoted value.
+            stop += start->second && text[stop] == '\\' ? 2 : 1;
         }
+        stop = std::min(stop, text.size());
         out += kMask;
         i = stop;
     }

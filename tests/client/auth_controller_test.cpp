@@ -332,3 +332,19 @@ TEST_F(AuthControllerTest, AlertsAreModalPanelsTitledQuorvaneError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AuthControllerShared, TheFirstCreationWinsAndItsArgumentsStay) {
+    auto first = OWQuorvaneAuthController::sharedController(std::string("First App"),
+                                                            std::string("key1"), true);
+    auto second = OWQuorvaneAuthController::sharedController(std::string("Second"),
+                                                             std::string("key2"), false);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(OWQuorvaneAuthController::sharedController(), first);
+    EXPECT_EQ(second->appName(), "First App");
+    EXPECT_EQ(second->publicKey(), "key1");
+    EXPECT_EQ(second->opQueue()->maxConcurrentOperationCount(), 1);
+}
+
+}  // namespace
