@@ -325,6 +325,8 @@ TEST_F(AuthControllerTest, AlertsAreModalPanelsTitledQuorvaneError) {
     EXPECT_TRUE(presenter->presented().empty());
     mainLoop().run(base::kDefaultRunLoopMode, 0);
     platform::ui::AlertPresenter::setCurrent(previous);
+    EXPECT_TRUE(presenter->answerPending(1));  // nobody waits for the answer
+    mainLoop().run(base::kDefaultRunLoopMode, 0);
     ASSERT_EQ(presenter->presented().size(), 1u);
     EXPECT_EQ(presenter->presented()[0].messageText, "Quorvane Error");
     EXPECT_EQ(presenter->presented()[0].informativeText, "100% wrong");

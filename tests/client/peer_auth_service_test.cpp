@@ -24,6 +24,9 @@ class PeerAuthTest : public authtest::AuthControllerTest {
         controller = realController();
     }
     void TearDown() override {
+        while (presenter->answerPending(1)) {
+        }
+        mainLoop().run(base::kDefaultRunLoopMode, 0);
         platform::ui::AlertPresenter::setCurrent(previousPresenter);
         AuthControllerTest::TearDown();
     }
