@@ -121,6 +121,11 @@ TXS3ReplyParser::Outcome TXS3ReplyParser::parse(std::string_view bytes,
     if (!state.stopped && !state.error && context->wellFormed == 0) {
         state.error = "The reply is not well-formed XML";
     }
+    // A document type declaration leaves a document behind even without tree handlers.
+    if (context->myDoc != nullptr) {
+        xmlFreeDoc(context->myDoc);
+        context->myDoc = nullptr;
+    }
     xmlFreeParserCtxt(context);
     outcome.stopped = state.stopped && !state.error;
     outcome.error = state.error;
