@@ -1,20 +1,9 @@
 #include "client/OWQuorvaneFormTokenExchange.h"
 
 #include "base/Url.h"
-#include "transfer/TXHTTPRequest.h"
+#include "transfer/TXFormDataRequest.h"
 
 namespace {
-
-std::string formBody(const OWQuorvaneTokenExchange::Request& request) {
-    std::string body;
-    for (const auto& [name, value] : request.fields) {
-        if (!body.empty()) {
-            body += '&';
-        }
-        body += base::Url::percentEncode(name) + "=" + base::Url::percentEncode(value);
-    }
-    return body;
-}
 
 OWQuorvaneTokenExchange::Outcome outcomeOf(const TXHTTPRequest& request, bool failed) {
     OWQuorvaneTokenExchange::Outcome outcome;
@@ -30,10 +19,10 @@ OWQuorvaneTokenExchange::Outcome outcomeOf(const TXHTTPRequest& request, bool fa
 }  // namespace
 
 void OWQuorvaneFormTokenExchange::send(const Request& request, Completion done) {
-    auto http = TXHTTPRequest::requestWithURL(base::Url::parse(request.url));
-    http->setRequestMethod("POST");
-    http->addRequestHeader("Content-Type", "application/x-www-form-urlencoded; charset=utf-8");
-    http->appendPostData(formBody(request));
+    auto http = TXFormDataRequest::requestWithURL(base::Url::parse(request.url));
+    for (const auto& [name, value] : request.fields) {
+        http->addPostValue(base::Value(value), name);
+    }
     // The client authenticates with its first attempt rather than after a challenge.
     http->setUsername(request.clientID);
     http->setPassword(request.clientSecret);
@@ -44,7 +33,7 @@ void OWQuorvaneFormTokenExchange::send(const Request& request, Completion done) 
 
     // Both blocks run on the main thread; the first to run answers, once.
     auto answer = std::make_shared<Completion>(std::move(done));
-    std::weak_ptr<TXHTTPRequest> weak = http;
+    std::weak_ptr<TXFormDataRequest> weak = http;
     auto finish = [answer, weak](bool failed) {
         auto self = weak.lock();
         if (!self || !*answer) {
