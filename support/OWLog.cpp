@@ -28,7 +28,6 @@ constexpr size_t kFlushLimit = 99;  // short messages from background threads wa
 
 std::mutex gSharedMutex;
 std::shared_ptr<OWLog> gShared;
-bool gClosed = false;     // set when the shared logger has been closed at termination
 std::mutex gNewLogMutex;  // one start of a new log at a time
 std::terminate_handler gPreviousTerminate = nullptr;
 
@@ -220,7 +219,7 @@ OWLog::~OWLog() {
 
 std::shared_ptr<OWLog> OWLog::sharedController() {
     std::lock_guard lock(gSharedMutex);
-    if (gShared || gClosed)
+    if (gShared)
         return gShared;
     gShared = std::shared_ptr<OWLog>(new OWLog);
     auto& center = base::NotificationCenter::defaultCenter();
@@ -236,7 +235,6 @@ void OWLog::resetForTesting() {
     {
         std::lock_guard lock(gSharedMutex);
         old = std::move(gShared);
-        gClosed = false;
     }
     if (old)
         old->close();
@@ -254,7 +252,7 @@ void OWLog::createNewLog(const std::string& name) {
 
 void OWLog::startNewLog(std::optional<std::string> name) {
     std::lock_guard lock(gNewLogMutex);
-    if (loggingDisabled())
+    if (loggingDisabled() || closed_)
         return;
     setFileHandle(nullptr);
     if (loggingSwitchedOff()) {
@@ -309,7 +307,7 @@ void OWLog::writeHeader() {
 
 void OWLog::log(Road road, std::string_view format, std::span<const base::FormatArg> args) {
     const auto self = sharedController();
-    if (!self || self->loggingDisabled())
+    if (!self || self->loggingDisabled() || self->closed_)
         return;
     const std::string text = base::vformat(escapeTextForLogging(format), args);
     self->appendTextToLog(text);
@@ -374,13 +372,13 @@ void OWLog::willTerminate(const base::Notification&) {
     {
         std::lock_guard lock(gSharedMutex);
         self = gShared;
-        gClosed = true;
     }
     if (self)
         self->close();
 }
 
 void OWLog::close() {
+    closed_ = true;
     terminateObservation_.reset();
     std::shared_ptr<base::OperationQueue> queue;
     {

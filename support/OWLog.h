@@ -39,7 +39,7 @@ class OWLog : public std::enable_shared_from_this<OWLog> {
         int fd_;
     };
 
-    // The shared instance, made on first call; none once the process has closed it.
+    // The shared instance, made on first call. After willTerminate it stays, closed.
     static std::shared_ptr<OWLog> sharedController();
 
     static void createNewLog();
@@ -123,5 +123,6 @@ class OWLog : public std::enable_shared_from_this<OWLog> {
     std::atomic<uint64_t> bytesWritten_{0};
     std::atomic<uint64_t> bytesInQueue_{0};
     std::atomic<bool> loggingDisabled_{false};
+    std::atomic<bool> closed_{false};  // after termination every call is without effect
     base::Observation terminateObservation_;
 };

@@ -1,7 +1,7 @@
 #include "client/json/QMJSON.h"
 
-#include <cstdio>
 
+#include "base/Console.h"
 #include "base/Format.h"
 #include "client/json/QMJSONError.h"
 #include "client/json/QMJSONReader.h"
@@ -57,9 +57,7 @@ namespace {
 template <class Result>
 Result logged(Result result, const base::Error& error) {
     if (!result) {
-        const std::string line = base::format("%@", error) + "\n";
-        // Nothing more can be done when the console itself cannot be written.
-        (void)std::fwrite(line.data(), 1, line.size(), stderr);
+        base::Console::log("%@", error);
     }
     return result;
 }

@@ -5,9 +5,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
-#include <sys/pidfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
+// This C library release declares the pidfd calls without C linkage for C++.
+extern "C" {
+#include <sys/pidfd.h>
+}
 
 #include <cerrno>
 #include <chrono>

@@ -1,0 +1,48 @@
+#pragma once
+// The parts of an absolute http, https, socks or file address that the transport
+// needs. Only what a request line, a Host header and a connection key use is kept.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::net {
+
+class Url {
+  public:
+    // Parses "scheme://[user[:password]@]host[:port][/path][?query][#fragment]".
+    // The scheme and host are lower-cased, user and password percent-decoded, the
+    // fragment dropped. Fails on a missing scheme or host, a bad port, or bytes
+    // that must never reach a request line (controls, spaces).
+    static std::optional<Url> parse(std::string_view text);
+
+    const std::string& scheme() const { return scheme_; }
+    const std::string& host() const { return host_; }  // IPv6 literals without brackets
+    uint16_t port() const { return port_; }            // 0 when the address names none
+    uint16_t effectivePort() const;                    // the scheme's default for 0
+    const std::string& user() const { return user_; }
+    const std::string& password() const { return password_; }
+    bool hasUserInfo() const { return hasUserInfo_; }
+    // Path and query as sent in a request line; "/" when the address has no path.
+    std::string pathAndQuery() const;
+    const std::string& path() const { return path_; }
+    bool isSecure() const { return scheme_ == "https"; }
+    bool isIpv6Literal() const { return host_.find(':') != std::string::npos; }
+
+    // "host" or "host:port", IPv6 bracketed, default ports left out: the Host header.
+    std::string authority() const;
+    // "host:port" always with the port: the CONNECT target.
+    std::string hostAndPort() const;
+    // The address without user info and fragment: the absolute request form.
+    std::string absoluteString() const;
+
+    static uint16_t defaultPort(std::string_view scheme);
+
+  private:
+    std::string scheme_, host_, user_, password_, path_, query_;
+    uint16_t port_ = 0;
+    bool hasUserInfo_ = false;
+    bool hasQuery_ = false;
+};
+
+}  // namespace platform::net

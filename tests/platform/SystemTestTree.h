@@ -1,0 +1,131 @@
+#pragma once
+// Temporary trees and small helpers shared by the platform system tests.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/system/FileOps.h"
+
+namespace systemtest {
+
+class TempTree {
+  public:
+    explicit TempTree(const std::string& parent = "") {
+        std::string base = parent;
+        if (base.empty()) {
+            const char* tmp = std::getenv("TMPDIR");
+            base = tmp && *tmp ? tmp : "/tmp";
+        }
+        std::string templ = base + "/qv-system-XXXXXX";
+        std::vector<char> buf(templ.begin(), templ.end());
+        buf.push_back('\0');
+        if (!::mkdtemp(buf.data())) {
+            ADD_FAILURE() << "mkdtemp failed in " << base;
+            return;
+        }
+        path_ = buf.data();
+    }
+    ~TempTree() {
+        if (!path_.empty()) {
+            // Immutable flags left by a failed test would block the removal.
+            std::system(("chattr -R -i -- '" + path_ + "' >/dev/null 2>&1").c_str());
+            platform::system::fileops::removeTree(path_);
+        }
+    }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+
+    std::string write(const std::string& rel, const std::string& content) const {
+        std::string full = *this / rel;
+        platform::system::fileops::createDirectories(platform::system::fileops::parentPath(full));
+        std::ofstream(full, std::ios::binary) << content;
+        return full;
+    }
+    std::string mkdir(const std::string& rel) const {
+        std::string full = *this / rel;
+        platform::system::fileops::createDirectories(full);
+        return full;
+    }
+
+  private:
+    std::string path_;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline bool haveTool(const std::string& tool) {
+    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Skips the test without the tool, except in CI where its absence is a failure.
+#define QV_REQUIRE_TOOL(tool)                          \
+    do {                                               \
+        if (!::systemtest::haveTool(tool)) {           \
+            const char* ci = std::getenv("CI");        \
+            if (ci && std::string(ci) == "true") {     \
+                FAIL() << "missing tool " << (tool);   \
+            }                                          \
+            GTEST_SKIP() << "missing tool " << (tool); \
+        }                                              \
+    } while (0)
+
+// Runs an argument vector (no shell) and collects standard output and exit status.
+struct ToolResult {
+    int status = -1;
+    std::string out;
+};
+
+inline ToolResult runTool(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& env = {}) {
+    int pipefd[2];
+    ToolResult result;
+    if (::pipe(pipefd) != 0) {
+        return result;
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipefd[1], 1);
+        int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devnull, 2);
+        ::close(pipefd[0]);
+        for (const auto& e : env) {
+            ::putenv(const_cast<char*>(e.c_str()));
+        }
+        std::vector<char*> args;
+        for (const auto& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(pipefd[1]);
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pipefd[0], buf, sizeof buf)) > 0) {
+        result.out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(pipefd[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace systemtest

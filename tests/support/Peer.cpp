@@ -1,0 +1,167 @@
+#include "tests/support/Peer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace testsupport {
+namespace {
+
+bool isExecutable(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+[[noreturn]] void execChild(const std::vector<std::string>& argv, const std::string& workDir,
+                            const std::string& logFile) {
+    setpgid(0, 0);
+    int in = open("/dev/null", O_RDONLY);
+    int out = logFile.empty() ? open("/dev/null", O_WRONLY)
+                              : open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (in < 0 || out < 0)
+        _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    close_range(3, ~0U, 0);
+    if (!workDir.empty() && chdir(workDir.c_str()) != 0)
+        _exit(126);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+bool accepts(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+Peer::~Peer() {
+    stop();
+}
+
+std::string Peer::findBinary(const std::string& name,
+                             const std::vector<std::string>& extraFolders) {
+    std::vector<std::string> folders;
+    if (const char* path = std::getenv("PATH")) {
+        std::stringstream in(path);
+        std::string f;
+        while (std::getline(in, f, ':')) folders.push_back(f);
+    }
+    folders.insert(folders.end(), {"/usr/sbin", "/sbin", "/usr/bin"});
+    folders.insert(folders.end(), extraFolders.begin(), extraFolders.end());
+    for (const auto& f : folders) {
+        if (isExecutable(f + "/" + name))
+            return f + "/" + name;
+    }
+    return {};
+}
+
+uint16_t Peer::freePort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool Peer::isCi() {
+    const char* ci = std::getenv("CI");
+    return ci && std::string(ci) == "true";
+}
+
+int Peer::runTool(const std::vector<std::string>& argv, const std::string& logFile) {
+    pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0)
+        execChild(argv, {}, logFile);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Peer::start(const std::vector<std::string>& argv, const std::string& workDir, uint16_t port,
+                 double timeoutSeconds) {
+    stop();
+    logPath_ = workDir + "/peer.log";
+    pid_ = fork();
+    if (pid_ < 0) {
+        failure_ = "fork failed";
+        return false;
+    }
+    if (pid_ == 0)
+        execChild(argv, workDir, logPath_);
+    setpgid(pid_, pid_);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (accepts(port))
+            return true;
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            failure_ = argv[0] + " exited before listening:\n" + log();
+            return false;
+        }
+        // Polling a starting server for its port; nothing else to wait on.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    failure_ = argv[0] + " did not listen on port " + std::to_string(port) + ":\n" + log();
+    stop();
+    return false;
+}
+
+void Peer::stop() {
+    if (pid_ <= 0)
+        return;
+    kill(-pid_, SIGTERM);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(-pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(-pid_, SIGKILL);  // anything the server left behind in its group
+    pid_ = -1;
+}
+
+std::string Peer::log() const {
+    std::ifstream in(logPath_);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace testsupport
