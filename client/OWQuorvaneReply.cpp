@@ -17,11 +17,19 @@ OWQuorvaneReply failure(base::Error error) {
     return reply;
 }
 
-// The parser's messages for text that is no JSON at all, as an HTML error page or an
-// empty or cut-off body reads.
+// Text that is no JSON at all (an HTML error page) or that ends too soon (an empty or
+// cut-off body). The reader wraps an early end inside the error of the value it was
+// reading, so the whole chain is looked at.
 bool isServerErrorPage(const base::Error& error) {
-    const std::string message = error.localizedDescription();
-    return message == "Unrecognised leading character" || message == "Unexpected end of string";
+    constexpr int64_t kUnexpectedEnd = 11;
+    for (const base::Error* e = &error; e != nullptr; e = e->underlying()) {
+        const std::string message = e->localizedDescription();
+        if (message == "Unrecognised leading character" || message == "Unexpected end of string" ||
+            (e->domain() == QMJSONErrorDomain && e->code() == kUnexpectedEnd)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 OWQuorvaneReply serviceError(const base::Dictionary& reply) {
