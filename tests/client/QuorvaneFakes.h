@@ -226,6 +226,17 @@ class RecordingDelegate : public OWQuorvaneDelegate {
         }
         return std::nullopt;
     }
+    // Waits (without pumping) for an event that arrives on another thread.
+    bool waitFor(const std::string& name, size_t n) {
+        std::unique_lock lock(mutex_);
+        return added_.wait_for(lock, std::chrono::seconds(10), [&] {
+            size_t seen = 0;
+            for (const auto& e : events_) {
+                seen += e.name == name ? 1 : 0;
+            }
+            return seen >= n;
+        });
+    }
     base::Dictionary lastFile;
 
   private:
@@ -233,8 +244,10 @@ class RecordingDelegate : public OWQuorvaneDelegate {
         std::lock_guard lock(mutex_);
         events_.push_back(
             {std::move(name), std::move(result), std::move(error), base::RunLoop::isMainThread()});
+        added_.notify_all();
     }
     mutable std::mutex mutex_;
+    std::condition_variable added_;
     std::vector<Event> events_;
 };
 
