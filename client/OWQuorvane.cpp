@@ -8,10 +8,18 @@
 
 std::shared_ptr<OWQuorvane> OWQuorvane::create(const std::shared_ptr<OWQuorvaneDelegate>& delegate,
                                                Services services) {
-    std::shared_ptr<OWQuorvane> client(new OWQuorvane());
-    client->assignDelegate(delegate);
-    client->setup(std::move(services));
-    return client;
+    // Queue workers and deliveries hold the client only through `inner`. The owners'
+    // pointer is another one: when the last owner lets go, the client goes away at once
+    // (nothing more is delivered), even while a worker still holds it for a moment.
+    std::shared_ptr<OWQuorvane> inner(new OWQuorvane());
+    inner->assignDelegate(delegate);
+    inner->setup(std::move(services));
+    OWQuorvane* client = inner.get();
+    return std::shared_ptr<OWQuorvane>(client,
+                                       [inner = std::move(inner)](OWQuorvane* gone) mutable {
+                                           gone->goAway();
+                                           inner.reset();
+                                       });
 }
 
 void OWQuorvane::setup(Services services) {
@@ -58,9 +66,13 @@ void OWQuorvane::observeNotifications() {
     on(kPauseQueueNotification, &OWQuorvane::pauseQueue);
 }
 
+OWQuorvane::~OWQuorvane() {
+    goAway();
+}
+
 // Going away: nothing is delivered from the moment the flag is set, and calls in flight
 // are cancelled so that the queue lets go at once.
-OWQuorvane::~OWQuorvane() {
+void OWQuorvane::goAway() {
     if (core_) {
         core_->setUnloading();
         core_->setLastURL(std::nullopt);

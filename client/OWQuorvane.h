@@ -219,6 +219,7 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane> {
     friend class OWQuorvaneCore;
     OWQuorvane() = default;
     void setup(Services services);
+    void goAway();
     void observeNotifications();
     void onQueueCount(size_t count);
     std::shared_ptr<OWQuorvaneAccount> account() const;
