@@ -212,13 +212,13 @@ class OWFileCopySettings {
     base::Value value(std::string_view key) const;
     base::Dictionary dictionary() const;
     void set(std::string key, base::Value value);
-    // The "delegate" entry.
-    const std::shared_ptr<OWFileCopyDelegate>& delegate() const { return delegate_; }
+    // The "delegate" entry. Held weakly, so a delegate may keep its settings.
+    std::shared_ptr<OWFileCopyDelegate> delegate() const { return delegate_.lock(); }
 
   private:
     mutable std::mutex mutex_;
     base::Dictionary values_;
-    const std::shared_ptr<OWFileCopyDelegate> delegate_;
+    const std::weak_ptr<OWFileCopyDelegate> delegate_;
 };
 
 // Every method is optional. Progress and should-continue calls arrive on worker

@@ -103,6 +103,22 @@ class Recorder : public OWFileCopyDelegate {
     Settings lastSettings;
 };
 
+// Passes every call on to a recorder it shares with the test.
+class Forwarder : public OWFileCopyDelegate {
+  public:
+    explicit Forwarder(std::shared_ptr<Recorder> to) : to_(std::move(to)) {}
+    void fileCopyBytesWritten(uint64_t bytes, const Settings& settings) override {
+        to_->fileCopyBytesWritten(bytes, settings);
+    }
+    bool fileCopyShouldContinue(const Settings& settings) override {
+        return to_->fileCopyShouldContinue(settings);
+    }
+    void fileCopyFinished(const Settings& settings) override { to_->fileCopyFinished(settings); }
+
+  private:
+    std::shared_ptr<Recorder> to_;
+};
+
 // Collects console lines into a file for the length of a test.
 class ConsoleCapture {
   public:
@@ -184,25 +200,24 @@ TEST_F(VerifiedCopy, ProgressIsReportedEvery20MiBAndOnceMoreAtTheEnd) {
     EXPECT_EQ(recorder_->progress[0].second, std::this_thread::get_id());
     EXPECT_EQ(recorder_->shouldContinueCalls, 0);
 
-    // 30 MiB: one asynchronous report at 20 MiB, then the final one. The caller drops
-    // its delegate at once; the queued calls keep it alive.
-    auto recorder = std::make_shared<Recorder>();
-    std::weak_ptr<Recorder> watch = recorder;
+    // 30 MiB: one asynchronous report at 20 MiB, then the final one. The caller lets go
+    // of its delegate at once; the queued calls keep it alive until they have run.
+    auto journal = std::make_shared<Recorder>();
+    auto forwarder = std::make_shared<Forwarder>(journal);
     const std::string source = writePattern(dir_, "thirty", 30 * kMiB);
-    ASSERT_TRUE(OWFileManager::copyFileWithProgress(source, dir_.file("thirty.copy"), recorder,
+    ASSERT_TRUE(OWFileManager::copyFileWithProgress(source, dir_.file("thirty.copy"), forwarder,
                                                     "first", 2));
-    const Settings settings = recorder->lastSettings;
+    const Settings settings = journal->lastSettings;
     EXPECT_EQ(settings->value("object"), base::Value("first"));
     EXPECT_EQ(settings->value("object2"), base::Value(2));
     EXPECT_EQ(settings->value("operationtype"), base::Value("copy"));
     EXPECT_EQ(settings->value("source"), base::Value(source));
     EXPECT_FALSE(settings->dictionary().contains("sourceChecksum"));
-    EXPECT_EQ(settings->delegate(), recorder);
-    Recorder* raw = recorder.get();
-    recorder.reset();
-    ASSERT_TRUE(
-        raw->waitUntil([&] { return raw->progress.size() == 2 && raw->shouldContinueCalls == 1; }));
-    std::vector<uint64_t> counts{raw->progress[0].first, raw->progress[1].first};
+    EXPECT_EQ(settings->delegate(), forwarder);
+    forwarder.reset();
+    ASSERT_TRUE(journal->waitUntil(
+        [&] { return journal->progress.size() == 2 && journal->shouldContinueCalls == 1; }));
+    std::vector<uint64_t> counts{journal->progress[0].first, journal->progress[1].first};
     std::sort(counts.begin(), counts.end());
     EXPECT_EQ(counts, (std::vector<uint64_t>{20 * kMiB, 30 * kMiB}));
     EXPECT_EQ(readFile(dir_.file("thirty.copy")), readFile(source));
