@@ -1,0 +1,179 @@
+// Authentication: credentials before a challenge, the session store, answering
+// challenges, asking receivers, and the limits that keep a request from hanging.
+#include <gtest/gtest.h>
+
+#include "tests/support/MainThread.h"
+#include "tests/transfer/HttpTestServer.h"
+#include "tests/transfer/RecordingDelegate.h"
+#include "transfer/TXBandwidthThrottle.h"
+#include "transfer/TXHTTPRequest.h"
+
+namespace {
+
+using txtest::HttpTestServer;
+using txtest::ReceivedRequest;
+using Reply = HttpTestServer::Reply;
+
+base::Url U(const std::string& text) {
+    return *base::Url::parse(text);
+}
+
+Reply challenge(const std::string& scheme) {
+    return {HttpTestServer::response(401, "WWW-Authenticate: " + scheme + "\r\n", "")};
+}
+
+class AuthTest : public testsupport::MainThreadTest {
+  protected:
+    void SetUp() override {
+        MainThreadTest::SetUp();
+        TXHTTPRequest::clearSession();
+        delegate = std::make_shared<txtest::RecordingDelegate>();
+    }
+    void TearDown() override {
+        TXHTTPRequest::clearSession();
+        MainThreadTest::TearDown();
+    }
+    std::shared_ptr<txtest::RecordingDelegate> delegate;
+};
+
+const char* kBasicAlice = "Basic YWxpY2U6czNjcmV0";  // alice:s3cret
+
+TEST_F(AuthTest, BasicCredentialsGoFirstAndAreReusedFromTheSession) {
+    HttpTestServer server([](const ReceivedRequest& r) {
+        if (r.header("Authorization") != kBasicAlice)
+            return challenge("Basic realm=\"r\"");
+        return Reply{HttpTestServer::response(200, "", "in")};
+    });
+    auto first = TXHTTPRequest::requestWithURL(U(server.url("/p")));
+    first->setUsername("alice");
+    first->setPassword("s3cret");
+    first->setAuthenticationScheme("Basic");
+    first->startSynchronous();
+    ASSERT_EQ(1u, server.requests().size());  // no challenge round
+    EXPECT_EQ(kBasicAlice, server.requests()[0].header("Authorization"));
+
+    auto second = TXHTTPRequest::requestWithURL(U(server.url("/p")));
+    second->startSynchronous();
+    EXPECT_EQ(kBasicAlice, server.requests().back().header("Authorization"));
+    EXPECT_EQ(200, second->responseStatusCode());
+}
+
+TEST_F(AuthTest, ChallengeIsAnsweredWithTheRequestsCredentials) {
+    HttpTestServer server([](const ReceivedRequest& r) {
+        if (r.header("Authorization") != kBasicAlice)
+            return challenge("Basic realm=\"r\"");
+        return Reply{HttpTestServer::response(200, "", "in")};
+    });
+    auto request = TXHTTPRequest::requestWithURL(U(server.url()));
+    request->setUsername("alice");
+    request->setPassword("s3cret");
+    request->setShouldPresentCredentialsBeforeChallenge(false);
+    request->setDelegate(delegate);
+    request->startSynchronous();
+    EXPECT_EQ(200, request->responseStatusCode());
+    EXPECT_EQ(2u, server.requests().size());
+    EXPECT_EQ(1, delegate->finished);
+}
+
+// Nobody can answer, so waiting would hang the caller for ever.
+TEST_F(AuthTest, ChallengeWithNobodyToAskFailsWithCode3) {
+    HttpTestServer server([](const ReceivedRequest&) { return challenge("Basic realm=\"r\""); });
+    auto request = TXHTTPRequest::requestWithURL(U(server.url()));
+    request->setDelegate(delegate);
+    request->startAsynchronous();
+    ASSERT_TRUE(pumpUntil([&] { return delegate->failed == 1 && request->isFinished(); }));
+    EXPECT_EQ(3, request->error()->code());
+    EXPECT_EQ("Authentication needed", request->error()->localizedDescription());
+}
+
+TEST_F(AuthTest, SynchronousRequestNeverAsksItsDelegate) {
+    HttpTestServer server([](const ReceivedRequest&) { return challenge("Basic realm=\"r\""); });
+    delegate->answerAuthentication = true;
+    auto request = TXHTTPRequest::requestWithURL(U(server.url()));
+    request->setDelegate(delegate);
+    request->startSynchronous();
+    EXPECT_EQ(3, request->error()->code());
+    EXPECT_EQ(0, delegate->authenticationQuestions);
+}
+
+TEST_F(AuthTest, DelegateSuppliesCredentialsAndTheRequestResumes) {
+    HttpTestServer server([](const ReceivedRequest& r) {
+        if (r.header("Authorization") != kBasicAlice)
+            return challenge("Basic realm=\"r\"");
+        return Reply{HttpTestServer::response(200, "", "in")};
+    });
+    delegate->answerAuthentication = true;
+    auto request = TXHTTPRequest::requestWithURL(U(server.url()));
+    request->setDelegate(delegate);
+    request->startAsynchronous();
+    ASSERT_TRUE(pumpUntil([&] { return delegate->authenticationQuestions == 1; }));
+    request->setUsername("alice");
+    request->setPassword("s3cret");
+    request->retryUsingSuppliedCredentials();
+    ASSERT_TRUE(pumpUntil([&] { return delegate->finished == 1 && request->isFinished(); }));
+    EXPECT_EQ(200, request->responseStatusCode());
+}
+
+TEST_F(AuthTest, RejectedCredentialsAreForgottenBeforeAskingAgain) {
+    HttpTestServer server([](const ReceivedRequest&) { return challenge("Basic realm=\"r\""); });
+    delegate->answerAuthentication = true;
+    auto request = TXHTTPRequest::requestWithURL(U(server.url()));
+    request->setUsername("alice");
+    request->setPassword("wrong");
+    request->setShouldPresentCredentialsBeforeChallenge(false);
+    request->setDelegate(delegate);
+    request->startAsynchronous();
+    ASSERT_TRUE(pumpUntil([&] { return delegate->authenticationQuestions == 1; }));
+    request->cancelAuthentication();
+    ASSERT_TRUE(pumpUntil([&] { return delegate->failed == 1 && request->isFinished(); }));
+    EXPECT_EQ(3, request->error()->code());
+    // The refused password is not offered to the next request.
+    auto next = TXHTTPRequest::requestWithURL(U(server.url()));
+    next->startSynchronous();
+    EXPECT_FALSE(server.requests().back().hasHeader("Authorization"));
+}
+
+// A Digest server that calls every nonce stale would keep us answering for ever.
+TEST_F(AuthTest, EndlessStaleDigestChallengesEndWithCode3) {
+    HttpTestServer server([](const ReceivedRequest&) {
+        return challenge("Digest realm=\"r\", nonce=\"n\", qop=\"auth\", stale=true");
+    });
+    auto request = TXHTTPRequest::requestWithURL(U(server.url()));
+    request->setUsername("alice");
+    request->setPassword("s3cret");
+    request->setDelegate(delegate);
+    request->startAsynchronous();
+    ASSERT_TRUE(pumpUntil([&] { return delegate->failed == 1 && request->isFinished(); }));
+    EXPECT_EQ(3, request->error()->code());
+    EXPECT_LE(server.requests().size(), 8u);
+    EXPECT_TRUE(server.requests().back().header("Authorization").rfind("Digest ", 0) == 0);
+}
+
+// ---- throttle arithmetic ----------------------------------------------------------
+
+TEST(BandwidthThrottle, OverBudgetWindowHoldsStreamsUntilPaidFor) {
+    TXBandwidthThrottle& t = TXBandwidthThrottle::shared();
+    t.reset();
+    t.setMaxBandwidthPerSecond(1000);
+    t.measure(100.0);  // window ends at 101
+    t.incrementBandwidthUsedInLastSecond(3000);
+    t.measure(100.5);
+    EXPECT_TRUE(t.shouldHoldStreams(102.9));
+    EXPECT_FALSE(t.shouldHoldStreams(103.0));
+    EXPECT_EQ(1u, t.maxDownloadReadLength(100.5, 16384));
+    t.reset();
+}
+
+TEST(BandwidthThrottle, BodyReadsShrinkToOneByteWithoutBudget) {
+    TXBandwidthThrottle& t = TXBandwidthThrottle::shared();
+    t.reset();
+    t.setMaxBandwidthPerSecond(4000);
+    t.measure(10.0);
+    EXPECT_EQ(1000u, t.maxUploadReadLength(10.1));
+    t.incrementBandwidthUsedInLastSecond(4000);
+    EXPECT_EQ(0u, t.maxUploadReadLength(10.2));
+    EXPECT_TRUE(t.shouldHoldStreams(10.5));  // until the window ends
+    t.reset();
+}
+
+}  // namespace

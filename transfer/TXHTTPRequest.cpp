@@ -1,0 +1,750 @@
+// The request operation: creation, the start paths, building the message, the
+// status timer with time-out and retry, finishing, failing and cancellation.
+#include "transfer/TXHTTPRequest.h"
+
+#include <cxxabi.h>
+#include <unistd.h>
+
+#include <exception>
+#include <typeinfo>
+
+#include "transfer/TXBandwidthThrottle.h"
+#include "transfer/TXHTTPRequestState.h"
+#include "transfer/TXNetworkThread.h"
+
+namespace {
+
+constexpr double kStatusInterval = 0.25;
+
+std::mutex classLock;
+double gDefaultTimeOut = 10.0;
+std::shared_ptr<TXCacheDelegate> gDefaultCache;
+
+std::string demangledName(const std::type_info& type) {
+    int status = 0;
+    char* name = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
+    std::string text = status == 0 && name ? name : type.name();
+    std::free(name);
+    return text;
+}
+
+base::Error exceptionError(const std::string& name, const std::string& reason) {
+    base::Dictionary info{{base::Error::kLocalizedDescriptionKey, name},
+                          {base::Error::kLocalizedFailureReasonKey, reason}};
+    base::Error error(TXHTTPRequestErrorDomain, static_cast<int>(TXErrorCode::UnhandledException),
+                      info);
+    error.setUnderlying(
+        base::Error(TXHTTPRequestErrorDomain, static_cast<int>(TXErrorCode::UnhandledException)));
+    return error;
+}
+
+}  // namespace
+
+// ---- creation ---------------------------------------------------------------
+
+TXHTTPRequest::TXHTTPRequest(const std::optional<base::Url>& url)
+    : s_(std::make_unique<State>(*this)) {
+    s_->url = url;
+    s_->timeOutSeconds = defaultTimeOutSeconds();
+    s_->cache = defaultCache();
+}
+
+TXHTTPRequest::~TXHTTPRequest() {
+    // Nothing can reach a request that is being destroyed: its stream, timer and
+    // queued tasks all hold it strongly. What remains is to let go of files.
+    s_->closeDownloadFiles();
+    if (s_->postBodyWriteFd >= 0)
+        ::close(s_->postBodyWriteFd);
+    if (s_->stream)
+        s_->stream->close();
+}
+
+std::shared_ptr<TXHTTPRequest> TXHTTPRequest::requestWithURL(const std::optional<base::Url>& url) {
+    return std::shared_ptr<TXHTTPRequest>(new TXHTTPRequest(url));
+}
+
+std::shared_ptr<TXHTTPRequest> TXHTTPRequest::requestWithURL(const std::optional<base::Url>& url,
+                                                             std::shared_ptr<TXCacheDelegate> cache,
+                                                             int cachePolicy) {
+    auto request = requestWithURL(url);
+    request->setDownloadCache(std::move(cache));
+    request->setCachePolicy(cachePolicy);
+    return request;
+}
+
+std::shared_ptr<TXHTTPRequest> TXHTTPRequest::copy() const {
+    auto other = requestWithURL(url());
+    copyConfigurationInto(*other);
+    return other;
+}
+
+std::shared_ptr<TXHTTPRequest> TXHTTPRequest::HEADRequest() {
+    auto head = requestWithURL(url());
+    copyHeadConfigurationInto(*head);
+    return head;
+}
+
+void TXHTTPRequest::copyConfigurationInto(TXHTTPRequest& other) const {
+    std::scoped_lock guard(s_->lock, other.s_->lock);
+    const State& a = *s_;
+    State& b = *other.s_;
+    b.delegate = a.delegate;
+    b.method = a.method;
+    b.postBody = a.postBody;
+    b.streamFromDisk = a.streamFromDisk;
+    b.postBodyFilePath = a.postBodyFilePath;
+    b.requestHeaders = a.requestHeaders;
+    b.engineAddedAuthorization = a.engineAddedAuthorization;
+    b.requestCookies = a.requestCookies;
+    b.cookiePersistence = a.cookiePersistence;
+    b.keychainPersistence = a.keychainPersistence;
+    b.sessionPersistence = a.sessionPersistence;
+    b.allowCompressedResponse = a.allowCompressedResponse;
+    b.compressBody = a.compressBody;
+    b.downloadPath = a.downloadPath;
+    b.temporaryDownloadPath = a.temporaryDownloadPath;
+    b.username = a.username;
+    b.password = a.password;
+    b.domain = a.domain;
+    b.authScheme = a.authScheme;
+    b.proxyHost = a.proxyHost;
+    b.proxyPort = a.proxyPort;
+    b.proxyType = a.proxyType;
+    b.proxyUsername = a.proxyUsername;
+    b.proxyPassword = a.proxyPassword;
+    b.proxyDomain = a.proxyDomain;
+    b.uploadProgress = a.uploadProgress;
+    b.downloadProgress = a.downloadProgress;
+    b.authDialog = a.authDialog;
+    b.proxyAuthDialog = a.proxyAuthDialog;
+    b.postLength = a.postLength;
+    b.haveBuiltPostBody = a.haveBuiltPostBody;
+    b.didStart = a.didStart;
+    b.didFinish = a.didFinish;
+    b.didFail = a.didFail;
+    b.timeOutSeconds = a.timeOutSeconds;
+    b.accurateProgress = a.accurateProgress;
+    b.resetDownloadProgress = a.resetDownloadProgress;
+    b.resetUploadProgress = a.resetUploadProgress;
+    b.defaultEncoding = a.defaultEncoding;
+    b.allowResume = a.allowResume;
+    b.userInfo = a.userInfo;
+    b.tag = a.tag;
+    b.http10 = a.http10;
+    b.shouldRedirect = a.shouldRedirect;
+    b.validatesCertificate = a.validatesCertificate;
+    b.caFile = a.caFile;
+    b.identity = a.identity;
+    b.pacUrl = a.pacUrl;
+    b.credentialsBeforeChallenge = a.credentialsBeforeChallenge;
+    b.retriesOnTimeout = a.retriesOnTimeout;
+    b.rfc2616Redirects = a.rfc2616Redirects;
+    b.persistent = a.persistent;
+    b.persistentTimeout = a.persistentTimeout;
+    b.userAgent = a.userAgent;
+}
+
+void TXHTTPRequest::copyHeadConfigurationInto(TXHTTPRequest& head) {
+    std::scoped_lock guard(s_->lock, head.s_->lock);
+    const State& a = *s_;
+    State& b = *head.s_;
+    b.method = "HEAD";
+    b.mainRequest = std::static_pointer_cast<TXHTTPRequest>(shared_from_this());
+    b.isHeadOfMain = true;
+    b.requestHeaders = a.requestHeaders;
+    b.requestCookies = a.requestCookies;
+    b.cookiePersistence = a.cookiePersistence;
+    b.keychainPersistence = a.keychainPersistence;
+    b.sessionPersistence = a.sessionPersistence;
+    b.allowCompressedResponse = a.allowCompressedResponse;
+    b.username = a.username;
+    b.password = a.password;
+    b.domain = a.domain;
+    b.authScheme = a.authScheme;
+    b.proxyHost = a.proxyHost;
+    b.proxyPort = a.proxyPort;
+    b.proxyType = a.proxyType;
+    b.proxyUsername = a.proxyUsername;
+    b.proxyPassword = a.proxyPassword;
+    b.proxyDomain = a.proxyDomain;
+    b.authDialog = a.authDialog;
+    b.proxyAuthDialog = a.proxyAuthDialog;
+    b.timeOutSeconds = a.timeOutSeconds;
+    b.http10 = a.http10;
+    b.validatesCertificate = a.validatesCertificate;
+    b.caFile = a.caFile;
+    b.identity = a.identity;
+    b.pacUrl = a.pacUrl;
+    b.credentialsBeforeChallenge = a.credentialsBeforeChallenge;
+    b.retriesOnTimeout = a.retriesOnTimeout;
+    b.rfc2616Redirects = a.rfc2616Redirects;
+    b.persistent = a.persistent;
+    b.persistentTimeout = a.persistentTimeout;
+}
+
+// ---- helpers ----------------------------------------------------------------
+
+std::shared_ptr<TXHTTPRequest> TXHTTPRequest::State::self() const {
+    return std::static_pointer_cast<TXHTTPRequest>(
+        const_cast<TXHTTPRequest&>(r).shared_from_this());
+}
+
+double TXHTTPRequest::State::now() const {
+    base::RunLoop* l = loop ? loop : &base::RunLoop::current();
+    return l->clock()->monotonic();
+}
+
+void TXHTTPRequest::State::onMain(std::function<void()> task) const {
+    if (base::MainQueue::isMainThread()) {
+        task();
+    } else {
+        base::MainQueue::post(std::move(task));
+    }
+}
+
+// Work that runs on a thread we do not own must never let an exception escape:
+// the engine runs inside host processes that would die of it.
+void TXHTTPRequest::State::guarded(const char* where, const std::function<void()>& work) {
+    std::lock_guard guard(lock);
+    try {
+        work();
+    } catch (const std::exception& e) {
+        r.failWithError(exceptionError(demangledName(typeid(e)), e.what()));
+    } catch (...) {
+        r.failWithError(exceptionError("unknown exception", where));
+    }
+}
+
+void TXHTTPRequest::State::postToLoop(std::function<void(State&)> work) {
+    auto keep = self();
+    base::RunLoop* target = loop ? loop : &TXNetworkThread::runLoop();
+    target->post([keep, work = std::move(work)] {
+        keep->s_->guarded("a posted task", [&] { work(*keep->s_); });
+    });
+}
+
+// ---- starting ---------------------------------------------------------------
+
+void TXHTTPRequest::startSynchronous() {
+    {
+        std::lock_guard guard(s_->lock);
+        s_->synchronous = true;
+        s_->mode = TXHTTPRequestRunLoopMode;
+        s_->inProgress = true;
+        s_->loop = &base::RunLoop::current();
+        markExecuting();
+        if (!isCancelled() && !s_->complete) {
+            main();
+        }
+    }
+    base::RunLoop& loop = base::RunLoop::current();
+    while (!complete() && !isFinished()) {
+        loop.run(TXHTTPRequestRunLoopMode, 1e10, true);
+    }
+    std::lock_guard guard(s_->lock);
+    s_->inProgress = false;
+}
+
+void TXHTTPRequest::startAsynchronous() {
+    sharedQueue()->addOperation(shared_from_this());
+}
+
+void TXHTTPRequest::start() {
+    markExecuting();
+    std::lock_guard guard(s_->lock);
+    s_->inProgress = true;
+    s_->loop = &threadForRequest(*this);
+    s_->postToLoop([](State& s) { s.r.main(); });
+}
+
+void TXHTTPRequest::main() {
+    std::lock_guard guard(s_->lock);
+    s_->guarded("main", [this] { s_->runMain(); });
+}
+
+void TXHTTPRequest::State::runMain() {
+    if (error) {
+        complete = true;
+        r.markAsFinished();
+        return;
+    }
+    complete = false;
+    didUseCachedResponse = false;
+    if (!url) {
+        r.failWithError(
+            TXMakeError(TXErrorCode::UnableToCreateRequest, "Unable to create request (bad url?)"));
+        return;
+    }
+    if (!isHeadOfMain) {
+        r.buildPostBody();
+        if (error)
+            return;
+        if (method != "GET")
+            cache.reset();
+    }
+    auto target = platform::net::Url::parse(url->absoluteString());
+    if (!target || (target->scheme() != "http" && target->scheme() != "https")) {
+        r.failWithError(
+            TXMakeError(TXErrorCode::UnableToCreateRequest, "Unable to create request (bad url?)"));
+        return;
+    }
+    message.emplace(method, *target,
+                    http10 ? platform::net::HttpRequestMessage::Version::Http10
+                           : platform::net::HttpRequestMessage::Version::Http11);
+    if (auto main = mainRequest.lock()) {
+        main->buildRequestHeaders();
+    }
+    r.buildRequestHeaders();
+    if (error)
+        return;
+    applyAuthorizationHeader();
+    for (const auto& [name, value] : requestHeaders.fields()) {
+        message->headers().add(name, value);
+    }
+    if (configureProxies()) {
+        startRequest();
+    }
+}
+
+void TXHTTPRequest::buildRequestHeaders() {
+    std::lock_guard guard(s_->lock);
+    State& s = *s_;
+    if (s.haveBuiltRequestHeaders)
+        return;
+    s.haveBuiltRequestHeaders = true;
+    if (auto main = s.mainRequest.lock(); main && s.isHeadOfMain) {
+        s.requestHeaders = main->requestHeaders();
+        return;
+    }
+    s.applyCookieHeader();
+    if (!s.requestHeaders.contains("User-Agent")) {
+        std::optional<std::string> agent =
+            s.userAgent.empty() ? defaultUserAgentString() : std::optional(s.userAgent);
+        if (agent)
+            s.requestHeaders.set("User-Agent", *agent);
+    }
+    if (s.allowCompressedResponse)
+        s.requestHeaders.set("Accept-Encoding", "gzip");
+    if (s.compressBody)
+        s.requestHeaders.set("Content-Encoding", "gzip");
+    s.updatePartialDownloadSize();
+    if (s.partialDownloadSize > 0) {
+        s.requestHeaders.set("Range", "bytes=" + std::to_string(s.partialDownloadSize) + "-");
+    }
+}
+
+void TXHTTPRequest::State::startRequest() {
+    if (cancelled)
+        return;
+    requestStarted();
+    downloadComplete = false;
+    complete = false;
+    totalBytesRead = lastBytesRead = 0;
+    if (redirectCount == 0)
+        originalURL = url;
+    if (totalBytesSent > 0)
+        removeUploadProgressSoFar();
+    totalBytesSent = lastBytesSent = 0;
+    uploadBufferSize = 0;
+    contentLength = 0;
+    responseHeaders.reset();
+    authenticationNeeded = AuthenticationState::None;
+    if (downloadPath.empty())
+        rawResponseData.clear();
+    rangeSent = message && message->header("Range").has_value();
+
+    auto body = makeBodyStream();
+    if (error)
+        return;
+    platform::net::HttpReadStream::Options options;
+    if (message->url().isSecure()) {
+        options.tls.validatesCertificateChain = validatesCertificate;
+        options.tls.caFile = caFile;
+        options.tls.identity = identity;
+    }
+    if (!proxyHost.empty() && proxyPort != 0) {
+        options.proxy.type = proxyType == ProxyType::Socks ? platform::net::ProxyEntry::Type::Socks
+                                                           : platform::net::ProxyEntry::Type::Http;
+        options.proxy.host = proxyHost;
+        options.proxy.port = static_cast<uint16_t>(proxyPort);
+    }
+    std::shared_ptr<platform::net::HttpReadStream> oldStream;
+    chooseConnection(options);
+    if (connection) {
+        oldStream = connection->stream;
+    }
+    stream = platform::net::HttpReadStream::create(*message, body, options);
+    if (connection) {
+        connection->stream = stream;
+    }
+    std::weak_ptr<TXHTTPRequest> weak = self();
+    stream->setClient([weak](platform::net::HttpReadStream::Event event) {
+        if (auto me = weak.lock())
+            me->s_->handleNetworkEvent(event);
+    });
+    loop = loop ? loop : &base::RunLoop::current();
+    if (!TXBandwidthThrottle::shared().shouldHoldStreams(now())) {
+        scheduleReadStream();
+    }
+    bool opened = stream->open();
+    if (oldStream && oldStream != stream) {
+        oldStream->close();
+    }
+    if (!opened) {
+        connectionCanBeReused = false;
+        std::optional<base::Error> why = stream->error();
+        destroyReadStream();
+        r.failWithError(TXMakeError(TXErrorCode::BuildingRequest, "Unable to start HTTP connection",
+                                    why ? &*why : nullptr));
+        return;
+    }
+    resetProgressIndicators();
+    lastActivityTime = now();
+    startStatusTimer();
+}
+
+// ---- stream events and the status timer -------------------------------------
+
+void TXHTTPRequest::State::handleNetworkEvent(platform::net::HttpReadStream::Event event) {
+    bool redirect = false, authenticate = false;
+    auto keep = self();
+    guarded("a stream event", [&] {
+        if (complete || cancelled)
+            return;
+        using Event = platform::net::HttpReadStream::Event;
+        switch (event) {
+            case Event::BytesAvailable:
+                handleBytesAvailable();
+                break;
+            case Event::ErrorOccurred:
+                handleStreamError();
+                break;
+            case Event::EndEncountered:
+                handleStreamComplete();
+                break;
+        }
+        performThrottling();
+        redirect = downloadComplete && needsRedirect && !error;
+        authenticate = downloadComplete && authenticationNeeded != AuthenticationState::None &&
+                       !error && !needsRedirect;
+    });
+    if (redirect) {
+        guarded("a redirect", [&] { followRedirectAfterEnd(); });
+    } else if (authenticate) {
+        guarded("a challenge", [&] {
+            attemptToApplyCredentialsAndResume(authenticationNeeded == AuthenticationState::Proxy);
+        });
+    }
+}
+
+void TXHTTPRequest::State::startStatusTimer() {
+    stopStatusTimer();
+    std::weak_ptr<TXHTTPRequest> weak = self();
+    statusTimer = loop->addTimer(kStatusInterval, kStatusInterval,
+                                 [weak] {
+                                     auto me = weak.lock();
+                                     if (!me)
+                                         return;
+                                     me->s_->guarded("the status timer",
+                                                     [&] { me->s_->checkRequestStatus(); });
+                                     std::lock_guard guard(me->s_->lock);
+                                     if (!me->s_->inProgress || me->s_->complete)
+                                         me->s_->stopStatusTimer();
+                                 },
+                                 {mode});
+}
+
+void TXHTTPRequest::State::stopStatusTimer() {
+    if (statusTimer && loop)
+        loop->cancelTimer(statusTimer);
+    statusTimer = 0;
+}
+
+bool TXHTTPRequest::State::shouldTimeOut() const {
+    if (!stream || !streamScheduled || !lastActivityTime || timeOutSeconds <= 0)
+        return false;
+    double idle = now() - *lastActivityTime;
+    if (idle <= timeOutSeconds)
+        return false;
+    if (postLength == 0)
+        return true;
+    if (uploadBufferSize > 0 && totalBytesSent > uploadBufferSize)
+        return true;
+    // The body may still sit in the first send buffer: give it half as long again.
+    return idle > timeOutSeconds * 1.5;
+}
+
+void TXHTTPRequest::State::checkRequestStatus() {
+    if (cancelled || complete)
+        return;
+    performThrottling();
+    if (shouldTimeOut()) {
+        if (retryCount >= retriesOnTimeout) {
+            r.failWithError(TXMakeError(TXErrorCode::RequestTimedOut, "The request timed out"));
+            cancelLoad();
+            complete = true;
+            return;
+        }
+        // The timed-out stream is closed before the next one starts, so it can
+        // neither deliver late events nor keep its socket.
+        willRetry = true;
+        cancelLoad();
+        willRetry = false;
+        updatePartialDownloadSize();
+        if (partialDownloadSize > 0 && message) {
+            message->setHeader("Range", "bytes=" + std::to_string(partialDownloadSize) + "-");
+        }
+        ++retryCount;
+        startRequest();
+        return;
+    }
+    if (stream && postLength > 0) {
+        lastBytesSent = totalBytesSent;
+        totalBytesSent = stream->requestBodyBytesWritten();
+        if (totalBytesSent > lastBytesSent) {
+            lastActivityTime = now();
+            TXBandwidthThrottle::shared().incrementBandwidthUsedInLastSecond(totalBytesSent -
+                                                                             lastBytesSent);
+        }
+    }
+    updateProgressIndicators();
+}
+
+// ---- finishing --------------------------------------------------------------
+
+void TXHTTPRequest::requestFinished() {
+    std::lock_guard guard(s_->lock);
+    if (s_->error || s_->isHeadOfMain)
+        return;
+    if (s_->isPACFileRequest) {
+        s_->reportFinished();
+        return;
+    }
+    auto keep = s_->self();
+    s_->onMain([keep] { keep->s_->reportFinished(); });
+}
+
+void TXHTTPRequest::State::reportFinished() {
+    auto keep = self();
+    if (isPACFileRequest) {
+        if (pacDone)
+            pacDone(r);
+        return;
+    }
+    if (auto d = delegate.lock(); d && didFinish)
+        didFinish(*d, r);
+    if (completionBlock)
+        completionBlock();
+    if (auto q = queue.lock())
+        q->requestFinished(r);
+}
+
+void TXHTTPRequest::failWithError(const base::Error& theError) {
+    std::lock_guard guard(s_->lock);
+    State& s = *s_;
+    s.complete = true;
+    int code = static_cast<int>(theError.code());
+    bool ours = theError.domain() == TXHTTPRequestErrorDomain;
+    if (!(ours && (code == 3 || code == 9)) && s.connection) {
+        TXConnectionPool::shared().remove(s.connection);
+        if (s.connectionCanBeReused) {
+            TXConnectionPool::shared().release(s.connection, s.now() + s.persistentTimeout);
+        }
+        s.connection.reset();
+        s.destroyReadStream();
+    }
+    if (isCancelled() || s.error)
+        return;
+    s.error = theError;
+    auto main = s.mainRequest.lock();
+    if (main && s.isHeadOfMain) {
+        main->failWithError(theError);
+    } else if (s.isPACFileRequest) {
+        s.reportFailure();
+    } else {
+        auto keep = s.self();
+        s.onMain([keep] { keep->s_->reportFailure(); });
+    }
+    if (s.inProgress)
+        markAsFinished();
+}
+
+void TXHTTPRequest::State::reportFailure() {
+    auto keep = self();
+    if (isPACFileRequest) {
+        if (pacDone)
+            pacDone(r);
+        return;
+    }
+    if (auto d = delegate.lock(); d && didFail)
+        didFail(*d, r);
+    if (failureBlock)
+        failureBlock();
+    if (auto q = queue.lock())
+        q->requestFailed(r);
+}
+
+void TXHTTPRequest::markAsFinished() {
+    auto keep = s_->self();
+    {
+        std::lock_guard guard(s_->lock);
+        s_->message.reset();
+        s_->authentication.reset();
+        s_->proxyAuthentication.reset();
+        s_->stopStatusTimer();
+        s_->inProgress = false;
+    }
+    finish();
+    // A synchronous caller pumping its private mode looks again now.
+    if (s_->loop)
+        s_->loop->post([] {});
+}
+
+void TXHTTPRequest::State::requestStarted() {
+    if (error || !sendsCallbacks())
+        return;
+    auto keep = self();
+    onMain([keep] {
+        State& s = *keep->s_;
+        if (auto d = s.delegate.lock(); d && s.didStart)
+            s.didStart(*d, *keep);
+        if (s.startedBlock)
+            s.startedBlock();
+        if (auto q = s.queue.lock())
+            q->requestStarted(*keep);
+    });
+}
+
+void TXHTTPRequest::State::requestReceivedResponseHeaders(
+    const platform::net::HttpHeaders& headers) {
+    if (error || !sendsCallbacks())
+        return;
+    auto keep = self();
+    onMain([keep, headers] {
+        State& s = *keep->s_;
+        if (auto d = s.delegate.lock(); d && s.didReceiveHeaders)
+            s.didReceiveHeaders(*d, *keep, headers);
+        if (s.headersBlock)
+            s.headersBlock(headers);
+        if (auto q = s.queue.lock())
+            q->didReceiveResponseHeaders(*keep, headers);
+    });
+}
+
+// ---- cancellation -----------------------------------------------------------
+
+void TXHTTPRequest::cancel() {
+    std::unique_lock guard(s_->lock);
+    if (s_->loop && s_->inProgress) {
+        s_->postToLoop([](State& s) { s.cancelOnRequestThread(); });
+        return;
+    }
+    s_->cancelOnRequestThread();
+}
+
+void TXHTTPRequest::clearDelegatesAndCancel() {
+    {
+        std::lock_guard guard(s_->lock);
+        State& s = *s_;
+        s.delegate.reset();
+        s.queue.reset();
+        s.uploadProgress.reset();
+        s.downloadProgress.reset();
+        s.startedBlock = s.completionBlock = s.failureBlock = nullptr;
+        s.authBlock = s.proxyAuthBlock = s.redirectedBlock = nullptr;
+        s.headersBlock = nullptr;
+        s.bytesReceivedBlock = s.bytesSentBlock = nullptr;
+        s.downloadSizeBlock = s.uploadSizeBlock = nullptr;
+        s.dataBlock = nullptr;
+    }
+    cancel();
+}
+
+void TXHTTPRequest::State::cancelOnRequestThread() {
+    if (cancelled || complete) {
+        // A request waiting for its receiver's answer is complete but still open.
+        if (!waitingForCredentials || cancelled)
+            return;
+    }
+    r.failWithError(TXMakeError(TXErrorCode::RequestCancelled, "The request was cancelled"));
+    complete = true;
+    waitingForCredentials = false;
+    cancelLoad();
+    cancelled = true;
+    r.base::Operation::cancel();
+}
+
+void TXHTTPRequest::State::cancelLoad() {
+    if (pacRequest) {
+        pacRequest->clearDelegatesAndCancel();
+        pacRequest.reset();
+    }
+    destroyReadStream();
+    if (!complete || !downloadComplete) {
+        if (downloadPath.empty())
+            rawResponseData.clear();
+    }
+    closeDownloadFiles();
+    if (!downloadComplete) {
+        removeTemporaryDownloadFiles();
+    }
+    if (authenticationNeeded == AuthenticationState::None && !willRetry) {
+        removeTemporaryBodyFiles();
+    }
+    stopStatusTimer();
+}
+
+void TXHTTPRequest::State::destroyReadStream() {
+    if (!stream)
+        return;
+    stream->setClient(nullptr);
+    if (connectionCanBeReused && connection && connection->stream == stream) {
+        // Left open in its record for the next request to the same server.
+        unscheduleReadStream();
+    } else {
+        unscheduleReadStream();
+        stream->close();
+        if (connection && connection->stream == stream)
+            connection->stream.reset();
+    }
+    stream.reset();
+}
+
+// ---- class state ------------------------------------------------------------
+
+double TXHTTPRequest::defaultTimeOutSeconds() {
+    std::lock_guard guard(classLock);
+    return gDefaultTimeOut;
+}
+
+void TXHTTPRequest::setDefaultTimeOutSeconds(double seconds) {
+    std::lock_guard guard(classLock);
+    gDefaultTimeOut = seconds;
+}
+
+std::shared_ptr<base::OperationQueue> TXHTTPRequest::sharedQueue() {
+    static std::shared_ptr<base::OperationQueue> queue =
+        base::OperationQueue::create("TXHTTPRequest shared queue", 4);
+    return queue;
+}
+
+base::RunLoop& TXHTTPRequest::threadForRequest(const TXHTTPRequest&) {
+    return TXNetworkThread::runLoop();
+}
+
+void TXHTTPRequest::setDefaultCache(std::shared_ptr<TXCacheDelegate> cache) {
+    std::lock_guard guard(classLock);
+    gDefaultCache = std::move(cache);
+}
+
+std::shared_ptr<TXCacheDelegate> TXHTTPRequest::defaultCache() {
+    std::lock_guard guard(classLock);
+    return gDefaultCache;
+}
+
+bool TXHTTPRequest::isNetworkInUse() {
+    return TXConnectionPool::shared().runningRequestCount() > 0;
+}
+
+// This platform shows no network activity indicator.
+void TXHTTPRequest::setShouldUpdateNetworkActivityIndicator(bool) {}

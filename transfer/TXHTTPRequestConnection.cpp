@@ -1,0 +1,283 @@
+// Persistent connections, the bandwidth throttle and progress accounting.
+#include <cstdio>
+
+#include "transfer/TXBandwidthThrottle.h"
+#include "transfer/TXHTTPRequestState.h"
+
+namespace {
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The integer after `key` in `text` ("timeout=15, max=100"); none when absent.
+std::optional<long> scanInteger(const std::string& text, const std::string& key) {
+    size_t at = text.find(key);
+    if (at == std::string::npos)
+        return std::nullopt;
+    long value = 0;
+    if (std::sscanf(text.c_str() + at + key.size(), "%ld", &value) != 1)
+        return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+// ---- connections ------------------------------------------------------------
+
+void TXHTTPRequest::State::chooseConnection(platform::net::HttpReadStream::Options& options) {
+    auto& pool = TXConnectionPool::shared();
+    pool.expire(now());
+    const auto& target = message->url();
+    if (!persistent || target.host().empty() || target.scheme().empty()) {
+        connection.reset();
+        connectionId = 0;
+        return;
+    }
+    if (requestId == 0)
+        requestId = pool.nextRequestId();
+    std::shared_ptr<platform::net::HttpReadStream> old;
+    connection = pool.choose(connection, target.scheme(), target.host(), target.port(), requestId,
+                             now(), old);
+    connectionId = connection->id;
+    options.persistent = true;
+    options.connectionId = connection->id;
+}
+
+void TXHTTPRequest::State::releaseConnection() {
+    if (!connection)
+        return;
+    if (!connectionCanBeReused)
+        unscheduleReadStream();
+    TXConnectionPool::shared().release(connection, now() + persistentTimeout);
+    if (!connectionCanBeReused) {
+        TXConnectionPool::shared().remove(connection);
+        connection.reset();
+    }
+}
+
+void TXHTTPRequest::State::evaluateKeepAlive(const platform::net::HttpResponseHead& head) {
+    connectionCanBeReused = false;
+    if (!persistent)
+        return;
+    std::string c = lower(head.headers.get("Connection").value_or(""));
+    if ((head.isHttp10() && c != "keep-alive") || c == "close")
+        return;
+    auto keepAlive = head.headers.get("Keep-Alive");
+    if (!keepAlive) {
+        connectionCanBeReused = true;
+        return;
+    }
+    auto timeout = scanInteger(*keepAlive, "timeout=");
+    auto max = scanInteger(*keepAlive, "max=");
+    if (max && *max >= 6) {
+        connectionCanBeReused = true;
+        if (timeout)
+            persistentTimeout = static_cast<double>(*timeout);
+    }
+}
+
+bool TXHTTPRequest::State::retryUsingNewConnection() {
+    if (retryCount != 0)
+        return false;
+    willRetry = true;
+    cancelLoad();
+    willRetry = false;
+    if (connection) {
+        TXConnectionPool::shared().release(connection, 0);
+        TXConnectionPool::shared().remove(connection);
+        connection.reset();
+    }
+    ++retryCount;
+    startRequest();
+    return true;
+}
+
+void TXHTTPRequest::expirePersistentConnections() {
+    TXConnectionPool::shared().expire(base::RunLoop::current().clock()->monotonic());
+}
+
+// ---- throttle ---------------------------------------------------------------
+
+void TXHTTPRequest::State::scheduleReadStream() {
+    if (!stream || streamScheduled || !loop)
+        return;
+    stream->schedule(*loop, mode);
+    streamScheduled = true;
+    TXConnectionPool::shared().streamScheduled(true);
+}
+
+void TXHTTPRequest::State::unscheduleReadStream() {
+    if (!stream || !streamScheduled)
+        return;
+    stream->unschedule(mode);
+    streamScheduled = false;
+    TXConnectionPool::shared().streamScheduled(false);
+}
+
+void TXHTTPRequest::State::performThrottling() {
+    if (!stream)
+        return;
+    auto& throttle = TXBandwidthThrottle::shared();
+    double t = now();
+    throttle.measure(t);
+    if (throttle.isThrottled() && throttle.shouldHoldStreams(t)) {
+        unscheduleReadStream();
+    } else {
+        scheduleReadStream();
+    }
+}
+
+bool TXHTTPRequest::isBandwidthThrottled() {
+    return TXBandwidthThrottle::shared().isThrottled();
+}
+
+uint64_t TXHTTPRequest::maxBandwidthPerSecond() {
+    return TXBandwidthThrottle::shared().maxBandwidthPerSecond();
+}
+
+void TXHTTPRequest::setMaxBandwidthPerSecond(uint64_t bytes) {
+    TXBandwidthThrottle::shared().setMaxBandwidthPerSecond(bytes);
+}
+
+uint64_t TXHTTPRequest::averageBandwidthUsedPerSecond() {
+    return TXBandwidthThrottle::shared().averageBandwidthUsedPerSecond();
+}
+
+// ---- progress ---------------------------------------------------------------
+
+// Every amount and fraction goes to the receivers on the main thread; each is
+// looked up again when the call runs, so one that went away receives nothing.
+void TXHTTPRequest::State::sendProgress(bool upload, int64_t amount, double fraction,
+                                        uint64_t total) {
+    auto keep = self();
+    onMain([keep, upload, amount, fraction, total] {
+        State& s = *keep->s_;
+        auto q = std::dynamic_pointer_cast<TXProgressDelegate>(s.queue.lock());
+        auto receiver = upload ? s.uploadProgress.lock() : s.downloadProgress.lock();
+        for (auto& target : {q, receiver}) {
+            if (!target)
+                continue;
+            if (upload)
+                target->didSendBytes(*keep, amount);
+            else
+                target->didReceiveBytes(*keep, amount);
+        }
+        if (receiver && fraction >= 0)
+            receiver->setDoubleValue(fraction);
+        auto& block = upload ? s.bytesSentBlock : s.bytesReceivedBlock;
+        if (block)
+            block(static_cast<uint64_t>(amount), total);
+    });
+}
+
+void TXHTTPRequest::State::incrementUploadSizeBy(int64_t amount) {
+    auto keep = self();
+    onMain([keep, amount] {
+        State& s = *keep->s_;
+        if (auto q = std::dynamic_pointer_cast<TXProgressDelegate>(s.queue.lock()))
+            q->incrementUploadSizeBy(*keep, amount);
+        if (auto p = s.uploadProgress.lock())
+            p->incrementUploadSizeBy(*keep, amount);
+        if (s.uploadSizeBlock)
+            s.uploadSizeBlock(amount);
+    });
+}
+
+void TXHTTPRequest::State::incrementDownloadSizeBy(int64_t amount) {
+    auto keep = self();
+    onMain([keep, amount] {
+        State& s = *keep->s_;
+        if (auto q = std::dynamic_pointer_cast<TXProgressDelegate>(s.queue.lock()))
+            q->incrementDownloadSizeBy(*keep, amount);
+        if (auto p = s.downloadProgress.lock())
+            p->incrementDownloadSizeBy(*keep, amount);
+        if (s.downloadSizeBlock)
+            s.downloadSizeBlock(amount);
+    });
+}
+
+void TXHTTPRequest::State::removeUploadProgressSoFar() {
+    int64_t amount = -static_cast<int64_t>(totalBytesSent);
+    sendProgress(true, amount, 0, postLength);
+}
+
+void TXHTTPRequest::State::resetProgressIndicators() {
+    if (isHeadOfMain)
+        return;
+    if (resetUploadProgress) {
+        incrementUploadSizeBy(accurateProgress ? static_cast<int64_t>(postLength) : 1);
+        auto keep = self();
+        onMain([keep] {
+            if (auto p = keep->s_->uploadProgress.lock())
+                p->setDoubleValue(0);
+        });
+    }
+    if (resetDownloadProgress && partialDownloadSize == 0) {
+        auto keep = self();
+        onMain([keep] {
+            if (auto p = keep->s_->downloadProgress.lock())
+                p->setDoubleValue(0);
+        });
+    }
+}
+
+void TXHTTPRequest::State::updateProgressIndicators() {
+    if (isHeadOfMain)
+        return;
+    if (!accurateProgress && (!complete || updatedProgress))
+        return;
+    updateUploadProgress();
+    updateDownloadProgress();
+}
+
+void TXHTTPRequest::State::updateUploadProgress() {
+    if (cancelled || totalBytesSent == 0)
+        return;
+    if (uploadBufferSize == 0 && totalBytesSent != postLength) {
+        // The first count that is not the whole body is what the socket took at
+        // once: its send buffer. It is not progress the user can see.
+        uploadBufferSize = totalBytesSent;
+        incrementUploadSizeBy(-static_cast<int64_t>(uploadBufferSize));
+    }
+    int64_t amount = 0;
+    if (accurateProgress) {
+        if (totalBytesSent != postLength && lastBytesSent == 0)
+            return;
+        amount = static_cast<int64_t>(totalBytesSent) - static_cast<int64_t>(lastBytesSent);
+        if (amount == 0)
+            return;
+    } else {
+        amount = 1;
+        updatedProgress = true;
+    }
+    double denominator = static_cast<double>(postLength - uploadBufferSize);
+    double fraction = denominator > 0
+                          ? static_cast<double>(totalBytesSent - uploadBufferSize) / denominator
+                          : 1.0;
+    sendProgress(true, amount, fraction, postLength);
+}
+
+void TXHTTPRequest::State::updateDownloadProgress() {
+    if (!responseHeaders || needsRedirect)
+        return;
+    if (contentLength == 0 && !complete)
+        return;
+    uint64_t have = totalBytesRead + partialDownloadSize;
+    int64_t amount = 0;
+    if (accurateProgress && contentLength > 0) {
+        amount = static_cast<int64_t>(have) - static_cast<int64_t>(lastBytesRead);
+        if (amount == 0)
+            return;
+    } else {
+        if (updatedProgress)
+            return;
+        amount = 1;
+        updatedProgress = true;
+    }
+    uint64_t total = contentLength + partialDownloadSize;
+    double fraction = total > 0 ? static_cast<double>(have) / static_cast<double>(total) : 1.0;
+    sendProgress(false, amount, fraction, total);
+    lastBytesRead = have;
+}

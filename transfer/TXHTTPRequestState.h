@@ -1,0 +1,241 @@
+#pragma once
+// The private state of TXHTTPRequest and the transfer machinery that works on it.
+// Only the TXHTTPRequest*.cpp files include this. Everything below runs on the
+// request's own run loop (the network thread, or the caller's thread for a
+// synchronous request) under `lock`, unless a comment says otherwise.
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/net/Cookie.h"
+#include "platform/net/HttpAuthentication.h"
+#include "platform/net/HttpHeaders.h"
+#include "platform/net/HttpReadStream.h"
+#include "platform/net/HttpRequestMessage.h"
+#include "platform/net/TlsSettings.h"
+#include "transfer/TXConnectionPool.h"
+#include "transfer/TXDataDecompressor.h"
+#include "transfer/TXHTTPRequest.h"
+
+struct TXHTTPRequest::State {
+    explicit State(TXHTTPRequest& owner) : r(owner) {
+        didStart = [](TXHTTPRequestDelegate& d, TXHTTPRequest& q) { d.requestStarted(q); };
+        didFinish = [](TXHTTPRequestDelegate& d, TXHTTPRequest& q) { d.requestFinished(q); };
+        didFail = [](TXHTTPRequestDelegate& d, TXHTTPRequest& q) { d.requestFailed(q); };
+        didReceiveHeaders = [](TXHTTPRequestDelegate& d, TXHTTPRequest& q,
+                               const platform::net::HttpHeaders& h) {
+            d.didReceiveResponseHeaders(q, h);
+        };
+        willRedirectSel = [](TXHTTPRequestDelegate& d, TXHTTPRequest& q, const base::Url& u) {
+            d.willRedirectToURL(q, u);
+        };
+        didReceiveData = [](TXHTTPRequestDelegate& d, TXHTTPRequest& q, const base::Data& data) {
+            d.didReceiveData(q, data);
+        };
+    }
+
+    TXHTTPRequest& r;
+    mutable std::recursive_mutex lock;
+
+    // ---- configuration ----
+    std::optional<base::Url> url;
+    std::string method = "GET";
+    base::RunLoopMode mode = base::kDefaultRunLoopMode;
+    double timeOutSeconds = 10.0;
+    int retriesOnTimeout = 0;
+    bool persistent = true;
+    double persistentTimeout = 60.0;
+    bool credentialsBeforeChallenge = true;
+    bool shouldRedirect = true;
+    bool rfc2616Redirects = false;
+    bool accurateProgress = true;
+    bool resetDownloadProgress = true;
+    bool resetUploadProgress = true;
+    bool allowCompressedResponse = true;
+    bool waitToInflate = true;
+    std::string defaultEncoding = "ISO-8859-1";
+    bool authDialog = false;
+    bool proxyAuthDialog = true;
+    bool sessionPersistence = true;
+    bool cookiePersistence = true;
+    bool keychainPersistence = false;
+    bool validatesCertificate = true;
+    std::string caFile;
+    std::shared_ptr<const platform::net::ClientIdentity> identity;
+    bool http10 = false;
+    bool allowResume = false;
+    std::string downloadPath;
+    std::string temporaryDownloadPath;
+    std::string temporaryInflatedPath;
+    std::string userAgent;
+    std::shared_ptr<TXCacheDelegate> cache;
+    int cachePolicy = 0;
+    int cacheStoragePolicy = 0;
+    double secondsToCache = 0;
+
+    platform::net::HttpHeaders requestHeaders;
+    // "Authorization" was written by the engine from credentials, not by the caller.
+    bool engineAddedAuthorization = false;
+    std::vector<platform::net::Cookie> requestCookies;
+
+    // ---- body ----
+    base::Data postBody;
+    std::string postBodyFilePath;
+    int postBodyWriteFd = -1;
+    bool didCreateTemporaryPostDataFile = false;
+    bool compressBody = false;
+    bool streamFromDisk = false;
+    base::Data compressedPostBody;
+    std::string compressedPostBodyFilePath;
+    uint64_t postLength = 0;
+    bool haveBuiltPostBody = false;
+    bool haveBuiltRequestHeaders = false;
+
+    // ---- credentials ----
+    std::string username, password, domain, authScheme, authRealm;
+    std::string proxyHost;
+    int proxyPort = 0;
+    ProxyType proxyType = ProxyType::Http;
+    std::string proxyUsername, proxyPassword, proxyDomain, proxyAuthScheme, proxyAuthRealm;
+    std::optional<base::Url> pacUrl;
+    std::optional<platform::net::HttpCredentials> requestCredentials, proxyCredentials;
+    std::shared_ptr<platform::net::HttpAuthentication> authentication, proxyAuthentication;
+    int authenticationRetryCount = 0;
+    int proxyAuthenticationRetryCount = 0;
+    bool waitingForCredentials = false;
+    std::shared_ptr<TXHTTPRequest> pacRequest;
+
+    // ---- receivers ----
+    std::weak_ptr<TXHTTPRequestDelegate> delegate, queue;
+    std::weak_ptr<TXProgressDelegate> uploadProgress, downloadProgress;
+    TXRequestSelector didStart, didFinish, didFail;
+    TXHeadersSelector didReceiveHeaders;
+    TXRedirectSelector willRedirectSel;
+    TXDataSelector didReceiveData;
+    bool customWillRedirect = false, customDidReceiveData = false;
+    BasicBlock startedBlock, completionBlock, failureBlock, authBlock, proxyAuthBlock,
+        redirectedBlock;
+    HeadersBlock headersBlock;
+    ProgressBlock bytesReceivedBlock, bytesSentBlock;
+    SizeBlock downloadSizeBlock, uploadSizeBlock;
+    DataBlock dataBlock;
+    base::Dictionary userInfo;
+    int64_t tag = 0;
+    // A PAC file request reports here, on its own thread, instead of on the main thread.
+    std::function<void(TXHTTPRequest&)> pacDone;
+
+    // ---- results and transfer state ----
+    int statusCode = 0;
+    std::string statusMessage;
+    std::optional<platform::net::HttpHeaders> responseHeaders;
+    bool responseIsHttp10 = false;
+    std::vector<platform::net::Cookie> responseCookies;
+    base::Data rawResponseData;
+    std::string responseEncoding = "ISO-8859-1";
+    uint64_t contentLength = 0, partialDownloadSize = 0;
+    uint64_t totalBytesRead = 0, lastBytesRead = 0, totalBytesSent = 0, lastBytesSent = 0;
+    uint64_t uploadBufferSize = 0;
+    bool updatedProgress = false;
+    std::optional<base::Error> error;
+    std::optional<base::Error> fileError;
+    bool complete = false, inProgress = false, downloadComplete = false, cancelled = false;
+    bool needsRedirect = false;
+    int redirectCount = 0;
+    std::optional<base::Url> redirectURL, originalURL;
+    int retryCount = 0;
+    AuthenticationState authenticationNeeded = AuthenticationState::None;
+    bool didUseCachedResponse = false;
+    bool connectionCanBeReused = false;
+    std::shared_ptr<TXConnectionPool::Record> connection;
+    uint64_t connectionId = 0;
+    uint64_t requestId = 0;
+    std::weak_ptr<TXHTTPRequest> mainRequest;
+    bool isHeadOfMain = false;
+    bool synchronous = false;
+    bool isPACFileRequest = false;
+    bool willRetry = false;
+    bool rangeSent = false;
+
+    std::optional<platform::net::HttpRequestMessage> message;
+    std::shared_ptr<platform::net::HttpReadStream> stream;
+    bool streamScheduled = false;
+    base::RunLoop* loop = nullptr;
+    base::RunLoop::TimerId statusTimer = 0;
+    std::optional<double> lastActivityTime;
+    std::unique_ptr<TXDataDecompressor> decompressor;
+    int downloadFd = -1, inflatedDownloadFd = -1;
+
+    // ---- helpers (TXHTTPRequest.cpp) ----
+    std::shared_ptr<TXHTTPRequest> self() const;
+    double now() const;
+    void onMain(std::function<void()> task) const;
+    void guarded(const char* where, const std::function<void()>& work);
+    void runMain();
+    void startRequest();
+    void handleNetworkEvent(platform::net::HttpReadStream::Event event);
+    void checkRequestStatus();
+    bool shouldTimeOut() const;
+    void startStatusTimer();
+    void stopStatusTimer();
+    void cancelOnRequestThread();
+    void cancelLoad();
+    void destroyReadStream();
+    void reportFinished();
+    void reportFailure();
+    void requestStarted();
+    void requestReceivedResponseHeaders(const platform::net::HttpHeaders& headers);
+    bool sendsCallbacks() const { return !isHeadOfMain; }
+    void postToLoop(std::function<void(State&)> work);
+
+    // ---- body (TXHTTPRequestBody.cpp) ----
+    std::shared_ptr<platform::net::BodyStream> makeBodyStream();
+    void removeTemporaryBodyFiles();
+    bool closePostBodyWriteStream();
+
+    // ---- response (TXHTTPRequestResponse.cpp) ----
+    void applyCookieHeader();
+    void readResponseHeaders();
+    void handleBytesAvailable();
+    void handleStreamComplete();
+    void handleStreamError();
+    bool willRedirect();
+    void performRedirect();
+    void followRedirectAfterEnd();
+    void updatePartialDownloadSize();
+    void writeDownloadBytes(const uint8_t* bytes, size_t n, const base::Data* inflated);
+    void finishDownloadFile();
+    void closeDownloadFiles();
+    void removeTemporaryDownloadFiles();
+
+    // ---- connections, throttle, progress (TXHTTPRequestConnection.cpp) ----
+    void chooseConnection(platform::net::HttpReadStream::Options& options);
+    void releaseConnection();
+    void evaluateKeepAlive(const platform::net::HttpResponseHead& head);
+    bool retryUsingNewConnection();
+    void performThrottling();
+    void scheduleReadStream();
+    void unscheduleReadStream();
+    void resetProgressIndicators();
+    void updateProgressIndicators();
+    void updateUploadProgress();
+    void updateDownloadProgress();
+    void incrementUploadSizeBy(int64_t amount);
+    void incrementDownloadSizeBy(int64_t amount);
+    void removeUploadProgressSoFar();
+    void sendProgress(bool upload, int64_t amount, double fraction, uint64_t total);
+
+    // ---- authentication and proxies (TXHTTPRequestAuth.cpp) ----
+    void applyAuthorizationHeader();
+    bool sameOriginAsOriginal() const;
+    void attemptToApplyCredentialsAndResume(bool proxy);
+    bool applyCredentials(bool proxy, const platform::net::HttpCredentials& credentials);
+    std::optional<platform::net::HttpCredentials> findCredentials(bool proxy) const;
+    bool askDelegateForCredentials(bool proxy);
+    void failAuthentication();
+    bool configureProxies();
+    void fetchPACFile();
+    void usePacScript(const std::string& script);
+    void storeBasicSessionCredentials();
+};

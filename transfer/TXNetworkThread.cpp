@@ -1,0 +1,40 @@
+#include "transfer/TXNetworkThread.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+std::mutex startLock;
+base::RunLoop* networkLoop = nullptr;
+std::thread::id networkThreadId;
+// Static: the starting caller may return (and unwind) as soon as it is woken.
+std::condition_variable started;
+
+}  // namespace
+
+base::RunLoop& TXNetworkThread::runLoop() {
+    std::unique_lock guard(startLock);
+    if (networkLoop)
+        return *networkLoop;
+    std::thread([] {
+        base::RunLoop& loop = base::RunLoop::current();
+        {
+            std::lock_guard inner(startLock);
+            networkLoop = &loop;
+            networkThreadId = std::this_thread::get_id();
+        }
+        started.notify_all();
+        for (;;) {
+            loop.run(base::kDefaultRunLoopMode, 1e10);
+        }
+    }).detach();
+    started.wait(guard, [] { return networkLoop != nullptr; });
+    return *networkLoop;
+}
+
+bool TXNetworkThread::isNetworkThread() {
+    std::lock_guard guard(startLock);
+    return networkLoop && std::this_thread::get_id() == networkThreadId;
+}
