@@ -15,6 +15,7 @@
 #include "platform/system/ChildProcess.h"
 #include "platform/system/FileOps.h"
 #include "support/OWFileManager.h"
+#include "support/OWLog.h"
 #include "tests/support/TempDir.h"
 #include "tests/support_layer/LogSandbox.h"
 
@@ -140,6 +141,8 @@ class ConsoleCapture {
 
 class VerifiedCopy : public ::testing::Test {
   protected:
+    void SetUp() override { OWLog::createNewLog(); }
+
     testsupport::LogSandbox sandbox_;
     testsupport::TempDir dir_;
     std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
