@@ -144,7 +144,7 @@ bool Squid::start(const testsupport::TempDir& dir, Auth auth, std::string& error
                        "cache deny all\ncoredump_dir " +
                        base +
                        "\nnetdb_filename none\n"
-                       "shutdown_lifetime 0 seconds\ndns_v4_first on\n"
+                       "shutdown_lifetime 0 seconds\n"
                        "acl CONNECT method CONNECT\n";
     std::string helpers = "/usr/lib/squid/";
     switch (auth) {
@@ -181,7 +181,10 @@ bool Squid::start(const testsupport::TempDir& dir, Auth auth, std::string& error
     }
     std::string confPath = dir.write("squid/squid.conf", conf);
     handToProxyUser(base);
-    if (!peer.start({squid, "-N", "-f", confPath}, base, port, 30)) {
+    // Squid names its shared memory segments after the service name: parallel tests
+    // need one each.
+    const std::string service = "qvtest" + std::to_string(port);
+    if (!peer.start({squid, "-N", "-n", service, "-f", confPath}, base, port, 30)) {
         error = peer.failure();
         return false;
     }

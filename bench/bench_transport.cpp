@@ -1,0 +1,353 @@
+// Downloads a large file from nginx on loopback through our read stream and
+// uploads one to it (PUT into nginx's DAV module), then does the same with curl in
+// the same run, and prints the throughput ratios and the peak resident memory of
+// both. nginx runs in a private temporary folder on a free port.
+//
+// Usage: bench_transport [MiB [rounds]]   (1024 MiB, or $QV_BENCH_TRANSPORT_MIB;
+// 3 rounds, each side's best run counts)
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/RunLoop.h"
+#include "platform/net/BodyStream.h"
+#include "platform/net/HttpReadStream.h"
+
+extern char** environ;
+namespace net = platform::net;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string findProgram(const std::string& name) {
+    std::vector<std::string> folders;
+    if (const char* path = std::getenv("PATH")) {
+        std::string all = path;
+        size_t start = 0;
+        while (start <= all.size()) {
+            size_t end = all.find(':', start);
+            if (end == std::string::npos)
+                end = all.size();
+            folders.push_back(all.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    folders.insert(folders.end(), {"/usr/sbin", "/sbin", "/usr/bin"});
+    for (const auto& f : folders) {
+        std::string p = f + "/" + name;
+        if (access(p.c_str(), X_OK) == 0)
+            return p;
+    }
+    return {};
+}
+
+uint16_t freePort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool accepts(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+// Starts a program from an argument vector (never a shell) with its output in
+// `log` (or discarded); its pid, or -1.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& log = "/dev/null") {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+struct Measure {
+    double seconds = 0;
+    long maxRssKiB = 0;
+    bool ok = false;
+};
+
+// Runs curl to its end; its wall time and peak memory.
+Measure runCurl(const std::vector<std::string>& argv) {
+    Measure m;
+    auto start = Clock::now();
+    pid_t pid = spawn(argv);
+    if (pid < 0)
+        return m;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return m;
+    m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    m.maxRssKiB = usage.ru_maxrss;
+    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return m;
+}
+
+long ownMaxRssKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// nginx serving `root` on a free port, with PUT allowed under /dav/.
+class Nginx {
+  public:
+    bool start(const std::string& folder) {
+        std::string nginx = findProgram("nginx");
+        if (nginx.empty()) {
+            std::fprintf(stderr, "nginx is not installed (run scripts/setup)\n");
+            return false;
+        }
+        port_ = freePort();
+        std::filesystem::create_directories(folder + "/tmp");
+        std::filesystem::create_directories(folder + "/www/dav");
+        std::string conf = folder + "/nginx.conf";
+        std::ofstream(conf) << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+                            << "pid " << folder << "/nginx.pid;\n"
+                            << "error_log " << folder << "/error.log;\n"
+                            << "events { worker_connections 64; }\n"
+                            << "http {\n access_log off; sendfile on; tcp_nopush on;\n"
+                            << " client_body_temp_path " << folder << "/tmp;\n"
+                            << " proxy_temp_path " << folder << "/tmp;\n"
+                            << " fastcgi_temp_path " << folder << "/tmp;\n"
+                            << " uwsgi_temp_path " << folder << "/tmp;\n"
+                            << " scgi_temp_path " << folder << "/tmp;\n"
+                            << " server {\n  listen 127.0.0.1:" << port_ << ";\n"
+                            << "  root " << folder << "/www;\n"
+                            << "  location /dav/ { dav_methods PUT; client_max_body_size 0; "
+                            << "client_body_buffer_size 1m; }\n }\n}\n";
+        pid_ = spawn({nginx, "-p", folder, "-c", conf, "-e", folder + "/error.log"},
+                     folder + "/nginx.out");
+        for (int i = 0; i < 300 && pid_ > 0; ++i) {
+            if (accepts(port_))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::fprintf(stderr, "nginx did not start; see %s/error.log\n", folder.c_str());
+        return false;
+    }
+    ~Nginx() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    uint16_t port_ = 0;
+};
+
+void writeFile(const std::string& path, uint64_t bytes) {
+    std::ofstream out(path, std::ios::binary);
+    std::vector<char> block(1 << 20);
+    uint64_t x = 0x9e3779b97f4a7c15ULL;
+    for (size_t i = 0; i < block.size(); ++i) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        block[i] = static_cast<char>(x);
+    }
+    for (uint64_t done = 0; done < bytes; done += block.size()) {
+        auto n = static_cast<std::streamsize>(std::min<uint64_t>(block.size(), bytes - done));
+        out.write(block.data(), n);
+    }
+}
+
+// A request body read from a file as the socket takes it.
+class FileBody final : public net::BodyStream {
+  public:
+    explicit FileBody(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~FileBody() override {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    ssize_t read(uint8_t* buf, size_t n) override { return ::read(fd_, buf, n); }
+
+  private:
+    int fd_;
+};
+
+// One exchange on the main run loop; the number of body bytes received.
+Measure runOurs(const std::string& method, const std::string& url,
+                std::shared_ptr<net::BodyStream> body, uint64_t bodyLength, uint64_t& received) {
+    Measure m;
+    auto parsed = net::Url::parse(url);
+    if (!parsed)
+        return m;
+    net::HttpRequestMessage message(method, *parsed);
+    if (body)
+        message.setHeader("Content-Length", std::to_string(bodyLength));
+    auto start = Clock::now();
+    auto stream = net::HttpReadStream::create(std::move(message), std::move(body));
+    bool done = false;
+    std::vector<uint8_t> buf(256 * 1024);
+    received = 0;
+    stream->setClient([&](net::HttpReadStream::Event e) {
+        if (e == net::HttpReadStream::Event::BytesAvailable) {
+            while (size_t n = stream->read(buf.data(), buf.size())) received += n;
+        } else {
+            done = true;
+        }
+    });
+    auto& loop = base::RunLoop::current();
+    stream->schedule(loop, base::kDefaultRunLoopMode);
+    if (!stream->open())
+        return m;
+    loop.runUntil([&] { return done; }, 3600);
+    m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const auto* head = stream->responseHead();
+    m.ok = !stream->error() && head && head->statusCode >= 200 && head->statusCode < 300;
+    if (stream->error())
+        std::fprintf(stderr, "%s\n", stream->error()->localizedDescription().c_str());
+    stream->setClient(nullptr);
+    stream->close();
+    m.maxRssKiB = ownMaxRssKiB();
+    return m;
+}
+
+// The fastest run, and the highest peak memory seen.
+void keepBest(Measure& best, const Measure& m) {
+    if (best.seconds == 0 || (m.seconds > 0 && m.seconds < best.seconds))
+        best.seconds = m.seconds;
+    best.maxRssKiB = std::max(best.maxRssKiB, m.maxRssKiB);
+}
+
+void report(const char* what, uint64_t bytes, const Measure& ours, const Measure& curl) {
+    double mib = static_cast<double>(bytes) / (1 << 20);
+    double oursRate = mib / ours.seconds, curlRate = mib / curl.seconds;
+    std::printf(
+        "%-8s ours %8.1f MiB/s  curl %8.1f MiB/s  ratio %.2fx  peak RSS ours %ld KiB, "
+        "curl %ld KiB\n",
+        what, oursRate, curlRate, oursRate / curlRate, ours.maxRssKiB, curl.maxRssKiB);
+}
+
+std::string makeFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qv-bench-transport-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    return mkdtemp(buf.data()) ? std::string(buf.data()) : std::string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    base::RunLoop::setMainThread();
+    uint64_t mib = 1024;
+    if (const char* env = std::getenv("QV_BENCH_TRANSPORT_MIB"))
+        mib = std::strtoull(env, nullptr, 10);
+    if (argc > 1)
+        mib = std::strtoull(argv[1], nullptr, 10);
+    int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    if (mib == 0 || rounds < 1) {
+        std::fprintf(stderr, "usage: bench_transport [MiB [rounds]]\n");
+        return 2;
+    }
+    std::string curl = findProgram("curl");
+    if (curl.empty()) {
+        std::fprintf(stderr, "curl is not installed (run scripts/setup)\n");
+        return 1;
+    }
+    std::string folder = makeFolder();
+    if (folder.empty())
+        return 1;
+    int rc = 1;
+    {
+        Nginx nginx;
+        uint64_t bytes = mib << 20;
+        std::string source = folder + "/www/big.bin";
+        std::filesystem::create_directories(folder + "/www");
+        writeFile(source, bytes);
+        if (nginx.start(folder)) {
+            std::printf("transport: %llu MiB over loopback\n",
+                        static_cast<unsigned long long>(mib));
+            // Loopback speed swings with the machine's load and the upload with
+            // nginx's disk writes: alternate who goes first and keep each side's best.
+            Measure down, curlDown, up, curlUp;
+            bool downOk = true, upOk = true;
+            for (int round = 0; round < rounds; ++round) {
+                for (int turn = 0; turn < 2; ++turn) {
+                    if ((turn + round) % 2 == 0) {
+                        uint64_t received = 0;
+                        Measure m = runOurs("GET", nginx.url("/big.bin"), nullptr, 0, received);
+                        downOk = downOk && m.ok && received == bytes;
+                        keepBest(down, m);
+                        std::error_code ec;
+                        std::filesystem::remove(folder + "/www/dav/ours.bin", ec);
+                        m = runOurs("PUT", nginx.url("/dav/ours.bin"),
+                                    std::make_shared<FileBody>(source), bytes, received);
+                        upOk =
+                            upOk && m.ok &&
+                            std::filesystem::file_size(folder + "/www/dav/ours.bin", ec) == bytes;
+                        keepBest(up, m);
+                    } else {
+                        Measure m =
+                            runCurl({curl, "-s", "-f", "-o", "/dev/null", nginx.url("/big.bin")});
+                        downOk = downOk && m.ok;
+                        keepBest(curlDown, m);
+                        std::error_code ec;
+                        std::filesystem::remove(folder + "/www/dav/curl.bin", ec);
+                        // No "Expect: 100-continue" round trip: we do not send one either.
+                        m = runCurl({curl, "-s", "-f", "-o", "/dev/null", "-H", "Expect:", "-T",
+                                     source, nginx.url("/dav/curl.bin")});
+                        upOk = upOk && m.ok;
+                        keepBest(curlUp, m);
+                    }
+                }
+            }
+            if (downOk)
+                report("download", bytes, down, curlDown);
+            if (upOk)
+                report("upload", bytes, up, curlUp);
+            rc = downOk && upOk ? 0 : 1;
+            if (rc != 0)
+                std::fprintf(stderr, "a transfer failed (download %s, upload %s)\n",
+                             downOk ? "ok" : "failed", upOk ? "ok" : "failed");
+        }
+    }
+    std::filesystem::remove_all(folder);
+    return rc;
+}

@@ -1,0 +1,285 @@
+#!/usr/bin/python3
+"""A strict stand-in for the storage service's S3 endpoint, for tests on loopback.
+
+Every request must carry a signature version 2 "Authorization" header that
+botocore's own signer (HmacV1Auth) reproduces from the request as received; any
+difference answers SignatureDoesNotMatch. Buckets are taken from the host name
+("bucket.localhost:port"). Objects and parts are kept on disk.
+
+Supported: PUT, GET, HEAD and DELETE of objects; initiate (POST ?uploads), part
+upload (PUT ?partNumber&uploadId), complete (POST ?uploadId) and abort
+(DELETE ?uploadId) of multipart uploads.
+
+Faults are scripted by POSTing JSON to /__script (unsigned, loopback only):
+  request_timeout: n      the next n signed requests answer RequestTimeout (400)
+  part_500_no_etag: N     part N answers 500 without ETag and without a body
+  complete_200_error      the complete request answers 200 with an <Error> body
+  namespaced: bool        initiate replies carry S3's XML namespace (default true)
+  slow_seconds: s         every reply waits s seconds first
+  status_only: code       the next signed request answers `code` with no body
+GET /__stats answers counters as JSON.
+
+Usage: s3_server.py PORT DIRECTORY ACCESS_KEY SECRET_KEY
+"""
+import hashlib
+import json
+import os
+import sys
+import threading
+import time
+import uuid
+from email.utils import parsedate_to_datetime
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import urlsplit, parse_qsl, unquote
+from xml.etree import ElementTree
+
+from botocore.auth import HmacV1Auth
+from botocore.awsrequest import HTTPHeaders
+from botocore.credentials import Credentials
+
+NS = "http://s3.amazonaws.com/doc/2006-03-01/"
+MAX_BODY = 64 * 1024 * 1024 + 1024 * 1024
+
+lock = threading.Lock()
+script = {"namespaced": True}
+stats = {"aborts": 0, "completes": 0, "initiates": 0, "parts": 0, "puts": 0,
+         "signature_failures": 0, "requests": 0}
+
+
+class ReceivedDateSigner(HmacV1Auth):
+    """botocore's signer, signing with the Date the client sent."""
+
+    def __init__(self, credentials, date):
+        super().__init__(credentials)
+        self._date = date
+
+    def _get_date(self):
+        return self._date
+
+
+def error_xml(code, message):
+    return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Error><Code>%s</Code>"
+            "<Message>%s</Message><RequestId>%s</RequestId></Error>"
+            % (code, message, uuid.uuid4().hex)).encode()
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "StandInS3/1.0"
+
+    def log_message(self, fmt, *args):
+        sys.stderr.write("%s %s\n" % (self.requestline, fmt % args))
+
+    # ---- replies ----------------------------------------------------------
+    def reply(self, status, body=b"", headers=None, content_type="application/xml"):
+        delay = script.get("slow_seconds", 0)
+        if delay:
+            time.sleep(delay)
+        self.send_response(status)
+        for name, value in (headers or {}).items():
+            self.send_header(name, value)
+        if body:
+            self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if body and self.command != "HEAD":
+            self.wfile.write(body)
+
+    def fail(self, status, code, message):
+        self.reply(status, error_xml(code, message))
+
+    # ---- request parts ----------------------------------------------------
+    def read_body(self):
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            return None
+        length = self.headers.get("Content-Length")
+        if length is None:
+            return b""
+        length = int(length)
+        if length > MAX_BODY:
+            return None
+        return self.rfile.read(length)
+
+    def bucket_and_key(self):
+        host = self.headers.get("Host", "").split(":")[0]
+        bucket = host.split(".")[0] if "." in host else ""
+        split = urlsplit(self.path)
+        return bucket, unquote(split.path.lstrip("/")), split
+
+    def signature_ok(self, bucket, split):
+        auth = self.headers.get("Authorization", "")
+        date = self.headers.get("Date")
+        if not auth.startswith("AWS ") or ":" not in auth or date is None:
+            return False, "AccessDenied"
+        access, signature = auth[4:].split(":", 1)
+        if access != self.server.access_key:
+            return False, "InvalidAccessKeyId"
+        try:
+            skew = abs(time.time() - parsedate_to_datetime(date).timestamp())
+        except (TypeError, ValueError):
+            return False, "AccessDenied"
+        if skew > 900:
+            return False, "RequestTimeTooSkewed"
+        headers = HTTPHeaders()
+        for name, value in self.headers.items():
+            if name.lower() in ("content-type", "content-md5") or name.lower().startswith("x-amz-"):
+                headers[name] = value
+        signer = ReceivedDateSigner(Credentials(access, self.server.secret_key), date)
+        expected = signer.get_signature(self.command, split, headers,
+                                        auth_path="/" + bucket + split.path)
+        if expected != signature:
+            return False, "SignatureDoesNotMatch"
+        return True, None
+
+    # ---- dispatch ---------------------------------------------------------
+    def handle_any(self):
+        with lock:
+            stats["requests"] += 1
+        split = urlsplit(self.path)
+        if split.path == "/__script" and self.command == "POST":
+            body = self.read_body() or b"{}"
+            with lock:
+                script.update(json.loads(body))
+            return self.reply(200, b"{}", content_type="application/json")
+        if split.path == "/__stats":
+            with lock:
+                data = json.dumps(stats).encode()
+            return self.reply(200, data, content_type="application/json")
+
+        bucket, key, split = self.bucket_and_key()
+        body = self.read_body()
+        if body is None:
+            return self.fail(411, "MissingContentLength",
+                             "You must provide the Content-Length HTTP header.")
+        ok, code = self.signature_ok(bucket, split)
+        if not ok:
+            with lock:
+                stats["signature_failures"] += 1
+            return self.fail(403, code, "The request signature we calculated does not match "
+                                        "the signature you provided.")
+        with lock:
+            if script.get("request_timeout", 0) > 0:
+                script["request_timeout"] -= 1
+                timeout = True
+            else:
+                timeout = False
+            status_only = script.pop("status_only", None)
+        if timeout:
+            return self.fail(400, "RequestTimeout", "Your socket connection to the server was "
+                                                    "not read from or written to within the "
+                                                    "timeout period.")
+        if status_only:
+            return self.reply(int(status_only))
+        query = dict(parse_qsl(split.query, keep_blank_values=True))
+        if not bucket or not key:
+            return self.fail(400, "InvalidRequest", "A bucket and a key are required.")
+        self.dispatch(bucket, key, query, body)
+
+    def dispatch(self, bucket, key, query, body):
+        store = self.server.store
+        obj = os.path.join(store, bucket, hashlib.sha256(key.encode()).hexdigest())
+        if self.command == "POST" and "uploads" in query:
+            return self.initiate(bucket, key)
+        if "uploadId" in query:
+            upload = query["uploadId"]
+            folder = os.path.join(store, "uploads", upload)
+            if not os.path.isdir(folder) or not all(c.isalnum() or c in "-._~" for c in upload):
+                return self.fail(404, "NoSuchUpload", "The specified upload does not exist.")
+            if self.command == "PUT" and "partNumber" in query:
+                return self.part(folder, int(query["partNumber"]), body)
+            if self.command == "POST":
+                return self.complete(folder, obj, body)
+            if self.command == "DELETE":
+                with lock:
+                    stats["aborts"] += 1
+                for name in os.listdir(folder):
+                    os.unlink(os.path.join(folder, name))
+                os.rmdir(folder)
+                return self.reply(204)
+        if self.command == "PUT":
+            os.makedirs(os.path.dirname(obj), exist_ok=True)
+            with open(obj, "wb") as f:
+                f.write(body)
+            with lock:
+                stats["puts"] += 1
+            return self.reply(200, headers={"ETag": '"%s"' % hashlib.md5(body).hexdigest()})
+        if self.command in ("GET", "HEAD"):
+            if not os.path.exists(obj):
+                return self.fail(404, "NoSuchKey", "The specified key does not exist.")
+            with open(obj, "rb") as f:
+                data = f.read()
+            return self.reply(200, data, content_type="application/octet-stream")
+        if self.command == "DELETE":
+            if os.path.exists(obj):
+                os.unlink(obj)
+            return self.reply(204)
+        return self.fail(405, "MethodNotAllowed", "The method is not allowed.")
+
+    # ---- multipart --------------------------------------------------------
+    def initiate(self, bucket, key):
+        upload = uuid.uuid4().hex + "-" + uuid.uuid4().hex[:8] + ".x_y~"
+        os.makedirs(os.path.join(self.server.store, "uploads", upload))
+        with lock:
+            stats["initiates"] += 1
+        xmlns = ' xmlns="%s"' % NS if script.get("namespaced", True) else ""
+        body = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                "<InitiateMultipartUploadResult%s><Bucket>%s</Bucket><Key>%s</Key>"
+                "<UploadId>%s</UploadId></InitiateMultipartUploadResult>"
+                % (xmlns, bucket, key, upload)).encode()
+        self.reply(200, body)
+
+    def part(self, folder, number, body):
+        with lock:
+            stats["parts"] += 1
+        if script.get("part_500_no_etag") == number:
+            return self.reply(500)
+        with open(os.path.join(folder, "%05d" % number), "wb") as f:
+            f.write(body)
+        self.reply(200, headers={"ETag": '"%s"' % hashlib.md5(body).hexdigest()})
+
+    def complete(self, folder, obj, body):
+        if script.get("complete_200_error"):
+            return self.reply(200, error_xml("InternalError", "We encountered an internal error. "
+                                                              "Please try again."))
+        try:
+            root = ElementTree.fromstring(body)
+        except ElementTree.ParseError:
+            return self.fail(400, "MalformedXML", "The XML you provided was not well-formed.")
+        parts = [(int(p.findtext("PartNumber")), p.findtext("ETag")) for p in root.iter("Part")]
+        if [n for n, _ in parts] != list(range(1, len(parts) + 1)):
+            return self.fail(400, "InvalidPartOrder", "The list of parts was not in ascending "
+                                                      "order.")
+        data = bytearray()
+        for number, etag in parts:
+            path = os.path.join(folder, "%05d" % number)
+            if not os.path.exists(path):
+                return self.fail(400, "InvalidPart", "One or more of the specified parts could "
+                                                     "not be found.")
+            with open(path, "rb") as f:
+                chunk = f.read()
+            if etag != '"%s"' % hashlib.md5(chunk).hexdigest():
+                return self.fail(400, "InvalidPart", "An ETag does not match.")
+            data += chunk
+        os.makedirs(os.path.dirname(obj), exist_ok=True)
+        with open(obj, "wb") as f:
+            f.write(data)
+        with lock:
+            stats["completes"] += 1
+        self.reply(200, ('<?xml version="1.0" encoding="UTF-8"?>\n'
+                         '<CompleteMultipartUploadResult xmlns="%s"><ETag>"%s-%d"</ETag>'
+                         "</CompleteMultipartUploadResult>"
+                         % (NS, hashlib.md5(bytes(data)).hexdigest(), len(parts))).encode())
+
+    do_GET = do_PUT = do_POST = do_DELETE = do_HEAD = handle_any
+
+
+def main():
+    port, store, access, secret = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    server.store, server.access_key, server.secret_key = store, access, secret
+    server.daemon_threads = True
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

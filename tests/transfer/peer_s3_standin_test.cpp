@@ -1,0 +1,127 @@
+// S3 requests and multipart uploads against the strict stand-in, whose signature
+// check is botocore's own signer.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/support/MainThread.h"
+#include "tests/transfer/S3StandIn.h"
+#include "transfer/OWTXS3MultipartRequest.h"
+#include "transfer/TXS3ObjectRequest.h"
+
+namespace {
+
+using testsupport::S3StandIn;
+
+class Recorder : public TXHTTPRequestDelegate, public TXProgressDelegate {
+  public:
+    void requestFinished(TXHTTPRequest&) override { ++finished; }
+    void requestFailed(TXHTTPRequest& r) override {
+        ++failed;
+        error = r.error();
+    }
+    void didSendBytes(TXHTTPRequest&, int64_t amount) override { sent += amount; }
+    int finished = 0;
+    int failed = 0;
+    int64_t sent = 0;
+    std::optional<base::Error> error;
+};
+
+class S3StandInTest : public testsupport::MainThreadTest {
+  protected:
+    void SetUp() override {
+        MainThreadTest::SetUp();
+        std::string python = S3StandIn::interpreter();
+        QV_REQUIRE_PEER_BINARY(python, "python3 with botocore");
+        ASSERT_TRUE(server.start()) << server.failure();
+        TXS3Request::setSharedAccessKey(S3StandIn::kAccessKey);
+        TXS3Request::setSharedSecretAccessKey(S3StandIn::kSecretKey);
+        recorder = std::make_shared<Recorder>();
+    }
+
+    std::string writeFile(const std::string& name, size_t size) {
+        std::string bytes(size, '\0');
+        std::mt19937 rng(static_cast<unsigned>(size));
+        for (auto& c : bytes) c = static_cast<char>(rng());
+        return dir.write(name, bytes);
+    }
+
+    bool run(const std::shared_ptr<TXHTTPRequest>& request, double timeout = 120) {
+        request->setDelegate(recorder);
+        request->startAsynchronous();
+        return pumpUntil([&] { return recorder->finished + recorder->failed > 0; }, timeout);
+    }
+
+    S3StandIn server;
+    testsupport::TempDir dir;
+    std::shared_ptr<Recorder> recorder;
+};
+
+TEST_F(S3StandInTest, SignedPutOfAFileIsStoredAndReadBack) {
+    std::string path = writeFile("My Film+1.mov", 300000);
+    auto put =
+        TXS3ObjectRequest::PUTRequestForFile(path, S3StandIn::kBucket, "uploads/My Film+1.mov");
+    ASSERT_TRUE(run(put));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    EXPECT_EQ(server.objectBytes("uploads/My Film+1.mov"), testsupport::readFile(path));
+}
+
+TEST_F(S3StandInTest, AWrongSecretIsRefusedWithS3sMessage) {
+    auto get = TXS3ObjectRequest::requestWithBucket(S3StandIn::kBucket, "a");
+    get->setSecretAccessKey("wrong");
+    ASSERT_TRUE(run(get));
+    ASSERT_EQ(recorder->failed, 1);
+    EXPECT_EQ(recorder->error->code(), 2);
+    EXPECT_NE(recorder->error->localizedDescription().find("signature"), std::string::npos);
+}
+
+TEST_F(S3StandInTest, AnErrorStatusWithoutBodyIsAFailure) {
+    ASSERT_TRUE(server.script("{\"status_only\": 503}"));
+    auto put = TXS3ObjectRequest::PUTRequestForData(base::Data{1, 2, 3}, S3StandIn::kBucket, "k");
+    ASSERT_TRUE(run(put));
+    EXPECT_EQ(recorder->failed, 1);
+    EXPECT_EQ(recorder->finished, 0);
+}
+
+TEST_F(S3StandInTest, MultipartUploadReassemblesTheFile) {
+    std::string path = writeFile("big.mov", 20971520 + 1);
+    auto upload = OWTXS3MultipartRequest::PUTRequestForFile(path, S3StandIn::kBucket, "big.mov");
+    ASSERT_TRUE(run(upload, 300));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    EXPECT_EQ(upload->segmentCount(), 2u);
+    EXPECT_EQ(server.objectBytes("big.mov"), testsupport::readFile(path));
+    EXPECT_EQ(server.stat("completes"), 1);
+    EXPECT_EQ(server.stat("aborts"), 0);
+}
+
+TEST_F(S3StandInTest, AnEmptyFileUploadsAsOneEmptyPart) {
+    std::string path = dir.write("empty.mov", "");
+    auto upload = OWTXS3MultipartRequest::PUTRequestForFile(path, S3StandIn::kBucket, "empty.mov");
+    ASSERT_TRUE(run(upload));
+    EXPECT_EQ(recorder->finished, 1);
+    EXPECT_EQ(server.stat("parts"), 1);
+}
+
+TEST_F(S3StandInTest, APartWithoutETagFailsAndAbortsOnce) {
+    ASSERT_TRUE(server.script("{\"part_500_no_etag\": 1, \"namespaced\": false}"));
+    std::string path = writeFile("p.mov", 1000);
+    auto upload = OWTXS3MultipartRequest::PUTRequestForFile(path, S3StandIn::kBucket, "p.mov");
+    ASSERT_TRUE(run(upload));
+    EXPECT_EQ(recorder->failed, 1);
+    EXPECT_NE(recorder->error->code(), 4);
+    EXPECT_TRUE(pumpUntil([&] { return server.stat("aborts") == 1; }));
+}
+
+TEST_F(S3StandInTest, ACompleteAnsweredWithAnErrorDocumentFails) {
+    ASSERT_TRUE(server.script("{\"complete_200_error\": true}"));
+    std::string path = writeFile("c.mov", 1000);
+    auto upload = OWTXS3MultipartRequest::PUTRequestForFile(path, S3StandIn::kBucket, "c.mov");
+    ASSERT_TRUE(run(upload));
+    ASSERT_EQ(recorder->failed, 1);
+    EXPECT_EQ(recorder->error->localizedDescription(),
+              "We encountered an internal error. Please try again.");
+    EXPECT_TRUE(pumpUntil([&] { return server.stat("aborts") == 1; }));
+    EXPECT_EQ(recorder->finished, 0);
+}
+
+}  // namespace

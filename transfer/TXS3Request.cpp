@@ -1,0 +1,265 @@
+#include "transfer/TXS3Request.h"
+
+#include <cctype>
+
+#include "base/Format.h"
+#include "platform/net/HttpHeaders.h"
+#include "transfer/TXS3Configuration.h"
+#include "transfer/TXS3ReplyParser.h"
+
+namespace {
+
+// S3 failures use the engine's domain: code 1 for a reply that does not parse,
+// code 2 for one that reports an error.
+constexpr TXErrorCode kS3ParseError = TXErrorCode::ConnectionFailure;
+constexpr TXErrorCode kS3ReplyError = TXErrorCode::RequestTimedOut;
+
+struct SharedKeys {
+    std::mutex lock;
+    std::string accessKey;
+    std::string secretAccessKey;
+    std::string cloudfrontURL;
+};
+
+SharedKeys& sharedKeys() {
+    static SharedKeys keys;
+    return keys;
+}
+
+// The media type before any parameters, lower-cased.
+std::string mediaType(const std::string& contentType) {
+    std::string type = contentType.substr(0, contentType.find(';'));
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) {
+        type.pop_back();
+    }
+    size_t start = type.find_first_not_of(" \t");
+    type = start == std::string::npos ? "" : type.substr(start);
+    for (char& c : type) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return type;
+}
+
+}  // namespace
+
+TXS3Request::TXS3Request(const std::optional<base::Url>& url)
+    : TXHTTPRequest(url), requestScheme_(TXS3Configuration::current().scheme) {
+    setPersistentConnectionTimeoutSeconds(20.0);
+}
+
+std::shared_ptr<TXS3Request> TXS3Request::requestWithURL(const std::optional<base::Url>& url) {
+    return std::shared_ptr<TXS3Request>(new TXS3Request(url));
+}
+
+void TXS3Request::copyS3ConfigurationInto(TXS3Request& other) const {
+    copyConfigurationInto(other);
+    std::scoped_lock guard(s3Lock_, other.s3Lock_);
+    other.accessKey_ = accessKey_;
+    other.secretAccessKey_ = secretAccessKey_;
+    other.requestScheme_ = requestScheme_;
+    other.accessPolicy_ = accessPolicy_;
+}
+
+std::shared_ptr<TXHTTPRequest> TXS3Request::copy() const {
+    auto other = requestWithURL(url());
+    copyS3ConfigurationInto(*other);
+    return other;
+}
+
+std::shared_ptr<TXHTTPRequest> TXS3Request::HEADRequest() {
+    auto head = requestWithURL(url());
+    copyHeadConfigurationInto(*head);
+    head->setAccessKey(accessKey());
+    head->setSecretAccessKey(secretAccessKey());
+    return head;
+}
+
+void TXS3Request::ensureURL() {
+    if (!url()) {
+        buildURL();
+    }
+}
+
+void TXS3Request::main() {
+    ensureURL();
+    TXHTTPRequest::main();
+}
+
+void TXS3Request::setDate(std::chrono::system_clock::time_point date) {
+    setDateString(TXS3Signer::requestDateString(date));
+}
+
+TXS3Signer::Headers TXS3Request::S3Headers() const {
+    TXS3Signer::Headers headers;
+    if (std::string policy = accessPolicy(); !policy.empty()) {
+        headers.emplace_back("x-amz-acl", policy);
+    }
+    return headers;
+}
+
+std::string TXS3Request::canonicalizedResource() const {
+    return "/";
+}
+
+std::string TXS3Request::stringToSignForHeaders(const std::string& canonicalHeaders,
+                                                const std::string& resource) {
+    return TXS3Signer::stringToSign(requestMethod(), "", dateString(), canonicalHeaders, resource);
+}
+
+// ---- signing ----------------------------------------------------------------
+
+void TXS3Request::buildRequestHeaders() {
+    if (haveBuiltRequestHeaders()) {
+        return;
+    }
+    ensureURL();
+    TXHTTPRequest::buildRequestHeaders();
+    if (accessKey().empty()) {
+        setAccessKey(sharedAccessKey());
+    }
+    if (secretAccessKey().empty()) {
+        setSecretAccessKey(sharedSecretAccessKey());
+    }
+    // A resent request keeps the date it was first signed with.
+    if (dateString().empty()) {
+        setDate(std::chrono::system_clock::now());
+    }
+    addRequestHeader("Date", dateString());
+    TXS3Signer::Headers amz = S3Headers();
+    for (const auto& [name, value] : amz) {
+        addRequestHeader(name, value);
+    }
+    std::string text =
+        stringToSignForHeaders(TXS3Signer::canonicalHeaders(amz), canonicalizedResource());
+    addRequestHeader(
+        "Authorization",
+        TXS3Signer::authorization(accessKey(), TXS3Signer::signature(secretAccessKey(), text)));
+}
+
+// ---- replies ----------------------------------------------------------------
+
+void TXS3Request::requestFinished() {
+    if (!parseResponseXML()) {
+        return;
+    }
+    // The status alone must fail the request too: a 403 or 5xx without an XML body
+    // would otherwise count as stored.
+    int status = responseStatusCode();
+    if (!error() && (status < 200 || status > 299)) {
+        failWithError(TXMakeError(kS3ReplyError, base::format("The storage service answered %d %@",
+                                                              status, responseStatusMessage())));
+        return;
+    }
+    if (!error()) {
+        TXHTTPRequest::requestFinished();
+    }
+}
+
+bool TXS3Request::parseResponseXML() {
+    auto type = responseHeaders().get("Content-Type");
+    std::string media = type ? mediaType(*type) : "";
+    if (media != "application/xml" && media != "text/xml") {
+        return true;
+    }
+    auto body = responseData();
+    if (!body || body->empty()) {
+        return true;
+    }
+    resending_ = false;
+    auto outcome = TXS3ReplyParser::parse(
+        std::string_view(reinterpret_cast<const char*>(body->data()), body->size()),
+        [this](const std::string& name, const std::string& text, const std::vector<std::string>&) {
+            return replyElementEnded(name, text);
+        });
+    if (outcome.error) {
+        base::Error underlying =
+            base::Error::withDescription("TXS3ReplyParserErrorDomain", 1, *outcome.error);
+        failWithError(TXMakeError(kS3ParseError, "Parsing the resposnse failed", &underlying));
+        return false;
+    }
+    return !resending_ && !error();
+}
+
+bool TXS3Request::replyElementEnded(const std::string& name, const std::string& text) {
+    if (name == "Message") {
+        failWithError(TXMakeError(kS3ReplyError, text));
+    } else if (name == "Code" && text == "RequestTimeout" && retryUsingNewConnection()) {
+        resending_ = true;
+        return false;
+    }
+    return true;
+}
+
+// ---- fields -----------------------------------------------------------------
+
+std::string TXS3Request::accessKey() const {
+    std::lock_guard guard(s3Lock_);
+    return accessKey_;
+}
+void TXS3Request::setAccessKey(const std::string& key) {
+    std::lock_guard guard(s3Lock_);
+    accessKey_ = key;
+}
+std::string TXS3Request::secretAccessKey() const {
+    std::lock_guard guard(s3Lock_);
+    return secretAccessKey_;
+}
+void TXS3Request::setSecretAccessKey(const std::string& key) {
+    std::lock_guard guard(s3Lock_);
+    secretAccessKey_ = key;
+}
+std::string TXS3Request::requestScheme() const {
+    std::lock_guard guard(s3Lock_);
+    return requestScheme_;
+}
+void TXS3Request::setRequestScheme(const std::string& scheme) {
+    std::lock_guard guard(s3Lock_);
+    requestScheme_ = scheme;
+}
+std::string TXS3Request::dateString() const {
+    std::lock_guard guard(s3Lock_);
+    return dateString_;
+}
+void TXS3Request::setDateString(const std::string& date) {
+    std::lock_guard guard(s3Lock_);
+    dateString_ = date;
+}
+std::string TXS3Request::accessPolicy() const {
+    std::lock_guard guard(s3Lock_);
+    return accessPolicy_;
+}
+void TXS3Request::setAccessPolicy(const std::string& policy) {
+    std::lock_guard guard(s3Lock_);
+    accessPolicy_ = policy;
+}
+
+// ---- class-wide values ------------------------------------------------------
+
+std::string TXS3Request::sharedAccessKey() {
+    std::lock_guard guard(sharedKeys().lock);
+    return sharedKeys().accessKey;
+}
+void TXS3Request::setSharedAccessKey(const std::string& key) {
+    std::lock_guard guard(sharedKeys().lock);
+    sharedKeys().accessKey = key;
+}
+std::string TXS3Request::sharedSecretAccessKey() {
+    std::lock_guard guard(sharedKeys().lock);
+    return sharedKeys().secretAccessKey;
+}
+void TXS3Request::setSharedSecretAccessKey(const std::string& key) {
+    std::lock_guard guard(sharedKeys().lock);
+    sharedKeys().secretAccessKey = key;
+}
+std::string TXS3Request::cloudfrontURL() {
+    std::lock_guard guard(sharedKeys().lock);
+    return sharedKeys().cloudfrontURL;
+}
+void TXS3Request::setCloudfrontURL(const std::string& host) {
+    std::lock_guard guard(sharedKeys().lock);
+    sharedKeys().cloudfrontURL = host;
+}
+std::string TXS3Request::S3Host() {
+    std::string host = cloudfrontURL();
+    return host.empty() ? TXS3Configuration::current().host : host;
+}
