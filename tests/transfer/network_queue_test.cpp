@@ -3,6 +3,8 @@
 // selectors and what happens when the queue or its delegate goes away.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/OWException.h"
 #include "tests/support/MainThread.h"
 #include "tests/transfer/HttpTestServer.h"
@@ -211,7 +213,10 @@ TEST_F(NetworkQueueTest, AccurateProgressMeasuresGETsWithHEADCompanionsWhileSusp
     std::vector<std::string> seen;
     for (auto& r : server.requests()) seen.push_back(r.method + " " + r.target);
     ASSERT_EQ(3u, seen.size());
-    EXPECT_EQ("HEAD /long-path-for-get", seen[0]);  // the GET waits for it
+    auto at = [&](const std::string& what) {
+        return std::find(seen.begin(), seen.end(), what) - seen.begin();
+    };
+    EXPECT_LT(at("HEAD /long-path-for-get"), at("GET /long-path-for-get"));  // the GET waits
     std::string body = "body of /long-path-for-get";
     EXPECT_EQ(body.size() + std::string("body of /post").size(), q->totalBytesToDownload());
     EXPECT_EQ(q->totalBytesToDownload(), q->bytesDownloadedSoFar());
@@ -240,9 +245,9 @@ TEST_F(NetworkQueueTest, UnsetSelectorsAndAGoneDelegateAreNotCalled) {
     std::weak_ptr<QueueDelegate> weak = d;
     d.reset();
     auto b = add(server, "/b");
-    ASSERT_TRUE(pumpUntil([&] { return b->isFinished(); }));
+    // The report reaches the queue on the main thread after the request finished.
+    ASSERT_TRUE(pumpUntil([&] { return b->isFinished() && q->requestsCount() == 0; }));
     EXPECT_TRUE(weak.expired());
-    EXPECT_EQ(0, q->requestsCount());
 }
 
 TEST_F(NetworkQueueTest, AGoneQueueDetachesItsRequestsAndLateCallbacksAreDropped) {
