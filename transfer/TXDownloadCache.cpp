@@ -240,7 +240,11 @@ std::string TXDownloadCache::keyForURL(const base::Url& url) {
 
 std::optional<double> TXDownloadCache::expiryDateForRequest(const TXHTTPRequest& request,
                                                             double maxAge) {
-    auto headers = request.responseHeaders();
+    return expiryDate(request.responseHeaders(), maxAge);
+}
+
+std::optional<double> TXDownloadCache::expiryDate(const platform::net::HttpHeaders& headers,
+                                                  double maxAge) {
     if (maxAge <= 0) {
         maxAge = maxAgeOf(headers.get("Cache-Control"));
     }
@@ -307,9 +311,19 @@ void TXDownloadCache::setShouldRespectCacheControlHeaders(bool on) {
     respectCacheControl_ = on;
 }
 
-int TXDownloadCache::effectivePolicy(const TXHTTPRequest& request) const {
-    int policy = request.cachePolicy();
-    return policy == 0 ? defaultCachePolicy() : policy;
+TXDownloadCache::RequestFacts TXDownloadCache::factsOf(const TXHTTPRequest& request) const {
+    RequestFacts facts;
+    facts.url = request.url();
+    facts.headers = request.responseHeaders();
+    facts.status = request.responseStatusCode();
+    facts.policy = request.cachePolicy();
+    if (facts.policy == 0) {
+        facts.policy = defaultCachePolicy();
+    }
+    facts.storagePolicy = request.cacheStoragePolicy();
+    facts.failed = request.error().has_value();
+    facts.complete = request.complete();
+    return facts;
 }
 
 // ---- paths ------------------------------------------------------------------
@@ -348,24 +362,23 @@ std::optional<std::string> TXDownloadCache::pathToCachedResponseHeadersForURL(
     return pathToFile(headersName(url));
 }
 
-std::optional<std::string> TXDownloadCache::pathToStoreCachedResponseDataForRequest(
-    const TXHTTPRequest& request) {
-    auto folder = storeFolder(request.cacheStoragePolicy());
-    auto url = request.url();
-    if (!folder || !url) {
+std::optional<std::string> TXDownloadCache::storePath(const RequestFacts& facts, bool headers) {
+    auto folder = storeFolder(facts.storagePolicy);
+    if (!folder || !facts.url) {
         return std::nullopt;
     }
-    return base::appendingPathComponent(*folder, bodyName(*url));
+    return base::appendingPathComponent(*folder,
+                                        headers ? headersName(*facts.url) : bodyName(*facts.url));
+}
+
+std::optional<std::string> TXDownloadCache::pathToStoreCachedResponseDataForRequest(
+    const TXHTTPRequest& request) {
+    return storePath(factsOf(request), false);
 }
 
 std::optional<std::string> TXDownloadCache::pathToStoreCachedResponseHeadersForRequest(
     const TXHTTPRequest& request) {
-    auto folder = storeFolder(request.cacheStoragePolicy());
-    auto url = request.url();
-    if (!folder || !url) {
-        return std::nullopt;
-    }
-    return base::appendingPathComponent(*folder, headersName(*url));
+    return storePath(factsOf(request), true);
 }
 
 // ---- reading ----------------------------------------------------------------
@@ -405,24 +418,17 @@ std::optional<base::Data> TXDownloadCache::cachedResponseDataForURL(const base::
 // ---- storing ----------------------------------------------------------------
 
 void TXDownloadCache::storeResponseForRequest(TXHTTPRequest& request, double maxAge) {
-    std::lock_guard guard(accessLock_);
-    auto replyHeaders = request.responseHeaders();
-    if (request.error() || replyHeaders.empty() ||
-        (effectivePolicy(request) & kDoNotWriteToCache) ||
-        !isStorableStatus(request.responseStatusCode())) {
+    RequestFacts facts = factsOf(request);
+    if (facts.failed || facts.headers.empty() || (facts.policy & kDoNotWriteToCache) ||
+        !isStorableStatus(facts.status)) {
         return;
     }
-    if (respectCacheControl_ && !serverAllowsResponseCachingForRequest(request)) {
-        return;
-    }
-    auto headerPath = pathToStoreCachedResponseHeadersForRequest(request);
-    auto bodyPath = pathToStoreCachedResponseDataForRequest(request);
-    if (!headerPath || !bodyPath) {
+    if (shouldRespectCacheControlHeaders() && !serverAllowsResponseCachingForRequest(request)) {
         return;
     }
     base::Dictionary headers;
-    for (const auto& field : replyHeaders.fields()) {
-        headers.set(field.first, *replyHeaders.get(field.first));
+    for (const auto& field : facts.headers.fields()) {
+        headers.set(field.first, *facts.headers.get(field.first));
     }
     if (request.isResponseCompressed()) {
         // The body kept is the inflated one.
@@ -432,40 +438,40 @@ void TXDownloadCache::storeResponseForRequest(TXHTTPRequest& request, double max
             }
         }
     }
-    if (auto expiry = expiryDateForRequest(request, maxAge)) {
+    if (auto expiry = expiryDate(facts.headers, maxAge)) {
         headers.set(kExpiresHeader, *expiry);
     }
-    int status = request.responseStatusCode();
-    headers.set(kStatusCodeHeader, status == 304 ? 200 : status);
-    if (!base::PropertyList::writeFile(headers, *headerPath)) {
+    headers.set(kStatusCodeHeader, facts.status == 304 ? 200 : facts.status);
+    std::string downloaded = request.downloadDestinationPath();
+    std::optional<base::Data> body;
+    if (downloaded.empty()) {
+        body = request.responseData();
+    }
+
+    std::lock_guard guard(accessLock_);
+    auto headerPath = storePath(facts, true);
+    auto bodyPath = storePath(facts, false);
+    if (!headerPath || !bodyPath || !base::PropertyList::writeFile(headers, *headerPath)) {
         return;
     }
-    storeBody(request, *bodyPath);
-}
-
-bool TXDownloadCache::storeBody(TXHTTPRequest& request, const std::string& path) {
-    std::string downloaded = request.downloadDestinationPath();
-    if (!downloaded.empty()) {
-        if (downloaded == path) {
-            return true;
-        }
-        auto bytes = readWholeFile(downloaded);
-        return bytes && replaceFile(path, bytes->data(), bytes->size());
+    if (!downloaded.empty() && downloaded != *bodyPath) {
+        body = readWholeFile(downloaded);
     }
-    auto body = request.responseData();
-    return body && replaceFile(path, body->data(), body->size());
+    if (body) {
+        replaceFile(*bodyPath, body->data(), body->size());
+    }
 }
 
 void TXDownloadCache::updateExpiryForRequest(TXHTTPRequest& request, double maxAge) {
-    std::lock_guard guard(accessLock_);
-    auto url = request.url();
-    if (!url) {
+    RequestFacts facts = factsOf(request);
+    auto expiry = expiryDate(facts.headers, maxAge);
+    if (!facts.url || !expiry) {
         return;
     }
-    auto path = pathToCachedResponseHeadersForURL(*url);
-    auto headers = storedHeaders(*url);
-    auto expiry = expiryDateForRequest(request, maxAge);
-    if (!path || !headers || !expiry) {
+    std::lock_guard guard(accessLock_);
+    auto path = pathToCachedResponseHeadersForURL(*facts.url);
+    auto headers = storedHeaders(*facts.url);
+    if (!path || !headers) {
         return;
     }
     headers->set(kExpiresHeader, *expiry);
@@ -475,23 +481,25 @@ void TXDownloadCache::updateExpiryForRequest(TXHTTPRequest& request, double maxA
 // ---- answering ----------------------------------------------------------------
 
 bool TXDownloadCache::isCachedDataCurrentForRequest(TXHTTPRequest& request) {
+    return isCurrentLocked(factsOf(request));
+}
+
+bool TXDownloadCache::isCurrentLocked(const RequestFacts& facts) {
     std::lock_guard guard(accessLock_);
-    auto url = request.url();
-    if (!storagePath_ || !url) {
+    if (!storagePath_ || !facts.url) {
         return false;
     }
-    auto stored = storedHeaders(*url);
-    if (!stored || !pathToCachedResponseDataForURL(*url)) {
+    auto stored = storedHeaders(*facts.url);
+    if (!stored || !pathToCachedResponseDataForURL(*facts.url)) {
         return false;
     }
-    if (request.responseStatusCode() == 304) {
+    if (facts.status == 304) {
         return true;
     }
-    auto reply = request.responseHeaders();
-    if (!reply.empty() && request.complete()) {
+    if (!facts.headers.empty() && facts.complete) {
         for (const char* name : {"Etag", "Last-Modified"}) {
             const base::Value* kept = findIgnoringCase(*stored, name);
-            auto now = reply.get(name);
+            auto now = facts.headers.get(name);
             if (!kept || !now || kept->stringValue() != *now) {
                 return false;
             }
@@ -508,31 +516,31 @@ bool TXDownloadCache::isCachedDataCurrentForRequest(TXHTTPRequest& request) {
 }
 
 bool TXDownloadCache::canUseCachedDataForRequest(TXHTTPRequest& request) {
-    int policy = effectivePolicy(request);
+    RequestFacts facts = factsOf(request);
+    int policy = facts.policy;
     if (policy & kDoNotReadFromCache) {
         return false;
     }
     if (policy & kUseCacheOnly) {
         return true;
     }
-    auto url = request.url();
-    if (!url || !storedHeaders(*url) || !pathToCachedResponseDataForURL(*url)) {
+    if (!facts.url || !storedHeaders(*facts.url) || !pathToCachedResponseDataForURL(*facts.url)) {
         return false;
     }
     if (policy & kUseCacheIfPresent) {
         return true;
     }
-    if (request.complete() && (policy & kUseCacheOnFailure)) {
+    if (facts.complete && (policy & kUseCacheOnFailure)) {
         return true;
     }
     if (!(policy & (kUseCacheIfCurrent | kUseCacheAfterHeadersIfCurrent))) {
         return false;
     }
     if ((policy & kUseCacheAfterHeadersIfCurrent) && !(policy & kUseCacheIfCurrent) &&
-        request.responseHeaders().empty()) {
+        facts.headers.empty()) {
         return false;
     }
-    return isCachedDataCurrentForRequest(request);
+    return isCurrentLocked(facts);
 }
 
 // ---- removing ---------------------------------------------------------------

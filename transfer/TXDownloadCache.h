@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/Value.h"
+#include "platform/net/HttpHeaders.h"
 #include "transfer/TXCacheDelegate.h"
 
 class TXDownloadCache : public TXCacheDelegate {
@@ -85,11 +86,26 @@ class TXDownloadCache : public TXCacheDelegate {
     void clearCachedResponsesForStoragePolicy(int storagePolicy) override;
 
   private:
+    // What the cache reads of a request, read before the cache's lock is taken: the
+    // engine calls the cache with the request's own lock held, so the cache never
+    // asks a request anything while holding its lock.
+    struct RequestFacts {
+        std::optional<base::Url> url;
+        platform::net::HttpHeaders headers;
+        int status = 0;
+        int policy = 0;
+        int storagePolicy = 0;
+        bool failed = false;
+        bool complete = false;
+    };
+    RequestFacts factsOf(const TXHTTPRequest& request) const;
+    static std::optional<double> expiryDate(const platform::net::HttpHeaders& headers,
+                                            double maxAge);
+    bool isCurrentLocked(const RequestFacts& facts);
+    std::optional<std::string> storePath(const RequestFacts& facts, bool headers);
     std::optional<base::Dictionary> storedHeaders(const base::Url& url);
     std::optional<std::string> storeFolder(int storagePolicy) const;
     void makeFolder(const std::string& path);
-    int effectivePolicy(const TXHTTPRequest& request) const;
-    bool storeBody(TXHTTPRequest& request, const std::string& path);
 
     mutable std::recursive_mutex accessLock_;
     int defaultCachePolicy_ = kUseCacheIfCurrent;
