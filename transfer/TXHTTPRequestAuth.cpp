@@ -60,8 +60,9 @@ void TXHTTPRequest::State::applyAuthorizationHeader() {
     if (!requestHeaders.contains("Authorization")) {
         if (!username.empty() && !password.empty() && authScheme == "Basic" &&
             sameOriginAsOriginal()) {
+            // Into the request's own headers only: they are copied into the message
+            // next, and a second "Authorization" line is refused by real servers.
             r.addBasicAuthenticationHeaderWithUsername(username, password);
-            message->setHeader("Authorization", *requestHeaders.get("Authorization"));
         } else if (sessionPersistence) {
             std::optional<platform::net::HttpCredentials> own;
             if (!username.empty() && !password.empty())

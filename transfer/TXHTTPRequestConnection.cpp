@@ -22,6 +22,18 @@ std::optional<long> scanInteger(const std::string& text, const std::string& key)
     return value;
 }
 
+// The TLS checks a connection was set up under; empty for plain HTTP.
+std::string securityOf(const platform::net::Url& target,
+                       const platform::net::HttpReadStream::Options& options) {
+    if (!target.isSecure())
+        return {};
+    const auto& tls = options.tls;
+    char identity[32];
+    std::snprintf(identity, sizeof identity, "%p", static_cast<const void*>(tls.identity.get()));
+    return std::string(tls.validatesCertificateChain ? "verify" : "no-verify") + "|" + tls.caFile +
+           "|" + tls.peerName + "|" + identity;
+}
+
 }  // namespace
 
 // ---- connections ------------------------------------------------------------
@@ -38,8 +50,8 @@ void TXHTTPRequest::State::chooseConnection(platform::net::HttpReadStream::Optio
     if (requestId == 0)
         requestId = pool.nextRequestId();
     std::shared_ptr<platform::net::HttpReadStream> old;
-    connection = pool.choose(connection, target.scheme(), target.host(), target.port(), requestId,
-                             now(), old);
+    connection = pool.choose(connection, target.scheme(), target.host(), target.port(),
+                             securityOf(target, options), requestId, now(), old);
     connectionId = connection->id;
     options.persistent = true;
     options.connectionId = connection->id;
