@@ -23,6 +23,7 @@
 #include "base/RunLoop.h"
 #include "base/Url.h"
 #include "base/Value.h"
+#include "platform/net/HttpCredentials.h"
 #include "transfer/TXCacheDelegate.h"
 #include "transfer/TXHTTPRequestDelegate.h"
 #include "transfer/TXHTTPRequestError.h"
@@ -226,6 +227,25 @@ class TXHTTPRequest : public base::Operation {
     // For a receiver that was asked for credentials.
     void retryUsingSuppliedCredentials();
     void cancelAuthentication();
+
+    // Credentials kept for good in the user's keychain file, per protection space
+    // (scheme, host, port and realm; a proxy's host, port and realm). Requests with
+    // useKeychainPersistence() save what worked and look there when they have none.
+    static bool saveCredentials(const platform::net::HttpCredentials& credentials,
+                                const std::string& host, int port, const std::string& protocol,
+                                const std::string& realm);
+    static bool saveCredentials(const platform::net::HttpCredentials& credentials,
+                                const std::string& proxy, int port, const std::string& realm);
+    static std::optional<platform::net::HttpCredentials> savedCredentialsForHost(
+        const std::string& host, int port, const std::string& protocol, const std::string& realm);
+    static std::optional<platform::net::HttpCredentials> savedCredentialsForProxy(
+        const std::string& proxy, int port, const std::string& protocol, const std::string& realm);
+    static bool removeCredentialsForHost(const std::string& host, int port,
+                                         const std::string& protocol, const std::string& realm);
+    static bool removeCredentialsForProxy(const std::string& proxy, int port,
+                                          const std::string& realm);
+    void saveCredentialsToKeychain(const platform::net::HttpCredentials& credentials);
+    void saveProxyCredentialsToKeychain(const platform::net::HttpCredentials& credentials);
 
     // ---- receivers ----
     std::shared_ptr<TXHTTPRequestDelegate> delegate() const;
