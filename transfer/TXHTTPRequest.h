@@ -360,6 +360,17 @@ class TXHTTPRequest : public base::Operation {
     static void addSessionCookie(const platform::net::Cookie& cookie);
     static void clearSession();
 
+    // The media type and, when the converter knows the "charset=" named, the text
+    // encoding of a "Content-Type" value; an unknown charset leaves *responseEncoding.
+    static void parseMimeType(std::string* mimeType, std::string* responseEncoding,
+                              const std::string& contentType);
+    // Seconds since 1970 UTC for "Sun, 06 Nov 1994 08:49:37 GMT" (weekday and
+    // seconds optional); none for anything else.
+    static std::optional<double> dateFromRFC1123String(const std::string& text);
+    // When a response stops being fresh (seconds since 1970): now plus `maxAge`, or
+    // with 0 its "Cache-Control" max-age, else its "Expires" date; none without.
+    static std::optional<double> expiryDateForRequest(const TXHTTPRequest& request, double maxAge);
+
     // Connection pool and throttle.
     static void expirePersistentConnections();
     static bool isBandwidthThrottled();

@@ -3,23 +3,13 @@
 
 #include "transfer/TXBandwidthThrottle.h"
 #include "transfer/TXHTTPRequestState.h"
+#include "transfer/TXResponseHeaderParser.h"
 
 namespace {
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-// The integer after `key` in `text` ("timeout=15, max=100"); none when absent.
-std::optional<long> scanInteger(const std::string& text, const std::string& key) {
-    size_t at = text.find(key);
-    if (at == std::string::npos)
-        return std::nullopt;
-    long value = 0;
-    if (std::sscanf(text.c_str() + at + key.size(), "%ld", &value) != 1)
-        return std::nullopt;
-    return value;
 }
 
 // The TLS checks a connection was set up under; empty for plain HTTP.
@@ -81,8 +71,7 @@ void TXHTTPRequest::State::evaluateKeepAlive(const platform::net::HttpResponseHe
         connectionCanBeReused = true;
         return;
     }
-    auto timeout = scanInteger(*keepAlive, "timeout=");
-    auto max = scanInteger(*keepAlive, "max=");
+    auto [timeout, max] = TXResponseHeaderParser::parseKeepAlive(*keepAlive);
     if (max && *max >= 6) {
         connectionCanBeReused = true;
         if (timeout)
