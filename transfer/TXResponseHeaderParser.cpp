@@ -56,7 +56,7 @@ TXResponseHeaderParser::ContentType TXResponseHeaderParser::parseContentType(
     out.mimeType = std::string(trim(value.substr(0, semi)));
     std::string low = lower(value);
     size_t at = low.find("charset=");
-    if (at == std::string::npos || (semi != std::string::npos && at < semi))
+    if (at == std::string::npos || semi == std::string_view::npos || at < semi)
         return out;
     std::string_view rest = value.substr(at + 8);
     std::string_view name = trim(rest.substr(0, rest.find(';')));
