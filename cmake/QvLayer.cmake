@@ -38,12 +38,14 @@ function(qv_tests name dir label)
     set(labels ${label})
     if(kind STREQUAL "peer")
       set(exe ${name}_peer)
-      list(APPEND labels peer)
+      # One label: a list would pair its items with the next property names. "ctest -L"
+      # takes a regular expression, so "-L peer" and "-L <layer>" both find these.
+      set(labels ${label}-peer)
     endif()
     add_executable(${exe} ${${kind}} ${helpers})
     target_link_libraries(${exe} PRIVATE ${T_DEPS} qv_testsupport GTest::gtest GTest::gmock)
     gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS "${labels}" TIMEOUT 300
-      ENVIRONMENT "QV_SOURCE_DIR=${PROJECT_SOURCE_DIR};QV_BUILD_DIR=${PROJECT_BINARY_DIR}")
+      ENVIRONMENT "QV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
   endforeach()
 endfunction()

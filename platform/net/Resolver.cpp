@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 
+#include <cctype>
 #include <cstring>
 #include <thread>
 
@@ -40,6 +41,27 @@ Resolver::Result lookup(const std::string& host, uint16_t port, int flags) {
     return out;
 }
 
+// "localhost" and every name below it are the loopback host (RFC 6761), whatever
+// the system's resolver makes of them: virtual-host style storage addresses such as
+// "bucket.localhost" must reach a server on this machine.
+bool isLocalhostName(std::string host) {
+    for (char& c : host)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!host.empty() && host.back() == '.')
+        host.pop_back();
+    return host == "localhost" || (host.size() > 10 && host.ends_with(".localhost"));
+}
+
+std::vector<SocketAddress> loopback(uint16_t port) {
+    std::vector<SocketAddress> out;
+    for (const char* address : {"127.0.0.1", "::1"}) {
+        auto r = lookup(address, port, AI_NUMERICHOST | AI_NUMERICSERV);
+        if (auto* list = std::get_if<std::vector<SocketAddress>>(&r))
+            out.insert(out.end(), list->begin(), list->end());
+    }
+    return out;
+}
+
 }  // namespace
 
 std::optional<std::vector<SocketAddress>> Resolver::numeric(const std::string& host,
@@ -51,6 +73,8 @@ std::optional<std::vector<SocketAddress>> Resolver::numeric(const std::string& h
 }
 
 Resolver::Result Resolver::resolveNow(const std::string& host, uint16_t port) {
+    if (isLocalhostName(host))
+        return loopback(port);
     return lookup(host, port, AI_ADDRCONFIG | AI_NUMERICSERV);
 }
 
@@ -59,6 +83,12 @@ void Resolver::resolve(const std::string& host, uint16_t port, base::RunLoop& lo
     if (auto list = numeric(host, port)) {
         loop.post(
             [done = std::move(done), list = std::move(*list)]() mutable { done(std::move(list)); });
+        return;
+    }
+    if (isLocalhostName(host)) {
+        loop.post([done = std::move(done), list = loopback(port)]() mutable {
+            done(std::move(list));
+        });
         return;
     }
     std::thread([host, port, &loop, done = std::move(done)]() mutable {
