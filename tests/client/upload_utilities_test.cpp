@@ -39,7 +39,8 @@ TEST(UploadNamesTest, RandomStringsAreFreshEvenWithinOneInstant) {
 TEST(UploadNamesTest, SanitizingReplacesEachCharacterWithOneUnderscore) {
     EXPECT_EQ(U::sanitizeFilename("ab c(1).mov"), "ab_c_1_.mov");
     EXPECT_EQ(U::sanitizeFilename("My Clip.fcpbundle.zip"), "My_Clip.fcpbundle.zip");
-    EXPECT_EQ(U::sanitizeFilename("Caf\xC3\xA9 \xF0\x9F\x8E\xAC.mp4"), "Caf___.mp4");  // é, space, emoji
+    EXPECT_EQ(U::sanitizeFilename("Caf\xC3\xA9 \xF0\x9F\x8E\xAC.mp4"),
+              "Caf___.mp4");  // é, space, emoji
     EXPECT_EQ(U::sanitizeFilename("a/../b"), "a_.._b");
     EXPECT_EQ(U::sanitizeFilename(std::string("x\0y\xFF\xC3", 5)), "x_y__");  // broken UTF-8
     EXPECT_EQ(U::sanitizeFilename(""), "");
