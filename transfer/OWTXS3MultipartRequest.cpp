@@ -141,7 +141,7 @@ void OWTXS3MultipartRequest::main() {
     initiate->setDelegate(listener_);
     {
         std::lock_guard guard(lock_);
-        initiate_ = initiate.get();
+        initiate_ = initiate;
     }
     initiate->startAsynchronous();
 }
@@ -149,9 +149,9 @@ void OWTXS3MultipartRequest::main() {
 void OWTXS3MultipartRequest::receivedData(TXHTTPRequest& request, const base::Data& data) {
     base::Console::log("did receive data");
     std::lock_guard guard(lock_);
-    if (&request == initiate_) {
+    if (&request == initiate_.get()) {
         appendCapped(initiateReply_, data);
-    } else if (&request == complete_) {
+    } else if (&request == complete_.get()) {
         appendCapped(completeReply_, data);
     }
 }
@@ -271,17 +271,17 @@ void OWTXS3MultipartRequest::finishFile() {
     complete->setDelegate(listener_);
     {
         std::lock_guard guard(lock_);
-        complete_ = complete.get();
+        complete_ = complete;
     }
     complete->startAsynchronous();
 }
 
 OWTXS3MultipartRequest::Role OWTXS3MultipartRequest::roleOf(const TXHTTPRequest& request) const {
     std::lock_guard guard(lock_);
-    if (&request == initiate_) {
+    if (&request == initiate_.get()) {
         return Role::Initiate;
     }
-    return &request == complete_ ? Role::Complete : Role::Part;
+    return &request == complete_.get() ? Role::Complete : Role::Part;
 }
 
 void OWTXS3MultipartRequest::subRequestFinished(TXHTTPRequest& request) {

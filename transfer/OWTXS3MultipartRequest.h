@@ -77,8 +77,10 @@ class OWTXS3MultipartRequest : public TXS3ObjectRequest {
     std::map<uint64_t, std::string> etags_;
     bool done_ = false;
     bool ended_ = false;
-    const TXHTTPRequest* initiate_ = nullptr;
-    const TXHTTPRequest* complete_ = nullptr;
+    // Held, not only pointed at: a request freed while its address is still being
+    // compared would let the next request allocated there take its role.
+    std::shared_ptr<TXHTTPRequest> initiate_;
+    std::shared_ptr<TXHTTPRequest> complete_;
     base::Data initiateReply_;
     base::Data completeReply_;
 };
