@@ -22,10 +22,15 @@ std::string describeHeaders(const platform::net::HttpHeaders& headers) {
     return text + "\n}";
 }
 
-void appendCapped(base::Data& buffer, const base::Data& data) {
-    size_t room = kMaxReplyBytes > buffer.size() ? kMaxReplyBytes - buffer.size() : 0;
-    buffer.insert(buffer.end(), data.begin(),
-                  data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
+// The whole reply of a sub-request, as the engine kept it, capped; the S3 layer
+// has read it first, so a RequestTimeout there was resent rather than seen here.
+base::Data replyOf(const TXHTTPRequest& request) {
+    base::Console::log("did receive data");
+    base::Data data = request.responseData().value_or(base::Data());
+    if (data.size() > kMaxReplyBytes) {
+        data.resize(kMaxReplyBytes);
+    }
+    return data;
 }
 
 std::string_view textOf(const base::Data& data) {
@@ -59,12 +64,6 @@ class OWTXS3MultipartRequest::Listener : public TXHTTPRequestDelegate, public TX
     void requestFailed(TXHTTPRequest& r) override {
         if (auto o = owner_.lock()) {
             o->subRequestFailed(r);
-        }
-    }
-    bool answersDidReceiveData() const override { return true; }
-    void didReceiveData(TXHTTPRequest& r, const base::Data& data) override {
-        if (auto o = owner_.lock()) {
-            o->receivedData(r, data);
         }
     }
     void didSendBytes(TXHTTPRequest& r, int64_t amount) override {
@@ -146,22 +145,8 @@ void OWTXS3MultipartRequest::main() {
     initiate->startAsynchronous();
 }
 
-void OWTXS3MultipartRequest::receivedData(TXHTTPRequest& request, const base::Data& data) {
-    base::Console::log("did receive data");
-    std::lock_guard guard(lock_);
-    if (&request == initiate_.get()) {
-        appendCapped(initiateReply_, data);
-    } else if (&request == complete_.get()) {
-        appendCapped(completeReply_, data);
-    }
-}
-
-void OWTXS3MultipartRequest::initiateFinished() {
-    base::Data reply;
-    {
-        std::lock_guard guard(lock_);
-        reply = initiateReply_;
-    }
+void OWTXS3MultipartRequest::initiateFinished(TXHTTPRequest& request) {
+    base::Data reply = replyOf(request);
     auto parsed = TXS3MultipartXml::parseInitiateReply(textOf(reply));
     if (!parsed.documentText.empty()) {
         base::Console::log("xml response: %@", parsed.documentText);
@@ -287,10 +272,10 @@ OWTXS3MultipartRequest::Role OWTXS3MultipartRequest::roleOf(const TXHTTPRequest&
 void OWTXS3MultipartRequest::subRequestFinished(TXHTTPRequest& request) {
     switch (roleOf(request)) {
         case Role::Initiate:
-            initiateFinished();
+            initiateFinished(request);
             return;
         case Role::Complete:
-            completionFinished();
+            completionFinished(request);
             return;
         case Role::Part:
             break;
@@ -310,12 +295,8 @@ void OWTXS3MultipartRequest::subRequestFinished(TXHTTPRequest& request) {
     }
 }
 
-void OWTXS3MultipartRequest::completionFinished() {
-    base::Data reply;
-    {
-        std::lock_guard guard(lock_);
-        reply = completeReply_;
-    }
+void OWTXS3MultipartRequest::completionFinished(TXHTTPRequest& request) {
+    base::Data reply = replyOf(request);
     // S3 may answer the complete request with 200 and an error document.
     if (auto message = TXS3MultipartXml::errorMessage(textOf(reply))) {
         failUpload(uploadError(*message));

@@ -60,12 +60,11 @@ class OWTXS3MultipartRequest : public TXS3ObjectRequest {
     Role roleOf(const TXHTTPRequest& request) const;
 
     // Sub-request events, on the main thread.
-    void receivedData(TXHTTPRequest& request, const base::Data& data);
     void receivedHeaders(TXHTTPRequest& request, const platform::net::HttpHeaders& headers);
     void subRequestFinished(TXHTTPRequest& request);
     void subRequestFailed(TXHTTPRequest& request);
-    void initiateFinished();
-    void completionFinished();
+    void initiateFinished(TXHTTPRequest& request);
+    void completionFinished(TXHTTPRequest& request);
     void sentBytes(TXHTTPRequest& request, int64_t amount);
 
     mutable std::mutex lock_;
@@ -81,6 +80,4 @@ class OWTXS3MultipartRequest : public TXS3ObjectRequest {
     // compared would let the next request allocated there take its role.
     std::shared_ptr<TXHTTPRequest> initiate_;
     std::shared_ptr<TXHTTPRequest> complete_;
-    base::Data initiateReply_;
-    base::Data completeReply_;
 };

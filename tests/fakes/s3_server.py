@@ -17,7 +17,9 @@ Faults are scripted by POSTing JSON to /__script (unsigned, loopback only):
   namespaced: bool        initiate replies carry S3's XML namespace (default true)
   slow_seconds: s         every reply waits s seconds first
   status_only: code       the next signed request answers `code` with no body
-GET /__stats answers counters as JSON.
+GET /__stats answers counters as JSON, among them the connections accepted, the
+requests that came on a connection after it answered RequestTimeout, and the
+requests that repeat the Date of a request answered RequestTimeout.
 
 Usage: s3_server.py PORT DIRECTORY ACCESS_KEY SECRET_KEY
 """
@@ -43,7 +45,9 @@ MAX_BODY = 64 * 1024 * 1024 + 1024 * 1024
 lock = threading.Lock()
 script = {"namespaced": True}
 stats = {"aborts": 0, "completes": 0, "initiates": 0, "parts": 0, "puts": 0,
-         "signature_failures": 0, "requests": 0}
+         "signature_failures": 0, "requests": 0, "connections": 0,
+         "reused_after_timeout": 0, "same_date_after_timeout": 0}
+timeout_dates = set()
 
 
 class ReceivedDateSigner(HmacV1Auth):
@@ -66,6 +70,12 @@ def error_xml(code, message):
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "StandInS3/1.0"
+
+    def setup(self):
+        super().setup()
+        self.timed_out = False
+        with lock:
+            stats["connections"] += 1
 
     def log_message(self, fmt, *args):
         sys.stderr.write("%s %s\n" % (self.requestline, fmt % args))
@@ -158,6 +168,11 @@ class Handler(BaseHTTPRequestHandler):
             return self.fail(403, code, "The request signature we calculated does not match "
                                         "the signature you provided.")
         with lock:
+            # S3 drops the connection after RequestTimeout; a client must not reuse it.
+            if self.timed_out:
+                stats["reused_after_timeout"] += 1
+            if self.headers.get("Date") in timeout_dates:
+                stats["same_date_after_timeout"] += 1
             if script.get("request_timeout", 0) > 0:
                 script["request_timeout"] -= 1
                 timeout = True
@@ -165,6 +180,9 @@ class Handler(BaseHTTPRequestHandler):
                 timeout = False
             status_only = script.pop("status_only", None)
         if timeout:
+            self.timed_out = True
+            with lock:
+                timeout_dates.add(self.headers.get("Date"))
             return self.fail(400, "RequestTimeout", "Your socket connection to the server was "
                                                     "not read from or written to within the "
                                                     "timeout period.")

@@ -7,6 +7,7 @@
 #include "tests/support/MainThread.h"
 #include "tests/transfer/S3StandIn.h"
 #include "transfer/OWTXS3MultipartRequest.h"
+#include "transfer/OWTXS3SegmentedRequest.h"
 #include "transfer/TXS3ObjectRequest.h"
 
 namespace {
@@ -122,6 +123,54 @@ TEST_F(S3StandInTest, ACompleteAnsweredWithAnErrorDocumentFails) {
               "We encountered an internal error. Please try again.");
     EXPECT_TRUE(pumpUntil([&] { return server.stat("aborts") == 1; }));
     EXPECT_EQ(recorder->finished, 0);
+}
+
+// S3 answers a connection that went quiet with RequestTimeout and drops it: the
+// request goes once more, on a new connection, with the Date it was signed with.
+TEST_F(S3StandInTest, ARequestTimeoutIsSentOnceMoreOnANewConnectionWithItsDate) {
+    ASSERT_TRUE(server.script("{\"request_timeout\": 1}"));
+    auto put = TXS3ObjectRequest::PUTRequestForData(base::Data{'a', 'b'}, S3StandIn::kBucket, "t");
+    ASSERT_TRUE(run(put));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    EXPECT_EQ(recorder->finished, 1);
+    EXPECT_EQ(put->retryCount(), 1);
+    EXPECT_EQ(server.objectBytes("t"), "ab");
+    EXPECT_EQ(server.stat("reused_after_timeout"), 0);
+    EXPECT_EQ(server.stat("same_date_after_timeout"), 1);
+}
+
+TEST_F(S3StandInTest, ASecondRequestTimeoutFailsWithS3sMessage) {
+    ASSERT_TRUE(server.script("{\"request_timeout\": 2}"));
+    auto get = TXS3ObjectRequest::requestWithBucket(S3StandIn::kBucket, "absent");
+    ASSERT_TRUE(run(get));
+    ASSERT_EQ(recorder->failed, 1);
+    EXPECT_EQ(recorder->finished, 0);
+    EXPECT_EQ(recorder->error->code(), 2);
+    EXPECT_NE(recorder->error->localizedDescription().find("socket connection"), std::string::npos);
+    EXPECT_EQ(get->retryCount(), 1);
+}
+
+// A part's body lives in a temporary file; the resend must still find it whole.
+TEST_F(S3StandInTest, APartResentAfterRequestTimeoutKeepsItsBody) {
+    std::string path = writeFile("range.mov", 70000);
+    ASSERT_TRUE(server.script("{\"request_timeout\": 1}"));
+    auto part = OWTXS3SegmentedRequest::PUTRequestForSegment(path, {1000, 50000},
+                                                             S3StandIn::kBucket, "range");
+    ASSERT_TRUE(part->readFileData());
+    ASSERT_TRUE(run(part));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    EXPECT_EQ(part->retryCount(), 1);
+    EXPECT_EQ(server.objectBytes("range"), testsupport::readFile(path).substr(1000, 50000));
+}
+
+TEST_F(S3StandInTest, AnInitiateTimedOutOnceStillUploads) {
+    ASSERT_TRUE(server.script("{\"request_timeout\": 1}"));
+    std::string path = writeFile("i.mov", 4000);
+    auto upload = OWTXS3MultipartRequest::PUTRequestForFile(path, S3StandIn::kBucket, "i.mov");
+    ASSERT_TRUE(run(upload));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    EXPECT_EQ(server.objectBytes("i.mov"), testsupport::readFile(path));
+    EXPECT_EQ(server.stat("initiates"), 1);
 }
 
 }  // namespace
