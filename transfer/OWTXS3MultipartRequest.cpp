@@ -94,11 +94,13 @@ OWTXS3MultipartRequest::~OWTXS3MultipartRequest() {
 
 std::shared_ptr<OWTXS3MultipartRequest> OWTXS3MultipartRequest::PUTRequestForFile(
     const std::string& path, const std::string& bucket, const std::string& key) {
-    auto request = make<OWTXS3MultipartRequest>(bucket, key);
-    request->setRequestMethod("POST");
-    request->filePath_ = path;
-    request->listener_ = std::make_shared<Listener>(request);
-    return request;
+    return upload<OWTXS3MultipartRequest>(path, bucket, key);
+}
+
+void OWTXS3MultipartRequest::prepare(const std::string& path) {
+    setRequestMethod("POST");
+    filePath_ = path;
+    listener_ = std::make_shared<Listener>(self());
 }
 
 std::shared_ptr<OWTXS3MultipartRequest> OWTXS3MultipartRequest::self() {
@@ -162,9 +164,17 @@ void OWTXS3MultipartRequest::initiateFinished(TXHTTPRequest& request) {
         return;
     }
     base::Console::log("uploadID: %@", *parsed.uploadID);
+    bool ended = false;
     {
         std::lock_guard guard(lock_);
         uploadID_ = *parsed.uploadID;
+        ended = ended_;
+    }
+    // Cancelled while the upload was being set up: the storage service holds an
+    // upload nobody will complete, so it is aborted now that its id is known.
+    if (ended) {
+        sendAbort();
+        return;
     }
     buildRequests();
 }
@@ -197,7 +207,7 @@ void OWTXS3MultipartRequest::buildRequests() {
         part->setDelegate(listener_);
         part->setUploadProgressDelegate(listener_);
         part->setNumberOfTimesToRetryOnTimeout(kPartRetries);
-        part->setTimeOutSeconds(kPartTimeOut);
+        part->setTimeOutSeconds(partTimeOutSeconds());
         opQueue_->addOperation([weak, part] {
             auto owner = weak.lock();
             bool ended = !owner || owner->isCancelled();

@@ -44,11 +44,22 @@ class OWTXS3MultipartRequest : public TXS3ObjectRequest {
   protected:
     explicit OWTXS3MultipartRequest(const std::optional<base::Url>& url);
     friend class TXS3ObjectRequest;
+    // Makes an upload of the calling class (PUTRequestForFile() makes this one).
+    template <class T>
+    static std::shared_ptr<T> upload(const std::string& path, const std::string& bucket,
+                                     const std::string& key) {
+        auto request = make<T>(bucket, key);
+        static_cast<OWTXS3MultipartRequest&>(*request).prepare(path);
+        return request;
+    }
+    // How long a part may sit idle before it is tried again.
+    virtual double partTimeOutSeconds() const { return kPartTimeOut; }
 
   private:
     class Listener;
     enum class Role { Initiate, Part, Complete };
 
+    void prepare(const std::string& path);
     std::shared_ptr<OWTXS3MultipartRequest> self();
     std::shared_ptr<TXS3ObjectRequest> subRequest(const std::string& subResource,
                                                   const std::string& method);

@@ -16,6 +16,8 @@ Faults are scripted by POSTing JSON to /__script (unsigned, loopback only):
   complete_200_error      the complete request answers 200 with an <Error> body
   namespaced: bool        initiate replies carry S3's XML namespace (default true)
   slow_seconds: s         every reply waits s seconds first
+  stall_parts: n          the next n part uploads are read and never answered
+                          (the connection is held for stall_seconds, default 30)
   status_only: code       the next signed request answers `code` with no body
 GET /__stats answers counters as JSON, among them the connections accepted, the
 requests that came on a connection after it answered RequestTimeout, and the
@@ -46,7 +48,8 @@ lock = threading.Lock()
 script = {"namespaced": True}
 stats = {"aborts": 0, "completes": 0, "initiates": 0, "parts": 0, "puts": 0,
          "signature_failures": 0, "requests": 0, "connections": 0,
-         "reused_after_timeout": 0, "same_date_after_timeout": 0}
+         "reused_after_timeout": 0, "same_date_after_timeout": 0,
+         "stalls": 0}
 timeout_dates = set()
 
 
@@ -249,6 +252,14 @@ class Handler(BaseHTTPRequestHandler):
     def part(self, folder, number, body):
         with lock:
             stats["parts"] += 1
+            stall = script.get("stall_parts", 0) > 0
+            if stall:
+                script["stall_parts"] -= 1
+                stats["stalls"] += 1
+        if stall:
+            time.sleep(script.get("stall_seconds", 30))
+            self.close_connection = True
+            return
         if script.get("part_500_no_etag") == number:
             return self.reply(500)
         with open(os.path.join(folder, "%05d" % number), "wb") as f:
