@@ -3,7 +3,9 @@
 // `curl -T` to nginx (dav_methods PUT) as the reference. Prints throughput and the
 // peak resident memory of each uploader; every upload runs in a child process of
 // its own so the peaks do not mix. Multipart time runs to the stored object (the
-// complete reply), not to the caller's finish 2 s later.
+// complete reply), not to the caller's finish 2 s later. "curl->s3" is curl sending
+// the same file to the stand-in unsigned, which it reads whole before refusing: the
+// stand-in's own ceiling.
 //
 // Usage: bench_s3_upload [MiB]   (1024 MiB, or $QV_BENCH_S3_MIB)
 // Needs /usr/bin/python3 with botocore, nginx and curl (scripts/setup).
@@ -253,6 +255,11 @@ int main(int argc, char** argv) {
         Measure ref = run({curl, "-s", "-f", "-o", "/dev/null", "-H", "Expect:", "-T", file,
                            "http://127.0.0.1:" + std::to_string(webPort) + "/dav/curl.bin"},
                           log);
+        // The stand-in reads a whole unsigned body before refusing it: curl's time there
+        // is the most the stand-in itself can take in.
+        Measure ceiling = run({curl, "-s", "-o", "/dev/null", "-H", "Expect:", "-T", file,
+                               "http://127.0.0.1:" + std::to_string(s3Port) + "/bench/ceiling"},
+                              log);
         Measure single = run({self, "--child", "single", file}, log);
         Measure multi = run({self, "--child", "multipart", file}, log);
         std::error_code ec;
@@ -261,6 +268,8 @@ int main(int argc, char** argv) {
             double refRate = static_cast<double>(bytes) / (1 << 20) / ref.seconds;
             std::printf("curl -T    %8.1f MiB/s  (nginx, reference)   peak RSS %7ld KiB\n", refRate,
                         ref.maxRssKiB);
+            if (ceiling.ok)
+                report("curl->s3", bytes, ceiling, ref);
             report("single PUT", bytes, single, ref);
             report("multipart", bytes, multi, ref);
             rc = 0;
