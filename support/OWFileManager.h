@@ -18,11 +18,20 @@
 // set one, so nothing here sets them.
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Value.h"
+
+namespace platform::crypto {
+class Digest;
+}
+class OWFileCopyDelegate;
+class OWFileCopySettings;
 
 class OWFileManager {
   public:
@@ -160,4 +169,69 @@ class OWFileManager {
 
     // How long waitForFileWrites() waits at most for a file that keeps changing.
     static constexpr double kMaxWriteWaitSeconds = 3600;
+
+    // ==== Verified copy with progress (OWFileManagerVerifiedCopy.cpp) ====
+    // Copies one file to every destination in a single pass over the source, reporting
+    // progress to the delegate (which may cancel) and, with a verification type of 1 to
+    // 4, checking each destination with a digest of the bytes read back from it. Blocks
+    // the caller; progress and should-continue calls run on a worker queue meanwhile.
+    // A destination that is the source (or a link to it), a destination listed twice,
+    // a failed write and a verification type above 4 all answer false.
+    enum VerificationType : uint64_t {
+        kVerifyNone = 0,
+        kVerifyMD5 = 1,
+        kVerifySHA1 = 2,
+        kVerifySHA256 = 3,
+        kVerifySHA512 = 4,
+    };
+    static bool copyFileWithProgress(const std::string& source, const std::string& destination,
+                                     std::shared_ptr<OWFileCopyDelegate> delegate,
+                                     base::Value object = {}, base::Value object2 = {});
+    static bool copyFileWithProgress(const std::string& source,
+                                     const std::vector<std::string>& destinations,
+                                     uint64_t verificationType,
+                                     std::shared_ptr<OWFileCopyDelegate> delegate,
+                                     base::Value object = {}, base::Value object2 = {});
+    // Lower-case hexadecimal digest of what the state has been fed; the state itself
+    // stays usable. "" when the state is of another kind.
+    static std::string md5HashWithContext(const platform::crypto::Digest& context);
+    static std::string sha1HashWithContext(const platform::crypto::Digest& context);
+    static std::string sha256HashWithContext(const platform::crypto::Digest& context);
+    static std::string sha512HashWithContext(const platform::crypto::Digest& context);
+};
+
+// ==== Verified copy: delegate and settings ====
+// The settings of one copy, handed to every delegate call. Keys: "operationtype"
+// ("copy"), "source", "destinations", "object", "object2" (when given), and after a
+// verified copy "sourceChecksum", "destChecksums" and, on a mismatch, "destChecksum".
+// Delegates may keep it; it is safe to read from any thread.
+class OWFileCopySettings {
+  public:
+    OWFileCopySettings(base::Dictionary values, std::shared_ptr<OWFileCopyDelegate> delegate)
+        : values_(std::move(values)), delegate_(std::move(delegate)) {}
+    base::Value value(std::string_view key) const;
+    base::Dictionary dictionary() const;
+    void set(std::string key, base::Value value);
+    // The "delegate" entry. Held weakly, so a delegate may keep its settings.
+    std::shared_ptr<OWFileCopyDelegate> delegate() const { return delegate_.lock(); }
+
+  private:
+    mutable std::mutex mutex_;
+    base::Dictionary values_;
+    const std::weak_ptr<OWFileCopyDelegate> delegate_;
+};
+
+// Every method is optional. Progress and should-continue calls arrive on worker
+// threads, possibly at once and after the copy returned; the final progress call,
+// mismatch reports and the finished call arrive on the copying thread.
+class OWFileCopyDelegate {
+  public:
+    using Settings = std::shared_ptr<OWFileCopySettings>;
+    virtual ~OWFileCopyDelegate() = default;
+    virtual void fileCopyBytesWritten(uint64_t /*bytes*/, const Settings& /*settings*/) {}
+    // False cancels the copy.
+    virtual bool fileCopyShouldContinue(const Settings& /*settings*/) { return true; }
+    virtual void fileCopyVerificationFailed(const Settings& /*settings*/,
+                                            const std::string& /*file*/) {}
+    virtual void fileCopyFinished(const Settings& /*settings*/) {}
 };

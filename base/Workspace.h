@@ -1,0 +1,42 @@
+#pragma once
+// Starting other applications the way a desktop does: an application is a bundle
+// (X.app/Contents/MacOS/<executable>) whose executable is started detached, in a
+// session of its own, with standard streams on /dev/null and no inherited
+// descriptors. The launcher never waits for the application: an intermediate child
+// starts it and ends at once, so the application is adopted (and reaped) by init.
+// Opening a file with an application starts its executable with the file's path.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Error.h"
+
+namespace base {
+
+class Workspace {
+  public:
+    static constexpr const char* kErrorDomain = "base.WorkspaceErrorDomain";
+    enum ErrorCode : int64_t {
+        kNotAnApplication = 1,  // no bundle, or no executable inside it
+        kLaunchFailed,          // the executable could not be started (errno in user info)
+        kNotAbsolute,           // a path to open must be absolute
+    };
+
+    // Starts `executable` detached with `arguments` (argv[1...]); never a shell.
+    // None on success; the error when it could not be started.
+    static std::optional<Error> spawnDetached(const std::string& executable,
+                                              const std::vector<std::string>& arguments);
+    // Starts the executable of the application bundle at `applicationPath`.
+    static std::optional<Error> launchApplication(const std::string& applicationPath,
+                                                  const std::vector<std::string>& arguments = {});
+    // Starts the application with the (absolute) path of `file` as its one argument.
+    static std::optional<Error> openFile(const std::string& file,
+                                         const std::string& applicationPath);
+    // The first application bundle ("*.app") in `folders`, or one folder below them,
+    // whose CFBundleIdentifier is `identifier`.
+    static std::optional<std::string> pathForApplication(std::string_view identifier,
+                                                         const std::vector<std::string>& folders);
+};
+
+}  // namespace base

@@ -1,0 +1,154 @@
+// Loading the controller from the shared keychain record (or from the hub) and saving it.
+#include <algorithm>
+#include <cmath>
+
+#include "base/Format.h"
+#include "client/KCKeychainBindingsController.h"
+#include "client/OWQuorvaneAuthController.h"
+#include "client/OWQuorvaneHubHandOver.h"
+#include "client/OWQuorvaneTokenRecord.h"
+#include "support/OWLog.h"
+
+namespace {
+
+KCKeychainBindingsController& keychainOf(KCKeychainBindingsController* keychain) {
+    return keychain ? *keychain : KCKeychainBindingsController::sharedKeychainBindingsController();
+}
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// Text of an item's attribute, which a listing may give as data.
+std::optional<std::string> textOf(const base::Value& value) {
+    if (const std::string* s = value.string()) {
+        return *s;
+    }
+    if (const base::Data* d = value.data()) {
+        return std::string(d->begin(), d->end());
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+struct OWQuorvaneAuthController::LoadResult {
+    OWQuorvaneTokenRecord record;
+    bool passwordGrant = false;
+};
+
+bool OWQuorvaneAuthController::findRecord(LoadResult& result) {
+    KCKeychainBindingsController& keychain = keychainOf(services_.keychain);
+    const std::string app = appName();
+    std::optional<base::Array> items = keychain.keychainItemsForService(recordService());
+    base::Array found =
+        items ? KCKeychainBindingsController::filterKeychains(*items, app) : base::Array();
+    if (found.empty()) {
+        items = keychain.keychainItemsForService(kLegacyService);
+        if (items) {
+            found = KCKeychainBindingsController::filterKeychains(*items, app);
+            if (found.empty()) {
+                found = KCKeychainBindingsController::filterEmailKeychains(*items);
+            }
+        }
+    }
+    if (found.empty()) {
+        return false;
+    }
+    const base::Value& item = found.front();
+    const std::string account =
+        textOf(item[KCKeychainBindingsController::kAccountKey]).value_or("");
+    const std::string password = textOf(item[KCKeychainBindingsController::kDataKey]).value_or("");
+    const auto generic = textOf(item[KCKeychainBindingsController::kGenericKey]);
+    const bool honourLegacy = !dontAutoReloadOldSettings();
+    result.record = OWQuorvaneTokenRecord::fromItem(account, password, generic, honourLegacy);
+    result.passwordGrant = result.record.kind == OWQuorvaneTokenRecord::Kind::PasswordGrant;
+    return true;
+}
+
+void OWQuorvaneAuthController::askHub(LoadResult& result) {
+    if (!services_.hub) {
+        return;
+    }
+    // The hub's answer stays in memory; it is never written to the keychain.
+    if (auto credentials = services_.hub->readCredentials()) {
+        result.record.kind = OWQuorvaneTokenRecord::Kind::Tokens;
+        result.record.serverURL = credentials->serverURL;
+        result.record.expires = credentials->expires;
+        result.record.refreshToken = credentials->refreshToken;
+        result.record.accessToken = credentials->accessToken;
+    }
+}
+
+OWQuorvaneAuthController::LoadResult OWQuorvaneAuthController::loadRecord() {
+    LoadResult result;
+    if (!findRecord(result)) {
+        askHub(result);
+    }
+    if (result.passwordGrant) {
+        OWLog::appendLog("Requesting OAuth token from password data");
+    }
+    auto defaults = services_.defaults ? services_.defaults : base::UserDefaults::standard();
+    const base::Value stored = defaults->object(kUserNameDefaultsKey);
+    std::string server = result.record.serverURL;
+    if (lowercased(server).rfind("http", 0) != 0 && server.size() < 8) {
+        server.clear();
+    }
+    std::lock_guard lock(mutex_);
+    oauthToken_ = result.record.accessToken;
+    oauthTokenExpires_ = result.record.expires;
+    oauthRefreshToken_ = result.record.refreshToken;
+    username_ = stored.string() ? std::optional<std::string>(*stored.string()) : std::nullopt;
+    serverURL_ = server;
+    return result;
+}
+
+void OWQuorvaneAuthController::loadSavedSettings() {
+    LoadResult loaded;
+    {
+        std::lock_guard lock(loadMutex_);
+        loaded = loadRecord();
+    }
+    // The legacy password grant starts once the record's server is in place, so the
+    // password goes to the server it belongs to.
+    if (loaded.passwordGrant) {
+        fetchOAuthToken(std::nullopt, false, loaded.record.password, loaded.record.loginEmail);
+    }
+    const auto expires = oauthTokenExpires();
+    const double expirySeconds = expires ? expires->secondsSince1970 - now() : 0.0;
+    const double interval = std::trunc(expirySeconds - 60);
+    OWLog::appendLog("Auth expires: %@", expires ? base::Value(*expires) : base::Value());
+    OWLog::appendLog("Token reload interval: %i", static_cast<int64_t>(interval));
+    if (interval >= 1) {
+        armRefreshTimer(interval);
+    } else {
+        refreshOAuthToken();
+    }
+    std::lock_guard lock(mutex_);
+    dontAutoReloadOldSettings_ = true;
+}
+
+void OWQuorvaneAuthController::saveSettings() {
+    KCKeychainBindingsController& keychain = keychainOf(services_.keychain);
+    std::optional<std::string> token;
+    std::optional<std::string> user;
+    std::string generic;
+    {
+        std::lock_guard lock(mutex_);
+        token = oauthToken_;
+        user = username_;
+        generic = OWQuorvaneTokenRecord::genericAttribute(username_, serverURL_, oauthTokenExpires_,
+                                                          oauthRefreshToken_);
+    }
+    if (token && !keychain.storeString(*token, appName(), generic, recordService())) {
+        OWLog::appendLogAndPrint("Quorvane error: Unable to save login information in Keychain");
+    }
+    if (user && !user->empty()) {
+        auto defaults = services_.defaults ? services_.defaults : base::UserDefaults::standard();
+        defaults->setObject(*user, kUserNameDefaultsKey);
+        defaults->synchronize();
+    }
+    post(kUpdateSettingsNotification);
+}

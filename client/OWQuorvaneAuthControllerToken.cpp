@@ -1,0 +1,242 @@
+// Token requests, their replies, the refresh timer.
+#include <algorithm>
+
+#include "base/Format.h"
+#include "base/TextEncoding.h"
+#include "client/OWQuorvaneAuthController.h"
+#include "client/OWQuorvaneFormTokenExchange.h"
+#include "client/OWQuorvaneRedaction.h"
+#include "client/json/QMJSON.h"
+#include "support/OWLog.h"
+
+namespace {
+
+constexpr const char* kInvalidRefreshToken = "Invalid refresh token";
+
+std::string describeRedacted(const base::Value& value) {
+    return OWQuorvaneRedaction::value(value).describe();
+}
+
+}  // namespace
+
+std::shared_ptr<OWQuorvaneTokenExchange> OWQuorvaneAuthController::exchange() {
+    if (services_.exchange) {
+        return services_.exchange;
+    }
+    std::lock_guard lock(mutex_);
+    if (!exchange_) {
+        exchange_ = std::make_shared<OWQuorvaneFormTokenExchange>(opQueue_);
+    }
+    return exchange_;
+}
+
+bool OWQuorvaneAuthController::beginRequest(bool onlyIfIdle) {
+    std::lock_guard lock(mutex_);
+    if (onlyIfIdle && refreshing_) {
+        return false;
+    }
+    refreshing_ = true;
+    return true;
+}
+
+void OWQuorvaneAuthController::endRequest() {
+    std::lock_guard lock(mutex_);
+    refreshing_ = false;
+}
+
+void OWQuorvaneAuthController::fetchOAuthToken(const std::optional<std::string>& codeOrRefreshToken,
+                                               bool isRefresh) {
+    fetchOAuthToken(codeOrRefreshToken, isRefresh, std::nullopt, std::nullopt);
+}
+
+void OWQuorvaneAuthController::fetchOAuthToken(const std::optional<std::string>& codeOrRefreshToken,
+                                               bool isRefresh,
+                                               const std::optional<std::string>& password,
+                                               const std::optional<std::string>& loginEmail) {
+    fetch(codeOrRefreshToken, isRefresh, password, loginEmail, /*onlyIfIdle=*/false);
+}
+
+void OWQuorvaneAuthController::fetch(const std::optional<std::string>& codeOrRefreshToken,
+                                     bool isRefresh, const std::optional<std::string>& password,
+                                     const std::optional<std::string>& loginEmail,
+                                     bool onlyIfIdle) {
+    if (!codeOrRefreshToken && !password) {
+        OWLog::appendLog("Unable to fetch OAuth token - both auth code and password are empty");
+        return;
+    }
+    if (!beginRequest(onlyIfIdle)) {
+        return;
+    }
+    post(kPauseQueueNotification);
+
+    OWQuorvaneTokenExchange::Request request;
+    request.url = base::format("%@/token", siteURLString());
+    const auto clientID = resolvedPublicKey();
+    if (!clientID) {
+        OWLog::appendLog("Unable to get app public key - OAuth aborted.");
+        endRequest();
+        post(kOAuthChangedNotification);
+        return;
+    }
+    const bool customServer = isQuorvServer();
+    {
+        // Chosen once; kept whatever later happens to the server address, until unlinking.
+        std::lock_guard lock(mutex_);
+        if (!privateKey_) {
+            privateKey_ = customServer ? kServerOAuthPKey : kOAuthPKey;
+        }
+        request.clientSecret = *privateKey_;
+    }
+    request.clientID = *clientID;
+
+    if (isRefresh) {
+        OWLog::appendLog("Reloading refresh token: %@",
+                         OWQuorvaneRedaction::token(codeOrRefreshToken));
+        request.fields = {{"grant_type", "refresh_token"},
+                          {"refresh_token", codeOrRefreshToken.value_or("")}};
+    } else if (password) {
+        request.fields = {{"grant_type", "password"},
+                          {"username", loginEmail.value_or("")},
+                          {"password", *password}};
+    } else {
+        request.fields = {{"grant_type", "authorization_code"}, {"code", *codeOrRefreshToken}};
+    }
+
+    std::weak_ptr<OWQuorvaneAuthController> weak = weak_from_this();
+    exchange()->send(request, [weak](const OWQuorvaneTokenExchange::Outcome& outcome) {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (outcome.failed) {
+            self->oauthTokenFailed(outcome);
+        } else {
+            self->oauthTokenReceived(outcome);
+        }
+    });
+}
+
+void OWQuorvaneAuthController::oauthTokenFailed(const OWQuorvaneTokenExchange::Outcome& outcome) {
+    const std::string body(outcome.body.begin(), outcome.body.end());
+    OWLog::appendLogAndPrint("Oauth response status code: %i", outcome.statusCode);
+    OWLog::appendLogAndPrint("Oauth response error: %@",
+                             OWQuorvaneRedaction::text(body.empty() ? outcome.errorText : body));
+    endRequest();
+    showAlert("Unable to get authorization token.");
+    post(kOAuthChangedNotification);
+}
+
+void OWQuorvaneAuthController::oauthTokenReceived(const OWQuorvaneTokenExchange::Outcome& outcome) {
+    const std::string text(outcome.body.begin(), outcome.body.end());
+    if (text.empty() || !base::TextEncoding::isValidUtf8(text)) {
+        OWLog::appendLogAndPrint("Error: no OAuth data returned");
+        endRequest();
+        post(kOAuthChangedNotification);
+        return;
+    }
+    QMJSON json;
+    base::Error error("", 0);
+    const auto reply = json.objectWithString(text, &error);
+    if (!reply || !reply->isDictionary()) {
+        // An array is no reply this client understands either.
+        failedReply(text);
+        return;
+    }
+    const base::Dictionary& dict = *reply->dictionary();
+    if (dict.contains("error")) {
+        errorReply(dict);
+        return;
+    }
+    OWLog::appendLog("JSON object: %@", describeRedacted(*reply));
+    if (!dict.find("access_token") || !dict.find("access_token")->isString()) {
+        // Without a token the reply cannot replace the one that works.
+        failedReply(text);
+        return;
+    }
+    acceptTokens(dict);
+}
+
+void OWQuorvaneAuthController::failedReply(const std::string& text) {
+    OWLog::appendLog("Error with OAuth output: %@", OWQuorvaneRedaction::text(text));
+    // Cleared before the notification: resumed clients must not see a request in flight.
+    endRequest();
+    post(kOAuthChangedNotification);
+}
+
+void OWQuorvaneAuthController::errorReply(const base::Dictionary& reply) {
+    const base::Value& error = *reply.find("error");
+    const base::Value* description = reply.find("error_description");
+    OWLog::appendLogAndDebugPrint("OAuth error reply: %@ error: %@",
+                                  describeRedacted(base::Value(reply)), error);
+    if (description && description->isString() && *description->string() == kInvalidRefreshToken) {
+        revokeAuthorization();
+        showAlert("Please reauthorize this app.");
+    } else {
+        showAlert(base::format("Error authorizing app - %@\n\n%@", error,
+                               description ? *description : base::Value("(null)")));
+    }
+    endRequest();
+    post(kOAuthChangedNotification);
+}
+
+void OWQuorvaneAuthController::acceptTokens(const base::Dictionary& reply) {
+    const base::Value* expiresIn = reply.find("expires_in");
+    const int64_t lifetime = expiresIn ? expiresIn->integerValue() : 0;
+    const double interval =
+        lifetime >= 60 ? static_cast<double>(lifetime - 60) : static_cast<double>(lifetime);
+    {
+        std::lock_guard lock(mutex_);
+        oauthToken_ = *reply.find("access_token")->string();
+        oauthTokenExpires_ = base::Date{now() + static_cast<double>(lifetime)};
+        if (const base::Value* refresh = reply.find("refresh_token");
+            refresh && refresh->isString()) {
+            oauthRefreshToken_ = *refresh->string();
+        }
+        if (const base::Value* user = reply.find("user_name"); user && user->isString()) {
+            username_ = *user->string();
+        }
+    }
+    // A reply that leaves the token (almost) no life would otherwise refresh in a loop.
+    armRefreshTimer(std::max(interval, kMinimumRefreshDelay));
+    // Saving announces new settings while the request still counts as in flight, so
+    // the client objects do not reload the record in answer.
+    saveSettings();
+    endRequest();
+    post(kOAuthChangedNotification);
+    OWLog::appendLog("OAuth token updated");
+}
+
+void OWQuorvaneAuthController::refreshOAuthToken() {
+    if (isRefreshingToken()) {
+        return;
+    }
+    fetch(oauthRefreshToken(), true, std::nullopt, std::nullopt, /*onlyIfIdle=*/true);
+}
+
+void OWQuorvaneAuthController::armRefreshTimer(double delay) {
+    cancelRefreshTimer();
+    base::RunLoop& loop = base::RunLoop::main();
+    std::weak_ptr<OWQuorvaneAuthController> weak = weak_from_this();
+    std::lock_guard lock(mutex_);
+    refreshTimerFireTime_ = now() + delay;
+    refreshTimer_ = loop.addTimer(delay, 0, [weak] {
+        if (auto self = weak.lock()) {
+            {
+                std::lock_guard lock(self->mutex_);
+                self->refreshTimer_.reset();
+            }
+            self->refreshOAuthToken();
+        }
+    });
+}
+
+void OWQuorvaneAuthController::cancelRefreshTimer() {
+    std::optional<base::RunLoop::TimerId> timer;
+    {
+        std::lock_guard lock(mutex_);
+        timer.swap(refreshTimer_);
+    }
+    if (timer) {
+        base::RunLoop::main().cancelTimer(*timer);
+    }
+}

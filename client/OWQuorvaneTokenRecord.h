@@ -1,0 +1,62 @@
+#pragma once
+// The token record that every program of the suite shares through the keychain, its two
+// older forms, and the credential line the hub prints in its "-oauth" mode.
+//
+// Record: account = application name, password = access token, generic attribute =
+// "<user>###<server>###<expiry seconds since 1970>###<refresh token>". Older records
+// keep the same item under "com.oxburyworks.quorvane", or an e-mail account whose
+// password is the user's password and whose attribute has three fields.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Value.h"
+
+struct OWQuorvaneTokenRecord {
+    static constexpr const char* kSeparator = "###";
+    static constexpr const char* kNullText = "(null)";
+    // Texts longer than this are not taken apart (no real record comes near it).
+    static constexpr size_t kMaxTextLength = 64 * 1024;
+
+    // What one keychain item says, before the controller acts on it.
+    enum class Kind {
+        UserOnly,       // fewer than three fields, or a legacy record not honoured
+        PasswordGrant,  // three fields: ask for tokens with the stored password
+        Tokens,         // four or more fields
+    };
+    Kind kind = Kind::UserOnly;
+    std::optional<std::string> username;
+    std::string serverURL;                    // empty: the hosted service
+    std::optional<std::string> accessToken;   // Tokens
+    std::optional<base::Date> expires;        // Tokens
+    std::optional<std::string> refreshToken;  // Tokens
+    std::string password;                     // PasswordGrant
+    std::string loginEmail;                   // PasswordGrant
+
+    // Reads one item: its account, password text and generic attribute. A three-field
+    // record is honoured only when `honourLegacy` is set.
+    static OWQuorvaneTokenRecord fromItem(const std::string& account, const std::string& password,
+                                          const std::optional<std::string>& generic,
+                                          bool honourLegacy);
+
+    // The generic attribute written for the record.
+    static std::string genericAttribute(const std::optional<std::string>& username,
+                                        const std::string& serverURL,
+                                        const std::optional<base::Date>& expires,
+                                        const std::optional<std::string>& refreshToken);
+
+    // Splits at "###"; none when the text is longer than kMaxTextLength.
+    static std::optional<std::vector<std::string>> splitFields(std::string_view text);
+    // Leading white space, an optional sign and digits; 0 when there are none; clamped
+    // at the limits of int64_t.
+    static int64_t integerValue(std::string_view text);
+    // Without white space and line ends at either end.
+    static std::string trimmed(std::string_view text);
+    // A token field: "(null)" and the empty text mean no token.
+    static std::optional<std::string> tokenField(std::string_view text);
+    // A server field: trimmed, and "(null)" counts as empty.
+    static std::string serverField(std::string_view text);
+};

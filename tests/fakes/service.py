@@ -1,0 +1,395 @@
+#!/usr/bin/env python3
+"""A stand-in for the Quorvane service on loopback, for tests and the local demo.
+
+Python standard library only. It serves:
+
+  GET  /authorize?response_type=code&client_id=C&state=S
+         -> 302 to "quorv<c>://oauth/authorized?code=...&state=S"
+  GET  /authorize?revoke=T&client_id=C
+         -> the token T (when known) is revoked; 302 to "quorv<c>://oauth/revoked"
+  POST /token   form body, client id and secret in a Basic header; three grants:
+         grant_type=authorization_code&code=...
+         grant_type=refresh_token&refresh_token=...
+         grant_type=password&username=...&password=...
+       Each grant must carry exactly its fields in exactly that order.
+
+Endpoints are kept in one table (Service.routes); more can be added with
+Service.route(method, path). Everything under /_control/ scripts the service:
+
+  POST /_control/script  {"path": "/token", "reply": {...}, "times": 1}
+         queues a canned reply for the next request(s) to that path; reply keys:
+         "status" (int), "json" (any JSON value), "text" (str), "base64" (raw bytes),
+         "content_type" (str), "headers" ({name: value}), "delay" (seconds before
+         answering), "drop" (true: close the connection without an answer)
+  POST /_control/config  {"expires_in": 3600 | null, "rotate_refresh": bool,
+                          "user_name": "alice", "code_param_order": ["state", "code"]}
+  POST /_control/issue   {"user_name": "alice"} -> {"access_token", "refresh_token"}
+  GET  /_control/log     every request so far (method, path, query, headers, body)
+  GET  /_control/tokens  the live tokens
+  POST /_control/reset   forgets the log and the scripted replies
+
+Start: service.py [--host 127.0.0.1] [--port 0] [--client ID:SECRET ...]
+                  [--user NAME:PASSWORD ...]
+Once listening it prints "READY <port>" on a line of its own on standard output.
+"""
+
+import argparse
+import base64
+import binascii
+import json
+import secrets
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+MAX_BODY = 16 * 1024 * 1024
+
+GRANT_FIELDS = {
+    "authorization_code": ["grant_type", "code"],
+    "refresh_token": ["grant_type", "refresh_token"],
+    "password": ["grant_type", "username", "password"],
+}
+
+
+class Reply:
+    """What a handler answers: status, headers and body bytes."""
+
+    def __init__(self, status=200, body=b"", content_type="application/json", headers=None):
+        self.status = status
+        self.body = body
+        self.content_type = content_type
+        self.headers = headers or {}
+
+    @staticmethod
+    def json(value, status=200):
+        return Reply(status, json.dumps(value).encode("utf-8"))
+
+    @staticmethod
+    def redirect(location):
+        return Reply(302, b"", "text/html", {"Location": location})
+
+
+class Request:
+    """One parsed request as handlers see it."""
+
+    def __init__(self, method, path, query, headers, body):
+        self.method = method
+        self.path = path
+        self.query = query  # list of (name, value) pairs in order
+        self.headers = headers
+        self.body = body
+
+    def query_value(self, name):
+        for key, value in self.query:
+            if key == name:
+                return value
+        return None
+
+    def form(self):
+        """The body as ordered (name, value) pairs; None when it is no form."""
+        try:
+            text = self.body.decode("utf-8")
+        except UnicodeDecodeError:
+            return None
+        return urllib.parse.parse_qsl(text, keep_blank_values=True, strict_parsing=bool(text))
+
+    def basic_credentials(self):
+        value = self.headers.get("Authorization", "")
+        if not value.startswith("Basic "):
+            return None
+        try:
+            decoded = base64.b64decode(value[6:], validate=True).decode("utf-8")
+        except (binascii.Error, UnicodeDecodeError):
+            return None
+        user, sep, password = decoded.partition(":")
+        return (user, password) if sep else None
+
+    def record(self):
+        return {
+            "method": self.method,
+            "path": self.path,
+            "query": [[k, v] for k, v in self.query],
+            "headers": dict(self.headers),
+            "body": self.body.decode("utf-8", errors="replace"),
+        }
+
+
+class Service:
+    """The service's state and its handler table."""
+
+    def __init__(self, clients, users):
+        self.lock = threading.Lock()
+        self.clients = dict(clients)  # client id -> secret
+        self.users = dict(users)  # user name -> password
+        self.codes = {}  # code -> (client id, user name)
+        self.access = {}  # access token -> user name
+        self.refresh = {}  # refresh token -> user name
+        self.log = []
+        self.scripted = {}  # path -> list of replies
+        self.config = {
+            "expires_in": 3600,
+            "rotate_refresh": False,
+            "user_name": "alice",
+            "code_param_order": ["code", "state"],
+        }
+        self.routes = {}
+        self.route("GET", "/authorize")(self.authorize)
+        self.route("POST", "/token")(self.token)
+        self.route("POST", "/_control/script")(self.control_script)
+        self.route("POST", "/_control/config")(self.control_config)
+        self.route("POST", "/_control/issue")(self.control_issue)
+        self.route("GET", "/_control/log")(self.control_log)
+        self.route("GET", "/_control/tokens")(self.control_tokens)
+        self.route("POST", "/_control/reset")(self.control_reset)
+
+    def route(self, method, path):
+        def register(handler):
+            self.routes[(method, path)] = handler
+            return handler
+
+        return register
+
+    # ---- the OAuth pages ----
+
+    def authorize(self, req):
+        client_id = req.query_value("client_id")
+        if client_id not in self.clients:
+            return Reply(400, b"<html><body>Unknown client</body></html>", "text/html")
+        scheme = "quorv" + client_id.lower()
+        revoke = req.query_value("revoke")
+        if revoke is not None:
+            with self.lock:
+                user = self.access.pop(revoke, None)
+                if user is not None:
+                    for token in [t for t, u in self.refresh.items() if u == user]:
+                        del self.refresh[token]
+            return Reply.redirect(scheme + "://oauth/revoked")
+        state = req.query_value("state")
+        if req.query_value("response_type") != "code" or state is None:
+            return Reply(400, b"<html><body>Bad request</body></html>", "text/html")
+        code = secrets.token_urlsafe(12)
+        with self.lock:
+            self.codes[code] = (client_id, self.config["user_name"])
+            order = list(self.config["code_param_order"])
+        values = {"code": code, "state": state}
+        query = urllib.parse.urlencode([(name, values[name]) for name in order])
+        return Reply.redirect(scheme + "://oauth/authorized?" + query)
+
+    def token(self, req):
+        credentials = req.basic_credentials()
+        if credentials is None or self.clients.get(credentials[0]) != credentials[1]:
+            reply = Reply.json({"error": "invalid_client",
+                                "error_description": "Client authentication failed"}, 401)
+            reply.headers["WWW-Authenticate"] = 'Basic realm="Quorvane"'
+            return reply
+        if not req.headers.get("Content-Type", "").startswith(
+                "application/x-www-form-urlencoded"):
+            return self.token_error("invalid_request", "Form body expected")
+        try:
+            fields = req.form()
+        except ValueError:
+            fields = None
+        if not fields:
+            return self.token_error("invalid_request", "Form body expected")
+        grant = fields[0][1] if fields[0][0] == "grant_type" else None
+        if grant not in GRANT_FIELDS:
+            return self.token_error("unsupported_grant_type", "Unsupported grant type")
+        if [name for name, _ in fields] != GRANT_FIELDS[grant]:
+            return self.token_error("invalid_request", "Unexpected fields for " + grant)
+        values = dict(fields)
+        with self.lock:
+            if grant == "authorization_code":
+                issued = self.codes.pop(values["code"], None)
+                if issued is None or issued[0] != credentials[0]:
+                    return self.token_error("invalid_grant", "Invalid authorization code")
+                return self.issue(issued[1], None)
+            if grant == "refresh_token":
+                user = self.refresh.get(values["refresh_token"])
+                if user is None:
+                    return self.token_error("invalid_grant", "Invalid refresh token")
+                return self.issue(user, values["refresh_token"])
+            if self.users.get(values["username"]) != values["password"]:
+                return self.token_error("invalid_grant", "Invalid username or password")
+            return self.issue(values["username"], None)
+
+    def issue(self, user, old_refresh):
+        """New tokens for `user` (the lock is held)."""
+        access = secrets.token_hex(20)
+        self.access[access] = user
+        reply = {"access_token": access, "token_type": "bearer", "user_name": user}
+        if self.config["expires_in"] is not None:
+            reply["expires_in"] = self.config["expires_in"]
+        if old_refresh is None or self.config["rotate_refresh"]:
+            if old_refresh is not None:
+                del self.refresh[old_refresh]
+            refresh = secrets.token_hex(20)
+            self.refresh[refresh] = user
+            reply["refresh_token"] = refresh
+        return Reply.json(reply)
+
+    @staticmethod
+    def token_error(error, description):
+        return Reply.json({"error": error, "error_description": description}, 400)
+
+    # ---- control ----
+
+    def control_script(self, req):
+        spec = json.loads(req.body or b"{}")
+        times = int(spec.get("times", 1))
+        with self.lock:
+            queue = self.scripted.setdefault(spec["path"], [])
+            queue.extend([spec["reply"]] * times)
+        return Reply.json({"ok": True})
+
+    def control_config(self, req):
+        with self.lock:
+            self.config.update(json.loads(req.body or b"{}"))
+        return Reply.json({"ok": True})
+
+    def control_issue(self, req):
+        spec = json.loads(req.body or b"{}")
+        with self.lock:
+            reply = self.issue(spec.get("user_name", self.config["user_name"]), None)
+        return reply
+
+    def control_log(self, _req):
+        with self.lock:
+            return Reply.json(list(self.log))
+
+    def control_tokens(self, _req):
+        with self.lock:
+            return Reply.json({"access": dict(self.access), "refresh": dict(self.refresh)})
+
+    def control_reset(self, _req):
+        with self.lock:
+            self.log.clear()
+            self.scripted.clear()
+        return Reply.json({"ok": True})
+
+    # ---- dispatch ----
+
+    def take_scripted(self, path):
+        with self.lock:
+            queue = self.scripted.get(path)
+            return queue.pop(0) if queue else None
+
+    def handle(self, req):
+        if not req.path.startswith("/_control/"):
+            with self.lock:
+                self.log.append(req.record())
+        handler = self.routes.get((req.method, req.path))
+        if handler is None:
+            return Reply(404, b"<html><body>Not found</body></html>", "text/html")
+        try:
+            return handler(req)
+        except (ValueError, KeyError, TypeError) as error:
+            return Reply.json({"error": "bad_request", "error_description": str(error)}, 400)
+
+
+def scripted_reply(spec):
+    """A Reply from a scripted reply description; None for a dropped connection."""
+    if spec.get("drop"):
+        return None
+    if "json" in spec:
+        body, content_type = json.dumps(spec["json"]).encode("utf-8"), "application/json"
+    elif "base64" in spec:
+        body, content_type = base64.b64decode(spec["base64"]), "application/octet-stream"
+    else:
+        body, content_type = spec.get("text", "").encode("utf-8"), "text/html"
+    return Reply(int(spec.get("status", 200)), body, spec.get("content_type", content_type),
+                 spec.get("headers"))
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "QuorvaneStandIn/1.0"
+
+    def log_message(self, *_args):
+        pass
+
+    def do_GET(self):
+        self.dispatch()
+
+    def do_POST(self):
+        self.dispatch()
+
+    def do_PUT(self):
+        self.dispatch()
+
+    def do_DELETE(self):
+        self.dispatch()
+
+    def read_body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        if length < 0 or length > MAX_BODY:
+            raise ValueError("body too large")
+        return self.rfile.read(length) if length else b""
+
+    def dispatch(self):
+        service = self.server.service
+        try:
+            body = self.read_body()
+        except ValueError:
+            self.send_reply(Reply(413, b"", "text/plain"))
+            return
+        split = urllib.parse.urlsplit(self.path)
+        query = urllib.parse.parse_qsl(split.query, keep_blank_values=True)
+        req = Request(self.command, split.path, query, self.headers, body)
+        spec = None if split.path.startswith("/_control/") else service.take_scripted(split.path)
+        if spec is None:
+            self.send_reply(service.handle(req))
+            return
+        with service.lock:
+            service.log.append(req.record())
+        time.sleep(float(spec.get("delay", 0)))
+        reply = scripted_reply(spec)
+        if reply is None:
+            self.close_connection = True
+            return
+        self.send_reply(reply)
+
+    def send_reply(self, reply):
+        self.send_response(reply.status)
+        self.send_header("Content-Type", reply.content_type)
+        self.send_header("Content-Length", str(len(reply.body)))
+        for name, value in reply.headers.items():
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(reply.body)
+
+
+def pairs(values):
+    result = []
+    for value in values:
+        name, sep, secret = value.partition(":")
+        if not sep:
+            raise SystemExit("expected NAME:SECRET, got " + value)
+        result.append((name, secret))
+    return result
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--client", action="append", default=[],
+                        help="OAuth client ID:SECRET (repeatable)")
+    parser.add_argument("--user", action="append", default=[],
+                        help="account NAME:PASSWORD for the password grant (repeatable)")
+    args = parser.parse_args()
+    server = ThreadingHTTPServer((args.host, args.port), Handler)
+    server.daemon_threads = True
+    server.service = Service(pairs(args.client), pairs(args.user))
+    import service_api  # noqa: PLC0415 (beside this file; registers the REST API)
+    service_api.register(server.service)
+    print("READY %d" % server.server_address[1], flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    sys.exit(main())
