@@ -408,7 +408,14 @@ void TXHTTPRequest::State::startRequest() {
     }
     bool opened = stream->open();
     if (oldStream && oldStream != stream) {
-        oldStream->close();
+        // The replaced stream may be served by another thread's loop (a synchronous
+        // request reusing a connection of the network thread): close it there.
+        base::RunLoop* oldLoop = oldStream->runLoop();
+        if (oldLoop && oldLoop != &base::RunLoop::current()) {
+            oldLoop->post([oldStream] { oldStream->close(); });
+        } else {
+            oldStream->close();
+        }
     }
     if (!opened) {
         connectionCanBeReused = false;
