@@ -509,6 +509,23 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     return head + "/" + tail;
 }
 
+std::vector<std::string> pathComponents(const std::string& path) {
+    std::vector<std::string> parts;
+    if (!path.empty() && path[0] == '/') {
+        parts.emplace_back("/");
+    }
+    size_t pos = 0;
+    while (pos < path.size()) {
+        size_t slash = path.find('/', pos);
+        size_t end = slash == std::string::npos ? path.size() : slash;
+        if (end > pos) {
+            parts.push_back(path.substr(pos, end - pos));
+        }
+        pos = end + 1;
+    }
+    return parts;
+}
+
 std::string pathExtension(const std::string& path) {
     std::string name = lastComponent(path);
     size_t dot = name.rfind('.');
