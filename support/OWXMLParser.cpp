@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/Url.h"
 #include "support/OWLog.h"
 
 namespace {
@@ -189,15 +190,8 @@ std::optional<std::string> OWXMLParser::filenameFromPathURLString(
         s.remove_prefix(std::min(s.size(), s.find_first_of("/?#", 2)));
     }
     s = s.substr(0, s.find_first_of("?#"));
-    std::string path;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%') {
-            path += static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
-            i += 2;
-        } else {
-            path += s[i];
-        }
-    }
+    // Every escape was checked above, and cutting at "?" or "#" splits none.
+    std::string path = base::Url::percentDecode(s).value_or(std::string());
     if (path.size() > 1 && path.back() == '/') {
         path.pop_back();
     }
