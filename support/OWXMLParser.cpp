@@ -1,14 +1,15 @@
 #include "support/OWXMLParser.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "base/Url.h"
+#include "support/LeadingNumber.h"
 #include "support/OWLog.h"
 
 namespace {
 
 using Node = platform::xml::Node;
+using owtext::leadingInteger;
 
 constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
@@ -85,29 +86,6 @@ bool isURLCharacter(char c) {
         return true;
     }
     return std::string_view("-._~:/?#[]@!$&'()*+,;=%").find(c) != std::string_view::npos;
-}
-
-// The integer at the start of the text (white space, sign, digits), saturated.
-int64_t leadingInteger(std::string_view s) {
-    size_t i = s.find_first_not_of(" \t\r\n");
-    if (i == std::string_view::npos) {
-        return 0;
-    }
-    bool negative = false;
-    if (s[i] == '+' || s[i] == '-') {
-        negative = s[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        const int digit = s[i] - '0';
-        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10) {
-            return negative ? std::numeric_limits<int64_t>::min()
-                            : std::numeric_limits<int64_t>::max();
-        }
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
 }
 
 bool isMinusOne(const std::optional<std::string>& text) {
