@@ -315,6 +315,7 @@ void HttpReadStream::onResolved(Resolver::Result result) {
 }
 
 HttpReadStream::Step HttpReadStream::connectNext() {
+    leaveLoop();  // a new descriptor needs a new source
     conn_.reset();
     while (nextAddress_ < addresses_.size()) {
         const SocketAddress& a = addresses_[nextAddress_++];
@@ -329,10 +330,6 @@ HttpReadStream::Step HttpReadStream::connectNext() {
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.storage), a.length) == 0 ||
             errno == EINPROGRESS) {
             wantWrite_ = true;
-            if (source_) {
-                loop_->removeSource(source_);  // a new descriptor needs a new source
-                source_ = 0;
-            }
             return Step::Block;
         }
         connectError_ = posixError(errno, "connect");
@@ -671,13 +668,11 @@ void HttpReadStream::finishExchange() {
         options_.persistent && requestSent_ && !leftover_ && head.allowsKeepAlive() &&
         parser_->framing() != HttpResponseParser::Framing::UntilClose &&
         message_.headers().get("Connection").value_or("").find("close") == std::string::npos;
+    leaveLoop();
     if (reusable && conn_) {
         ConnectionCache::shared().put(key(), std::move(conn_), token_);
     }
     conn_.reset();
-    if (loop_ && source_)
-        loop_->removeSource(source_);
-    source_ = 0;
 }
 
 void HttpReadStream::fail(base::Error error) {
@@ -686,7 +681,13 @@ void HttpReadStream::fail(base::Error error) {
     if (!error_)
         error_ = std::move(error);
     phase_ = Phase::Failed;
+    leaveLoop();
     conn_.reset();
+}
+
+// The source goes before its descriptor is closed: once closed, the number may be
+// handed to another socket at once, and the loop would be told about that one.
+void HttpReadStream::leaveLoop() {
     if (loop_ && source_)
         loop_->removeSource(source_);
     source_ = 0;

@@ -119,6 +119,7 @@ class HttpReadStream : public std::enable_shared_from_this<HttpReadStream> {
     bool handOverConnectReply();
     void finishExchange();
     void fail(base::Error error);
+    void leaveLoop();
     bool isStale(const base::Error& error) const;
 
     void advance();
