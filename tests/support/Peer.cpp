@@ -13,6 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -56,6 +59,30 @@ bool accepts(uint16_t port) {
     return ok;
 }
 
+bool bindable(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+// Whatever free port the kernel picks, for a machine without room below its range.
+uint16_t anyPort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
 }  // namespace
 
 Peer::~Peer() {
@@ -79,16 +106,28 @@ std::string Peer::findBinary(const std::string& name,
     return {};
 }
 
+// Ports come from below the kernel's range for outgoing connections: a port from
+// inside it can be taken as the local end of some test's connection before the
+// server binds it, and polling for a server that is not yet listening can even
+// connect the probe to itself. A port handed out once is not handed out again by
+// this process, so two peers of one test never share one.
 uint16_t Peer::freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
+    static std::mutex mutex;
+    static std::set<uint16_t> given;
+    static std::mt19937 pick{std::random_device{}()};
+    std::lock_guard lock(mutex);
+    unsigned low = 32768;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low;
+    const unsigned first = 10000;
+    for (int attempt = 0; low > first + 1000 && attempt < 1000; ++attempt) {
+        auto port =
+            static_cast<uint16_t>(std::uniform_int_distribution<unsigned>(first, low - 1)(pick));
+        if (!given.count(port) && bindable(port)) {
+            given.insert(port);
+            return port;
+        }
+    }
+    return anyPort();
 }
 
 bool Peer::isCi() {

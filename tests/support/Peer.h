@@ -25,7 +25,8 @@ class Peer {
     // folders given), or empty.
     static std::string findBinary(const std::string& name,
                                   const std::vector<std::string>& extraFolders = {});
-    // A port that was free a moment ago on 127.0.0.1.
+    // A port that was free a moment ago on 127.0.0.1, below the range the kernel
+    // gives outgoing connections, and not handed out before by this process.
     static uint16_t freePort();
     static bool isCi();
     // Runs a tool to its end (for openssl and the like); its exit status, -1 when
