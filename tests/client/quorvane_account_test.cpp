@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "client/KCKeychainBindings.h"
 #include "client/KCKeychainBindingsController.h"
 #include "client/OWQuorvane.h"
 #include "client/OWQuorvaneAuthController.h"
@@ -27,27 +28,10 @@ class QuorvaneAccount : public testsupport::MainThreadTest {
     base::NotificationCenter center;
 };
 
-// The process's controller, made once with private collaborators that outlive the test
-// (it is never freed).
-std::shared_ptr<OWQuorvaneAuthController> sharedTestController(base::NotificationCenter& center) {
-    static testsupport::TempDir* dir = new testsupport::TempDir();
-    static auto* keychain = new KCKeychainBindingsController(
-        std::make_shared<platform::keychain::KeychainFile>(dir->path() + "/Keychain"));
-    OWQuorvaneAuthController::Services services;
-    services.keychain = keychain;
-    services.defaults =
-        std::make_shared<base::UserDefaults>("com.oxburyworks.test", dir->makeFolder("prefs"));
-    services.center = &center;
-    services.alert = [](const std::string&) {};
-    services.hostedSiteURL = "https://hosted.example/";
-    OWQuorvaneAuthController::setDefaultServices(services);
-    return OWQuorvaneAuthController::sharedController("Quorvane Plugin Hub", "Hv3PzQ8wLmT5cXr2NbJa",
-                                                      /*noLoad=*/true);
-}
-
 TEST_F(QuorvaneAccount, ClientsGivenNoAccountFollowTheProcesssTokenController) {
-    static base::NotificationCenter controllerCenter;
-    const auto controller = sharedTestController(controllerCenter);
+    // Whichever call made the process's controller first, this one loads nothing.
+    const auto controller = OWQuorvaneAuthController::sharedController(std::nullopt, std::nullopt,
+                                                                       /*noLoad=*/true);
     auto fake = std::make_shared<FakeAccount>();
     OWQuorvaneAccount::setShared(fake);
     EXPECT_EQ(OWQuorvaneAccount::shared(), fake);
@@ -58,9 +42,25 @@ TEST_F(QuorvaneAccount, ClientsGivenNoAccountFollowTheProcesssTokenController) {
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->controller(), controller);
     EXPECT_EQ(OWQuorvaneAccount::shared(), shared);  // one view for every client
+}
+
+TEST_F(QuorvaneAccount, AClientSeesTheControllersAddressesAndUser) {
+    testsupport::TempDir dir;
+    KCKeychainBindingsController keychain(
+        std::make_shared<platform::keychain::KeychainFile>(dir.path() + "/Keychain"));
+    OWQuorvaneAuthController::Services services;
+    services.keychain = &keychain;
+    services.defaults =
+        std::make_shared<base::UserDefaults>("com.oxburyworks.test", dir.makeFolder("prefs"));
+    services.center = &center;
+    services.alert = [](const std::string&) {};
+    services.hostedSiteURL = "https://hosted.example/";
+    const auto controller =
+        OWQuorvaneAuthController::create("Quorvane Plugin Hub", std::string("client-9"), services);
+    auto account = std::make_shared<OWQuorvaneControllerAccount>(controller);
 
     auto delegate = std::make_shared<RecordingDelegate>();
-    auto client = OWQuorvane::create(delegate, {nullptr, loader, &cache, &center, nullptr});
+    auto client = OWQuorvane::create(delegate, {account, loader, &cache, &center, nullptr});
     EXPECT_EQ(delegate->count("oauthStatus"), 1u);
     EXPECT_EQ(client->apiURLString(), "https://hosted.example/api/0");
     EXPECT_FALSE(client->isLinked());
@@ -69,9 +69,15 @@ TEST_F(QuorvaneAccount, ClientsGivenNoAccountFollowTheProcesssTokenController) {
     EXPECT_EQ(client->queuedOperationCount(), 0u);
 
     controller->setQuorvServerURLString("https://review.studio.example");
+    controller->setUsername("zed");
     EXPECT_TRUE(client->isQuorvServer());
     EXPECT_EQ(client->apiURLString(), "https://review.studio.example/api/0");
-    controller->setQuorvServerURLString("");
+    EXPECT_EQ(client->username(), "zed");
+    client->generateTempActivationCode();  // needs no account, carries the client id
+    ASSERT_TRUE(loader->waitForCalls(1));
+    EXPECT_EQ(loader->calls()[0].url, "https://review.studio.example/api/0/tempactivationcode");
+    EXPECT_EQ(loader->calls()[0].body, "&client_id=client-9");
+    client.reset();
 }
 
 TEST_F(QuorvaneAccount, EveryClientSetsTheSharedStorageKeys) {
