@@ -347,7 +347,7 @@ TEST_F(PeerQuorvaneEndpoints, AWriteMakesTheNextListAskTheServiceAgain) {
     client->populateProjects();
     ASSERT_TRUE(waitForOutcomes(*delegate, 4));
     EXPECT_EQ(apiLog().size(), 3u);
-    const base::Value& list = delegate->outcomes()[3].result;
+    const base::Value list = delegate->outcomes()[3].result;
     ASSERT_TRUE(list.array());
     EXPECT_EQ(list.array()->back()["title"].stringValue(), "Fresh");
 }
