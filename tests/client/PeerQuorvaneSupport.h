@@ -31,64 +31,53 @@ struct Callback {
 // Every success and failure callback of the delivery table, each recorded by name.
 class RecordingDelegate : public OWQuorvaneDelegate {
   public:
-#define QV_SUCCESS(name)                                    \
-    void name(OWQuorvane&, const base::Value& r) override { \
-        add(#name, r, std::nullopt);                        \
-    }
-#define QV_FAILURE(name)                                    \
-    void name(OWQuorvane&, const base::Error& e) override { \
-        add(#name, {}, e);                                  \
-    }
-    QV_SUCCESS(authorizationSuccessful)
-    QV_FAILURE(authorizationFailedWithError) QV_SUCCESS(projectsReceived) QV_FAILURE(populateProjectsFailedWithError) QV_SUCCESS(
-        projectCreated) QV_FAILURE(createProjectFailedWithError) QV_SUCCESS(revisionsReceived)
-        QV_FAILURE(populateRevisionsFailedWithError) QV_SUCCESS(departmentsReceived) QV_FAILURE(
-            populateDepartmentsFailedWithError) QV_SUCCESS(workflowsReceived) QV_FAILURE(populateWorkflowsFailedWithError)
-            QV_SUCCESS(filesReceived) QV_FAILURE(populateFilesFailedWithError) QV_SUCCESS(foldersReceived) QV_FAILURE(
-                populateFoldersFailedWithError) QV_SUCCESS(eventsReceived) QV_FAILURE(populateEventsFailedWithError)
-                QV_SUCCESS(commentsReceived) QV_FAILURE(commentsFailedWithError) QV_SUCCESS(
-                    commentCreated) QV_FAILURE(createCommentFailedWithError) QV_SUCCESS(commentEdited)
-                    QV_FAILURE(editCommentFailedWithError) QV_SUCCESS(commentRemoved) QV_FAILURE(
-                        removeCommentFailedWithError) QV_SUCCESS(syncIPSet) QV_FAILURE(setSyncIPFailedWithError)
-                        QV_SUCCESS(remoteTokenReceived) QV_FAILURE(remoteTokenFailedWithError) QV_SUCCESS(
-                            fileUploaded) QV_FAILURE(uploadFileFailedWithError) QV_SUCCESS(fileURLReceived)
-                            QV_FAILURE(fileURLFailedWithError) QV_SUCCESS(thumbnailUploadSuccessful) QV_FAILURE(
-                                thumbnailUploadFailedWithError) QV_SUCCESS(metadataReceived) QV_FAILURE(metadataFailedWithError)
-                                QV_SUCCESS(canUpload) QV_FAILURE(cannotUploadWithError) QV_SUCCESS(
-                                    fileRemoved) QV_FAILURE(fileRemoveFailedWithError) QV_SUCCESS(fileApproved)
-                                    QV_FAILURE(fileApprovalFailedWithError) QV_SUCCESS(fileRejected) QV_FAILURE(
-                                        fileRejectionFailedWithError) QV_SUCCESS(playbackPositionUpdated)
-                                        QV_FAILURE(playbackPositionFailedWithError) QV_SUCCESS(foldersCreated) QV_FAILURE(
-                                            createFoldersFailedWithError) QV_SUCCESS(uniqueProjectID)
-                                            QV_FAILURE(uniqueProjectIDFailedWithError) QV_SUCCESS(
-                                                commentStreamCreated) QV_FAILURE(createCommentStreamFailedWithError)
-                                                QV_SUCCESS(sessionsReceived) QV_FAILURE(
-                                                    sessionsFailedWithError) QV_SUCCESS(sessionCreated)
-                                                    QV_FAILURE(sessionCreationFailedWithError) QV_SUCCESS(
-                                                        sessionFileIDSet) QV_FAILURE(sessionFileIDFailedWithError)
-                                                        QV_SUCCESS(sessionRemoved) QV_FAILURE(
-                                                            sessionRemovalFailedWithError) QV_SUCCESS(usersReceived)
-                                                            QV_FAILURE(usersFailedWithError) QV_SUCCESS(
-                                                                fileReceived) QV_FAILURE(fileFailedWithError)
-                                                                QV_SUCCESS(relationshipsReceived) QV_FAILURE(
-                                                                    relationshipsFailedWithError)
-                                                                    QV_SUCCESS(annotationReceived) QV_FAILURE(
-                                                                        annotationFailedWithError)
-                                                                        QV_SUCCESS(annotationRemoved) QV_FAILURE(
-                                                                            removeAnnotationFailedWithError)
-                                                                            QV_SUCCESS(
-                                                                                tempActivationCodeReceived)
-                                                                                QV_FAILURE(
-                                                                                    tempActivationCodeFailedWithError)
-                                                                                    QV_SUCCESS(
-                                                                                        authTokenFromTempCodeReceived)
-                                                                                        QV_FAILURE(
-                                                                                            authTokenFromTempCodeFailedWithError)
+// clang-format off
+#define QV_SUCCESS(name) \
+    void name(OWQuorvane&, const base::Value& r) override { add(#name, r, std::nullopt); }
+#define QV_FAILURE(name) \
+    void name(OWQuorvane&, const base::Error& e) override { add(#name, {}, e); }
+    QV_SUCCESS(authorizationSuccessful) QV_FAILURE(authorizationFailedWithError)
+    QV_SUCCESS(projectsReceived) QV_FAILURE(populateProjectsFailedWithError)
+    QV_SUCCESS(projectCreated) QV_FAILURE(createProjectFailedWithError)
+    QV_SUCCESS(revisionsReceived) QV_FAILURE(populateRevisionsFailedWithError)
+    QV_SUCCESS(departmentsReceived) QV_FAILURE(populateDepartmentsFailedWithError)
+    QV_SUCCESS(workflowsReceived) QV_FAILURE(populateWorkflowsFailedWithError)
+    QV_SUCCESS(filesReceived) QV_FAILURE(populateFilesFailedWithError)
+    QV_SUCCESS(foldersReceived) QV_FAILURE(populateFoldersFailedWithError)
+    QV_SUCCESS(eventsReceived) QV_FAILURE(populateEventsFailedWithError)
+    QV_SUCCESS(commentsReceived) QV_FAILURE(commentsFailedWithError)
+    QV_SUCCESS(commentCreated) QV_FAILURE(createCommentFailedWithError)
+    QV_SUCCESS(commentEdited) QV_FAILURE(editCommentFailedWithError)
+    QV_SUCCESS(commentRemoved) QV_FAILURE(removeCommentFailedWithError)
+    QV_SUCCESS(syncIPSet) QV_FAILURE(setSyncIPFailedWithError)
+    QV_SUCCESS(remoteTokenReceived) QV_FAILURE(remoteTokenFailedWithError)
+    QV_SUCCESS(fileUploaded) QV_FAILURE(uploadFileFailedWithError)
+    QV_SUCCESS(fileURLReceived) QV_FAILURE(fileURLFailedWithError)
+    QV_SUCCESS(thumbnailUploadSuccessful) QV_FAILURE(thumbnailUploadFailedWithError)
+    QV_SUCCESS(metadataReceived) QV_FAILURE(metadataFailedWithError)
+    QV_SUCCESS(canUpload) QV_FAILURE(cannotUploadWithError)
+    QV_SUCCESS(fileRemoved) QV_FAILURE(fileRemoveFailedWithError)
+    QV_SUCCESS(fileApproved) QV_FAILURE(fileApprovalFailedWithError)
+    QV_SUCCESS(fileRejected) QV_FAILURE(fileRejectionFailedWithError)
+    QV_SUCCESS(playbackPositionUpdated) QV_FAILURE(playbackPositionFailedWithError)
+    QV_SUCCESS(foldersCreated) QV_FAILURE(createFoldersFailedWithError)
+    QV_SUCCESS(uniqueProjectID) QV_FAILURE(uniqueProjectIDFailedWithError)
+    QV_SUCCESS(commentStreamCreated) QV_FAILURE(createCommentStreamFailedWithError)
+    QV_SUCCESS(sessionsReceived) QV_FAILURE(sessionsFailedWithError)
+    QV_SUCCESS(sessionCreated) QV_FAILURE(sessionCreationFailedWithError)
+    QV_SUCCESS(sessionFileIDSet) QV_FAILURE(sessionFileIDFailedWithError)
+    QV_SUCCESS(sessionRemoved) QV_FAILURE(sessionRemovalFailedWithError)
+    QV_SUCCESS(usersReceived) QV_FAILURE(usersFailedWithError)
+    QV_SUCCESS(fileReceived) QV_FAILURE(fileFailedWithError)
+    QV_SUCCESS(relationshipsReceived) QV_FAILURE(relationshipsFailedWithError)
+    QV_SUCCESS(annotationReceived) QV_FAILURE(annotationFailedWithError)
+    QV_SUCCESS(annotationRemoved) QV_FAILURE(removeAnnotationFailedWithError)
+    QV_SUCCESS(tempActivationCodeReceived) QV_FAILURE(tempActivationCodeFailedWithError)
+    QV_SUCCESS(authTokenFromTempCodeReceived) QV_FAILURE(authTokenFromTempCodeFailedWithError)
 #undef QV_SUCCESS
 #undef QV_FAILURE
-                                                                                            void quorvaneOAuthStatusChanged(
-                                                                                                OWQuorvane&)
-                                                                                                override {
+        // clang-format on
+        void quorvaneOAuthStatusChanged(OWQuorvane&) override {
         add("quorvaneOAuthStatusChanged", {}, std::nullopt);
     }
 
