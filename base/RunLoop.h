@@ -16,10 +16,12 @@
 namespace base {
 
 using RunLoopMode = std::string;
-inline const RunLoopMode kDefaultRunLoopMode = "kCFRunLoopDefaultMode";
-inline const RunLoopMode kModalPanelRunLoopMode = "NSModalPanelRunLoopMode";
+// The mode names are never destroyed: threads that are never joined (the network
+// thread) use them while the process exits.
+inline const RunLoopMode& kDefaultRunLoopMode = *new RunLoopMode("kCFRunLoopDefaultMode");
+inline const RunLoopMode& kModalPanelRunLoopMode = *new RunLoopMode("NSModalPanelRunLoopMode");
 // Adding in the common modes means default plus modal panel.
-inline const RunLoopMode kCommonRunLoopModes = "kCFRunLoopCommonModes";
+inline const RunLoopMode& kCommonRunLoopModes = *new RunLoopMode("kCFRunLoopCommonModes");
 
 class RunLoop {
 public:

@@ -29,11 +29,15 @@
 #include "client/OWQuorvaneDelegate.h"
 #include "client/OWQuorvaneRequest.h"
 #include "client/OWQuorvaneURLLoading.h"
+#include "client/OWQuorvaneUtilities.h"
 
 class OWQuorvaneCacheController;
 class OWQuorvaneCore;
+class OWQuorvaneUploadTransfer;
 
-class OWQuorvane : public std::enable_shared_from_this<OWQuorvane> {
+// The class helpers (randomString(), sanitizeFilename(), fileMIMEType(), the file-kind
+// tests, resizeImage()) come from OWQuorvaneUtilities.
+class OWQuorvane : public std::enable_shared_from_this<OWQuorvane>, public OWQuorvaneUtilities {
   public:
     static constexpr const char* kUpdateSettingsNotification = "OWQuorvaneUpdateSettings";
     static constexpr const char* kOAuthChangedNotification = "OWQuorvaneOAuthChanged";
@@ -215,6 +219,42 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane> {
     void canUploadToProject(int64_t projectID);
     void checkUniqueProjectID(const std::string& uniqueProjectID);
 
+    // ==== uploads: a file, or a folder or package sent as a zip archive ====
+    // Nothing happens unless linked, with a path and a project id other than 0. The
+    // outcome is fileUploaded() or uploadFileFailedWithError(); progress arrives
+    // through didUploadBytes() with the upload's settings.
+    static constexpr const char* kSegmentedUploadsDefault = "segmentedUploads";
+    static constexpr double kStorageTimeOutSeconds = 300.0;
+    static constexpr double kServerTimeOutSeconds = 180.0;
+    static constexpr int kServerRetries = 3;
+    static constexpr double kThumbnailWidth = 120.0;
+    static constexpr double kThumbnailQuality = 0.8;
+
+    void uploadFile(const std::string& path, int64_t projectID,
+                    const std::optional<std::string>& parentFolder,
+                    const std::optional<std::string>& title);
+    // The longer forms; defaults fill in what each shorter one leaves out.
+    void uploadFile(const std::string& path, int64_t projectID,
+                    const std::optional<std::string>& parentFolder, int64_t departmentID,
+                    const std::optional<std::string>& title,
+                    const std::optional<std::string>& description, float frameRate,
+                    const std::optional<std::string>& timecodeStart, uint64_t duration,
+                    bool autoRevise = false, const std::vector<std::string>& linkEmails = {},
+                    bool allowComments = true, const std::optional<std::string>& appID = {},
+                    bool notifyUsers = true, const base::Dictionary& settings = {});
+    // Into an app's storage rather than a project.
+    void uploadFile(const std::string& path, const std::string& appID,
+                    const std::optional<std::string>& parentFolder,
+                    const std::optional<std::string>& title);
+    // As above, without notifying users, carrying the date.
+    void uploadFile(const std::string& path, const std::string& appID,
+                    const std::optional<std::string>& parentFolder,
+                    const std::optional<std::string>& title, const base::Date& date);
+    // A picture exactly 120 pixels wide is encoded as it is; any other is scaled to 120
+    // wide first. Sent as a JPEG of quality 0.8.
+    void uploadThumbnailImage(const platform::image::RGBAImage& image, int64_t fileID);
+    // ==== end of uploads ====
+
   private:
     friend class OWQuorvaneCore;
     OWQuorvane() = default;
@@ -236,4 +276,19 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane> {
     std::weak_ptr<OWQuorvaneDelegate> delegate_;
     std::optional<std::string> sourceAppID_;
     std::vector<base::Dictionary> uploadQueueSettings_;
+
+    // ==== uploads ====
+    friend class OWQuorvaneUploadTransfer;
+    struct UploadRequestFields;
+    void startUpload(const UploadRequestFields& fields);
+    void sendToStorage(const std::string& file, base::Dictionary settings,
+                       std::shared_ptr<OWQuorvaneUploadTransfer> transfer);
+    void sendToServer(const std::string& file, base::Dictionary settings,
+                      std::shared_ptr<OWQuorvaneUploadTransfer> transfer);
+    void keepTransfer(std::shared_ptr<OWQuorvaneUploadTransfer> transfer);
+    void releaseTransfer(const OWQuorvaneUploadTransfer* transfer);
+    // Receivers of the running and queued transfers; each lets go when its request ends.
+    mutable std::mutex transfersMutex_;
+    std::vector<std::shared_ptr<OWQuorvaneUploadTransfer>> transfers_;
+    // ==== end of uploads ====
 };

@@ -69,7 +69,7 @@ std::optional<std::string> xdgUserDir(std::string_view key) {
         if (startsWith(value, "$HOME"))
             value = home + value.substr(5);
         if (value.empty() || value.front() != '/' || value == home || value == home + "/") {
-            continue;  // the spec of user-dirs: $HOME itself means "not set"
+            continue;  // in user-dirs.dirs, $HOME itself means "not set"
         }
         return value;
     }

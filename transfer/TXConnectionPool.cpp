@@ -26,11 +26,11 @@ void TXConnectionPool::expire(double now) {
 
 std::shared_ptr<TXConnectionPool::Record> TXConnectionPool::choose(
     std::shared_ptr<Record> current, const std::string& scheme, const std::string& host,
-    uint16_t port, uint64_t requestId, double now,
+    uint16_t port, const std::string& security, uint64_t requestId, double now,
     std::shared_ptr<platform::net::HttpReadStream>& oldStream) {
     std::lock_guard guard(mutex_);
     auto matches = [&](const Record& r) {
-        return r.host == host && r.scheme == scheme && r.port == port;
+        return r.host == host && r.scheme == scheme && r.port == port && r.security == security;
     };
     if (current) {
         bool inPool = std::find(records_.begin(), records_.end(), current) != records_.end();
@@ -57,6 +57,7 @@ std::shared_ptr<TXConnectionPool::Record> TXConnectionPool::choose(
         current->host = host;
         current->port = port;
         current->scheme = scheme;
+        current->security = security;
         records_.push_back(current);
     }
     current->request = requestId;

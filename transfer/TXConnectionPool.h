@@ -19,6 +19,10 @@ class TXConnectionPool {
         std::string host;
         uint16_t port = 0;  // 0 when the address names none
         std::string scheme;
+        // How the connection's TLS session was checked (trust, client identity): a
+        // socket set up under one setting never serves a request that asks for
+        // another, such as a verifying request after a non-verifying one.
+        std::string security;
         std::optional<uint64_t> request;  // the request using it; none while idle
         std::shared_ptr<platform::net::HttpReadStream> stream;
         double expires = 0;  // monotonic seconds
@@ -32,8 +36,8 @@ class TXConnectionPool {
     // matching record, else a new one. The record's previous stream comes back in
     // `oldStream` so the caller can close it after opening the new one.
     std::shared_ptr<Record> choose(std::shared_ptr<Record> current, const std::string& scheme,
-                                   const std::string& host, uint16_t port, uint64_t requestId,
-                                   double now,
+                                   const std::string& host, uint16_t port,
+                                   const std::string& security, uint64_t requestId, double now,
                                    std::shared_ptr<platform::net::HttpReadStream>& oldStream);
     void release(const std::shared_ptr<Record>& record, double expires);
     void remove(const std::shared_ptr<Record>& record);

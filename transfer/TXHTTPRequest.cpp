@@ -297,6 +297,8 @@ void TXHTTPRequest::State::runMain() {
     r.buildRequestHeaders();
     if (error)
         return;
+    if (cache && consultCache())
+        return;
     applyAuthorizationHeader();
     for (const auto& [name, value] : requestHeaders.fields()) {
         message->headers().add(name, value);
@@ -304,6 +306,24 @@ void TXHTTPRequest::State::runMain() {
     if (configureProxies()) {
         startRequest();
     }
+}
+
+// True when the cache answered; otherwise it may still make the request
+// conditional on what it holds.
+bool TXHTTPRequest::State::consultCache() {
+    if (cachePolicy == 0)
+        cachePolicy = cache->defaultCachePolicy();
+    if (cache->canUseCachedDataForRequest(r) && useDataFromCache())
+        return true;
+    if ((cachePolicy & (4 | 8)) && url) {
+        if (auto held = cache->cachedResponseHeadersForURL(*url)) {
+            if (auto etag = held->get("Etag"))
+                message->setHeader("If-None-Match", *etag);
+            if (auto modified = held->get("Last-Modified"))
+                message->setHeader("If-Modified-Since", *modified);
+        }
+    }
+    return false;
 }
 
 void TXHTTPRequest::buildRequestHeaders() {
@@ -388,7 +408,14 @@ void TXHTTPRequest::State::startRequest() {
     }
     bool opened = stream->open();
     if (oldStream && oldStream != stream) {
-        oldStream->close();
+        // The replaced stream may be served by another thread's loop (a synchronous
+        // request reusing a connection of the network thread): close it there.
+        base::RunLoop* oldLoop = oldStream->runLoop();
+        if (oldLoop && oldLoop != &base::RunLoop::current()) {
+            oldLoop->post([oldStream] { oldStream->close(); });
+        } else {
+            oldStream->close();
+        }
     }
     if (!opened) {
         connectionCanBeReused = false;
@@ -554,6 +581,10 @@ void TXHTTPRequest::failWithError(const base::Error& theError) {
         s.destroyReadStream();
     }
     if (isCancelled() || s.error)
+        return;
+    // A cache allowed to stand in for a failed network answers instead.
+    if (s.cache && (s.cachePolicy & 64) && s.cache->canUseCachedDataForRequest(*this) &&
+        s.useDataFromCache())
         return;
     s.error = theError;
     auto main = s.mainRequest.lock();

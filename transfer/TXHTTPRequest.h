@@ -23,6 +23,7 @@
 #include "base/RunLoop.h"
 #include "base/Url.h"
 #include "base/Value.h"
+#include "platform/net/HttpCredentials.h"
 #include "transfer/TXCacheDelegate.h"
 #include "transfer/TXHTTPRequestDelegate.h"
 #include "transfer/TXHTTPRequestError.h"
@@ -227,6 +228,25 @@ class TXHTTPRequest : public base::Operation {
     void retryUsingSuppliedCredentials();
     void cancelAuthentication();
 
+    // Credentials kept for good in the user's keychain file, per protection space
+    // (scheme, host, port and realm; a proxy's host, port and realm). Requests with
+    // useKeychainPersistence() save what worked and look there when they have none.
+    static bool saveCredentials(const platform::net::HttpCredentials& credentials,
+                                const std::string& host, int port, const std::string& protocol,
+                                const std::string& realm);
+    static bool saveCredentials(const platform::net::HttpCredentials& credentials,
+                                const std::string& proxy, int port, const std::string& realm);
+    static std::optional<platform::net::HttpCredentials> savedCredentialsForHost(
+        const std::string& host, int port, const std::string& protocol, const std::string& realm);
+    static std::optional<platform::net::HttpCredentials> savedCredentialsForProxy(
+        const std::string& proxy, int port, const std::string& protocol, const std::string& realm);
+    static bool removeCredentialsForHost(const std::string& host, int port,
+                                         const std::string& protocol, const std::string& realm);
+    static bool removeCredentialsForProxy(const std::string& proxy, int port,
+                                          const std::string& realm);
+    void saveCredentialsToKeychain(const platform::net::HttpCredentials& credentials);
+    void saveProxyCredentialsToKeychain(const platform::net::HttpCredentials& credentials);
+
     // ---- receivers ----
     std::shared_ptr<TXHTTPRequestDelegate> delegate() const;
     void setDelegate(const std::shared_ptr<TXHTTPRequestDelegate>& delegate);
@@ -339,6 +359,17 @@ class TXHTTPRequest : public base::Operation {
     static void setSessionCookies(std::vector<platform::net::Cookie> cookies);
     static void addSessionCookie(const platform::net::Cookie& cookie);
     static void clearSession();
+
+    // The media type and, when the converter knows the "charset=" named, the text
+    // encoding of a "Content-Type" value; an unknown charset leaves *responseEncoding.
+    static void parseMimeType(std::string* mimeType, std::string* responseEncoding,
+                              const std::string& contentType);
+    // Seconds since 1970 UTC for "Sun, 06 Nov 1994 08:49:37 GMT" (weekday and
+    // seconds optional); none for anything else.
+    static std::optional<double> dateFromRFC1123String(const std::string& text);
+    // When a response stops being fresh (seconds since 1970): now plus `maxAge`, or
+    // with 0 its "Cache-Control" max-age, else its "Expires" date; none without.
+    static std::optional<double> expiryDateForRequest(const TXHTTPRequest& request, double maxAge);
 
     // Connection pool and throttle.
     static void expirePersistentConnections();

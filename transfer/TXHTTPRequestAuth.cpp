@@ -6,6 +6,7 @@
 #include "platform/crypto/Base64.h"
 #include "platform/net/PacEvaluator.h"
 #include "platform/net/ProxySettings.h"
+#include "transfer/TXCredentialStorage.h"
 #include "transfer/TXHTTPRequestState.h"
 #include "transfer/TXSessionCredentialStore.h"
 
@@ -60,8 +61,9 @@ void TXHTTPRequest::State::applyAuthorizationHeader() {
     if (!requestHeaders.contains("Authorization")) {
         if (!username.empty() && !password.empty() && authScheme == "Basic" &&
             sameOriginAsOriginal()) {
+            // Into the request's own headers only: they are copied into the message
+            // next, and a second "Authorization" line is refused by real servers.
             r.addBasicAuthenticationHeaderWithUsername(username, password);
-            message->setHeader("Authorization", *requestHeaders.get("Authorization"));
         } else if (sessionPersistence) {
             std::optional<platform::net::HttpCredentials> own;
             if (!username.empty() && !password.empty())
@@ -144,6 +146,21 @@ std::optional<platform::net::HttpCredentials> TXHTTPRequest::State::findCredenti
         }
         c.domain = domain;
     }
+    if (c.user.empty() && keychainPersistence) {
+        std::optional<platform::net::HttpCredentials> saved;
+        if (proxy && !proxyHost.empty())
+            saved = TXCredentialStorage::findProxy(proxyHost, static_cast<uint16_t>(proxyPort),
+                                                   proxyAuthRealm);
+        else if (!proxy && url)
+            saved = TXCredentialStorage::find(url->host(), effectivePort(*url), url->scheme(),
+                                              authRealm);
+        if (saved) {
+            std::string fallbackDomain = c.domain;
+            c = *saved;
+            if (c.domain.empty())
+                c.domain = fallbackDomain;
+        }
+    }
     const auto& object = proxy ? proxyAuthentication : authentication;
     if (object && object->requiresAccountDomain() && c.domain.empty()) {
         auto slash = c.user.find('\\');
@@ -167,6 +184,12 @@ bool TXHTTPRequest::State::applyCredentials(bool proxy,
     if (!object->apply(*message, credentials)) {
         storeFor(proxy).remove(credentials);
         return false;
+    }
+    if (keychainPersistence) {
+        if (proxy)
+            r.saveProxyCredentialsToKeychain(credentials);
+        else
+            r.saveCredentialsToKeychain(credentials);
     }
     if (sessionPersistence) {
         TXSessionCredentialStore::Entry entry;
@@ -356,6 +379,60 @@ void TXHTTPRequest::cancelAuthentication() {
         if (s.waitingForCredentials)
             s.failAuthentication();
     });
+}
+
+// ---- credentials kept for good ------------------------------------------------
+
+bool TXHTTPRequest::saveCredentials(const platform::net::HttpCredentials& credentials,
+                                    const std::string& host, int port, const std::string& protocol,
+                                    const std::string& realm) {
+    return TXCredentialStorage::save(credentials, host, static_cast<uint16_t>(port), protocol,
+                                     realm);
+}
+
+bool TXHTTPRequest::saveCredentials(const platform::net::HttpCredentials& credentials,
+                                    const std::string& proxy, int port, const std::string& realm) {
+    return TXCredentialStorage::saveProxy(credentials, proxy, static_cast<uint16_t>(port), realm);
+}
+
+std::optional<platform::net::HttpCredentials> TXHTTPRequest::savedCredentialsForHost(
+    const std::string& host, int port, const std::string& protocol, const std::string& realm) {
+    return TXCredentialStorage::find(host, static_cast<uint16_t>(port), protocol, realm);
+}
+
+// Proxies are always of the HTTP proxy type here, so the protocol does not
+// separate their spaces.
+std::optional<platform::net::HttpCredentials> TXHTTPRequest::savedCredentialsForProxy(
+    const std::string& proxy, int port, const std::string&, const std::string& realm) {
+    return TXCredentialStorage::findProxy(proxy, static_cast<uint16_t>(port), realm);
+}
+
+bool TXHTTPRequest::removeCredentialsForHost(const std::string& host, int port,
+                                             const std::string& protocol,
+                                             const std::string& realm) {
+    return TXCredentialStorage::remove(host, static_cast<uint16_t>(port), protocol, realm);
+}
+
+bool TXHTTPRequest::removeCredentialsForProxy(const std::string& proxy, int port,
+                                              const std::string& realm) {
+    return TXCredentialStorage::removeProxy(proxy, static_cast<uint16_t>(port), realm);
+}
+
+void TXHTTPRequest::saveCredentialsToKeychain(const platform::net::HttpCredentials& credentials) {
+    std::lock_guard guard(s_->lock);
+    if (!s_->url)
+        return;
+    TXCredentialStorage::save(credentials, s_->url->host(), effectivePort(*s_->url),
+                              s_->url->scheme(), s_->authRealm);
+}
+
+void TXHTTPRequest::saveProxyCredentialsToKeychain(
+    const platform::net::HttpCredentials& credentials) {
+    std::lock_guard guard(s_->lock);
+    if (s_->proxyHost.empty())
+        return;
+    TXCredentialStorage::saveProxy(credentials, s_->proxyHost, static_cast<uint16_t>(s_->proxyPort),
+                                   s_->proxyAuthRealm);
 }
 
 void TXHTTPRequest::clearSession() {

@@ -3,6 +3,7 @@
 
 #include "transfer/TXBandwidthThrottle.h"
 #include "transfer/TXHTTPRequestState.h"
+#include "transfer/TXResponseHeaderParser.h"
 
 namespace {
 
@@ -11,15 +12,16 @@ std::string lower(std::string s) {
     return s;
 }
 
-// The integer after `key` in `text` ("timeout=15, max=100"); none when absent.
-std::optional<long> scanInteger(const std::string& text, const std::string& key) {
-    size_t at = text.find(key);
-    if (at == std::string::npos)
-        return std::nullopt;
-    long value = 0;
-    if (std::sscanf(text.c_str() + at + key.size(), "%ld", &value) != 1)
-        return std::nullopt;
-    return value;
+// The TLS checks a connection was set up under; empty for plain HTTP.
+std::string securityOf(const platform::net::Url& target,
+                       const platform::net::HttpReadStream::Options& options) {
+    if (!target.isSecure())
+        return {};
+    const auto& tls = options.tls;
+    char identity[32];
+    std::snprintf(identity, sizeof identity, "%p", static_cast<const void*>(tls.identity.get()));
+    return std::string(tls.validatesCertificateChain ? "verify" : "no-verify") + "|" + tls.caFile +
+           "|" + tls.peerName + "|" + identity;
 }
 
 }  // namespace
@@ -38,8 +40,8 @@ void TXHTTPRequest::State::chooseConnection(platform::net::HttpReadStream::Optio
     if (requestId == 0)
         requestId = pool.nextRequestId();
     std::shared_ptr<platform::net::HttpReadStream> old;
-    connection = pool.choose(connection, target.scheme(), target.host(), target.port(), requestId,
-                             now(), old);
+    connection = pool.choose(connection, target.scheme(), target.host(), target.port(),
+                             securityOf(target, options), requestId, now(), old);
     connectionId = connection->id;
     options.persistent = true;
     options.connectionId = connection->id;
@@ -69,8 +71,7 @@ void TXHTTPRequest::State::evaluateKeepAlive(const platform::net::HttpResponseHe
         connectionCanBeReused = true;
         return;
     }
-    auto timeout = scanInteger(*keepAlive, "timeout=");
-    auto max = scanInteger(*keepAlive, "max=");
+    auto [timeout, max] = TXResponseHeaderParser::parseKeepAlive(*keepAlive);
     if (max && *max >= 6) {
         connectionCanBeReused = true;
         if (timeout)

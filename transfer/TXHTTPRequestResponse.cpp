@@ -15,6 +15,7 @@
 #include "support/OWLocalPaths.h"
 #include "transfer/TXBandwidthThrottle.h"
 #include "transfer/TXHTTPRequestState.h"
+#include "transfer/TXResponseHeaderParser.h"
 
 namespace {
 
@@ -27,22 +28,6 @@ std::vector<platform::net::Cookie>& sessionCookieList() {
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-std::string trim(std::string_view s) {
-    size_t b = s.find_first_not_of(" \t");
-    size_t e = s.find_last_not_of(" \t");
-    return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b + 1));
-}
-
-// Decimal digits only: a length of "010" is ten bytes, not eight.
-std::optional<uint64_t> parseDecimal(std::string_view text) {
-    std::string t = trim(text);
-    uint64_t n = 0;
-    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n, 10);
-    if (t.empty() || ec != std::errc() || end != t.data() + t.size())
-        return std::nullopt;
-    return n;
 }
 
 int openForDownload(const std::string& path, bool append) {
@@ -160,6 +145,13 @@ void TXHTTPRequest::State::readResponseHeaders() {
     statusMessage = head->statusLine;
     responseIsHttp10 = head->isHttp10();
 
+    // A cache that can answer now (a "304 Not Modified") renews its entry and answers.
+    if (cache && cache->canUseCachedDataForRequest(r)) {
+        cache->updateExpiryForRequest(r, secondsToCache);
+        if (useDataFromCache())
+            return;
+    }
+
     if (statusCode == 401)
         authenticationNeeded = AuthenticationState::Server;
     else if (statusCode == 407)
@@ -167,31 +159,14 @@ void TXHTTPRequest::State::readResponseHeaders() {
     if (authenticationNeeded == AuthenticationState::None)
         storeBasicSessionCredentials();
 
-    // Text encoding from the charset parameter, else the default.
-    responseEncoding = defaultEncoding;
-    if (auto type = head->headers.get("Content-Type")) {
-        auto at = lower(*type).find("charset=");
-        if (at != std::string::npos) {
-            std::string rest = type->substr(at + 8);
-            std::string name = trim(rest.substr(0, rest.find(';')));
-            if (name.size() > 1 && name.front() == '"' && name.back() == '"')
-                name = name.substr(1, name.size() - 2);
-            if (!name.empty() && base::TextEncoding::toUtf8("", name))
-                responseEncoding = name;
-        }
-    }
-
-    auto& store = platform::net::CookieStore::shared();
-    responseCookies = platform::net::Cookie::parseAll(head->headers, message->url(), store.now());
-    if (cookiePersistence && !responseCookies.empty()) {
-        store.setCookies(responseCookies);
-        for (const auto& c : responseCookies) addSessionCookie(c);
-    }
+    parseStringEncodingFromHeaders();
+    parseResponseCookies();
 
     if (!willRedirect()) {
         auto main = isHeadOfMain ? mainRequest.lock() : nullptr;
         auto length = head->headers.get("Content-Length");
-        std::optional<uint64_t> n = length ? parseDecimal(*length) : std::nullopt;
+        std::optional<uint64_t> n =
+            length ? TXResponseHeaderParser::parseContentLength(*length) : std::nullopt;
         if (n) {
             if (main && main->allowCompressedResponse() && main->showAccurateProgress() &&
                 main->shouldResetDownloadProgress() && *n == 20) {
@@ -216,6 +191,34 @@ void TXHTTPRequest::State::readResponseHeaders() {
     }
     evaluateKeepAlive(*head);
     requestReceivedResponseHeaders(head->headers);
+}
+
+void TXHTTPRequest::State::parseStringEncodingFromHeaders() {
+    std::string mime;
+    responseEncoding = defaultEncoding;
+    if (auto type = responseHeaders ? responseHeaders->get("Content-Type") : std::nullopt)
+        TXHTTPRequest::parseMimeType(&mime, &responseEncoding, *type);
+}
+
+void TXHTTPRequest::State::parseResponseCookies() {
+    auto& store = platform::net::CookieStore::shared();
+    responseCookies =
+        platform::net::Cookie::parseAll(*responseHeaders, message->url(), store.now());
+    if (cookiePersistence && !responseCookies.empty()) {
+        store.setCookies(responseCookies);
+        for (const auto& c : responseCookies) addSessionCookie(c);
+    }
+}
+
+void TXHTTPRequest::parseMimeType(std::string* mimeType, std::string* responseEncoding,
+                                  const std::string& contentType) {
+    auto parsed = TXResponseHeaderParser::parseContentType(contentType);
+    if (mimeType)
+        *mimeType = parsed.mimeType;
+    // Only a character set that the converter knows replaces the default.
+    if (responseEncoding && !parsed.charset.empty() &&
+        base::TextEncoding::toUtf8("", parsed.charset))
+        *responseEncoding = parsed.charset;
 }
 
 // ---- redirects --------------------------------------------------------------
@@ -324,6 +327,84 @@ void TXHTTPRequest::State::performRedirect() {
         r.failWithError(TXMakeError(TXErrorCode::TooMuchRedirection,
                                     "The request failed because it redirected too many times"));
     }
+}
+
+// ---- answers from the cache -----------------------------------------------------
+
+bool TXHTTPRequest::State::useDataFromCache() {
+    if (!cache || !url)
+        return false;
+    auto headers = cache->cachedResponseHeadersForURL(*url);
+    auto path = cache->pathToCachedResponseDataForURL(*url);
+    if (!headers || !path)
+        return false;
+    // Whatever the network was doing for this request is over.
+    stopStatusTimer();
+    connectionCanBeReused = false;
+    destroyReadStream();
+    if (connection) {
+        TXConnectionPool::shared().remove(connection);
+        connection.reset();
+    }
+    closeDownloadFiles();
+    auto status = headers->get("X-TXHTTPRequest-Response-Status-Code");
+    auto code = status ? TXResponseHeaderParser::parseContentLength(*status) : std::nullopt;
+    statusCode = code && *code < 1000 ? static_cast<int>(*code) : 200;
+    didUseCachedResponse = true;
+    responseHeaders = *headers;
+    if (downloadPath.empty())
+        rawResponseData = cache->cachedResponseDataForURL(*url).value_or(base::Data());
+    else
+        downloadPath = *path;
+    auto length = headers->get("Content-Length");
+    contentLength =
+        length ? TXResponseHeaderParser::parseContentLength(*length).value_or(0) : uint64_t{0};
+    totalBytesRead = contentLength;
+    parseStringEncodingFromHeaders();
+    if (message)
+        parseResponseCookies();
+    if (willRedirect()) {
+        // Followed from the loop, outside whatever event brought us here.
+        complete = downloadComplete = true;
+        postToLoop([](State& s) { s.followRedirectAfterEnd(); });
+        return true;
+    }
+    auto main = isHeadOfMain ? mainRequest.lock() : nullptr;
+    TXHTTPRequest& answered = main ? *main : r;
+    {
+        std::lock_guard guard(answered.s_->lock);
+        State& a = *answered.s_;
+        a.complete = a.downloadComplete = true;
+        if (a.redirectCount == 0 && !a.originalURL)
+            a.originalURL = a.url;
+    }
+    complete = downloadComplete = true;
+    if (redirectCount == 0)
+        originalURL = url;
+    updateProgressIndicators();
+    answered.requestFinished();
+    answered.markAsFinished();
+    if (main)
+        r.markAsFinished();
+    return true;
+}
+
+std::optional<double> TXHTTPRequest::dateFromRFC1123String(const std::string& text) {
+    return TXResponseHeaderParser::parseRFC1123Date(text);
+}
+
+std::optional<double> TXHTTPRequest::expiryDateForRequest(const TXHTTPRequest& request,
+                                                          double maxAge) {
+    platform::net::HttpHeaders headers = request.responseHeaders();
+    if (maxAge == 0) {
+        if (auto control = headers.get("Cache-Control"))
+            maxAge = TXResponseHeaderParser::parseMaxAge(*control).value_or(0);
+    }
+    if (maxAge == 0) {
+        auto expires = headers.get("Expires");
+        return expires ? dateFromRFC1123String(*expires) : std::nullopt;
+    }
+    return base::RunLoop::current().clock()->now() + maxAge;
 }
 
 // ---- body bytes -------------------------------------------------------------
@@ -505,6 +586,8 @@ void TXHTTPRequest::State::handleStreamComplete() {
     downloadComplete = true;
     if (!responseHeaders)
         readResponseHeaders();
+    if (didUseCachedResponse)
+        return;  // answered from the cache; nothing of the network remains
     if (stream && postLength > 0) {
         lastBytesSent = totalBytesSent;
         totalBytesSent = stream->requestBodyBytesWritten();

@@ -173,6 +173,7 @@ struct TXHTTPRequest::State {
     void onMain(std::function<void()> task) const;
     void guarded(const char* where, const std::function<void()>& work);
     void runMain();
+    bool consultCache();
     void startRequest();
     void handleNetworkEvent(platform::net::HttpReadStream::Event event);
     void checkRequestStatus();
@@ -197,6 +198,10 @@ struct TXHTTPRequest::State {
     // ---- response (TXHTTPRequestResponse.cpp) ----
     void applyCookieHeader();
     void readResponseHeaders();
+    void parseStringEncodingFromHeaders();
+    void parseResponseCookies();
+    // Answers from the cache; false when it holds no headers or data for the URL.
+    bool useDataFromCache();
     void handleBytesAvailable();
     void handleStreamComplete();
     void handleStreamError();

@@ -9,8 +9,9 @@ namespace {
 std::mutex startLock;
 base::RunLoop* networkLoop = nullptr;
 std::thread::id networkThreadId;
-// Static: the starting caller may return (and unwind) as soon as it is woken.
-std::condition_variable started;
+// Never destroyed: the starting caller may return (and unwind) as soon as it is
+// woken, and the process may exit while the network thread still runs.
+std::condition_variable& started = *new std::condition_variable;
 
 }  // namespace
 
@@ -24,8 +25,8 @@ base::RunLoop& TXNetworkThread::runLoop() {
             std::lock_guard inner(startLock);
             networkLoop = &loop;
             networkThreadId = std::this_thread::get_id();
+            started.notify_all();
         }
-        started.notify_all();
         for (;;) {
             loop.run(base::kDefaultRunLoopMode, 1e10);
         }

@@ -3,8 +3,9 @@
 namespace platform::net {
 
 ConnectionCache& ConnectionCache::shared() {
-    static ConnectionCache cache;
-    return cache;
+    // Never destroyed: the network thread may still use it while the process exits.
+    static ConnectionCache* cache = new ConnectionCache;
+    return *cache;
 }
 
 void ConnectionCache::put(const ConnectionKey& key, std::unique_ptr<Connection> connection,

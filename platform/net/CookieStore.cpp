@@ -12,8 +12,9 @@ CookieStore::CookieStore()
       }) {}
 
 CookieStore& CookieStore::shared() {
-    static CookieStore store;
-    return store;
+    // Never destroyed: the network thread may still use it while the process exits.
+    static CookieStore* store = new CookieStore;
+    return *store;
 }
 
 void CookieStore::setClock(std::function<double()> now) {

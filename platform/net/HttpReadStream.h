@@ -74,6 +74,9 @@ class HttpReadStream : public std::enable_shared_from_this<HttpReadStream> {
     Status status() const;
     // The exchange ran on a connection an earlier request had used.
     bool reusedConnection() const { return reused_; }
+    // The loop the stream is served on (none before it was opened or scheduled). A
+    // stream is closed on that loop's thread.
+    base::RunLoop* runLoop() const { return loop_; }
     const HttpRequestMessage& message() const { return message_; }
 
   private:

@@ -13,6 +13,7 @@ folders, workflows and files; comments, sessions, annotations, metadata and even
 Python standard library only.
 """
 
+import hashlib
 import itertools
 import json
 import threading
@@ -68,7 +69,8 @@ def fields_of(req):
                 fields.append((name, payload.decode("utf-8")))
             else:
                 files.append({"field": name, "filename": part.get_filename(),
-                              "type": part.get_content_type(), "size": len(payload)})
+                              "type": part.get_content_type(), "size": len(payload),
+                              "sha256": hashlib.sha256(payload).hexdigest()})
         return fields, files
     # The client's form bodies begin with "&": one empty segment there is allowed,
     # any other field without "=" makes the body unreadable.
