@@ -385,8 +385,6 @@ def main():
     server = ThreadingHTTPServer((args.host, args.port), Handler)
     server.daemon_threads = True
     server.service = Service(pairs(args.client), pairs(args.user))
-    import service_api  # noqa: PLC0415 (beside this file; registers the REST API)
-    service_api.register(server.service)
     print("READY %d" % server.server_address[1], flush=True)
     try:
         server.serve_forever()
