@@ -167,7 +167,10 @@ TEST_F(ServerUploadTest, AnEmptyReplyIsOneOutcome) {
     client->uploadFile(writeFile("e.mov", 2000), 1, std::nullopt, std::nullopt);
     uploadMarker();
     EXPECT_EQ(delegate->outcomes(), 2u);
-    EXPECT_TRUE(client->uploadQueueSettings().empty());
+    // An empty reply is the service's failure, told once.
+    ASSERT_EQ(delegate->failures.size(), 1u);
+    EXPECT_NE(delegate->failureText().find("Server error"), std::string::npos)
+        << delegate->failureText();
 }
 
 TEST_F(ServerUploadTest, AServerErrorReplyIsTheFailure) {
@@ -178,6 +181,18 @@ TEST_F(ServerUploadTest, AServerErrorReplyIsTheFailure) {
     ASSERT_EQ(delegate->outcomes(), 2u);
     ASSERT_EQ(delegate->failures.size(), 1u);
     EXPECT_EQ(delegate->failureText(), "Project is full");
+}
+
+TEST_F(ServerUploadTest, AConnectionClosedWithoutAnswerIsOneFailure) {
+    makeClient(service->url(), service->url());
+    service->script("/api/0/files/upload", R"({"drop": true})");
+    client->uploadFile(writeFile("d.mov", 2000), 1, std::nullopt, std::nullopt);
+    uploadMarker();
+    ASSERT_EQ(delegate->outcomes(), 2u);
+    ASSERT_EQ(delegate->failures.size(), 1u);
+    EXPECT_EQ(delegate->failures[0].domain(), "OWQuorvaneErrorDomain");
+    EXPECT_FALSE(delegate->failureText().empty());
+    EXPECT_TRUE(client->uploadQueueSettings().empty());
 }
 
 // PHP's own form parser reads what the client sent: a program nobody here wrote.
