@@ -14,6 +14,7 @@
 #include "base/Path.h"
 #include "base/Random.h"
 #include "base/TextEncoding.h"
+#include "base/UniqueFd.h"
 
 namespace base {
 namespace {
@@ -368,37 +369,6 @@ std::string errnoText() {
     return std::strerror(errno);
 }
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
-}
-
 // Write to a fresh owner-only file beside the target, flush it to disk, then rename it
 // over the target and flush the folder, so that a crash leaves the old or the new file.
 bool replaceAtomically(const std::string& path, std::string_view bytes, Error* error) {
@@ -408,20 +378,19 @@ bool replaceAtomically(const std::string& path, std::string_view bytes, Error* e
     }
     std::string temp =
         appendingPathComponent(folder, "." + lastPathComponent(path) + "." + randomString(8));
-    FileDescriptor fd(
-        open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    UniqueFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd.get() < 0) {
         fail(error, PropertyList::kWriteFailed, "Cannot create " + temp + ": " + errnoText());
         return false;
     }
-    bool ok = fchmod(fd.get(), 0600) == 0 && writeAll(fd.get(), bytes) && fsync(fd.get()) == 0;
+    bool ok = fchmod(fd.get(), 0600) == 0 && writeFully(fd.get(), bytes) && fsync(fd.get()) == 0;
     ok = close(fd.release()) == 0 && ok;
     if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
         fail(error, PropertyList::kWriteFailed, "Cannot write " + path + ": " + errnoText());
         unlink(temp.c_str());
         return false;
     }
-    FileDescriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) {
         fsync(dir.get());
     }
@@ -429,7 +398,7 @@ bool replaceAtomically(const std::string& path, std::string_view bytes, Error* e
 }
 
 std::optional<std::string> readCapped(const std::string& path, Error* error) {
-    FileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         fail(error, errno == ENOENT ? PropertyList::kFileNotFound : PropertyList::kReadFailed,
              "Cannot open " + path + ": " + errnoText());

@@ -5,13 +5,9 @@
 //
 // Usage: bench_transport [MiB [rounds]]   (1024 MiB, or $QV_BENCH_TRANSPORT_MIB;
 // 3 rounds, each side's best run counts)
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,63 +21,18 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/RunLoop.h"
 #include "platform/net/BodyStream.h"
 #include "platform/net/HttpReadStream.h"
+#include "tests/support/Peer.h"
 
 extern char** environ;
 namespace net = platform::net;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::string findProgram(const std::string& name) {
-    std::vector<std::string> folders;
-    if (const char* path = std::getenv("PATH")) {
-        std::string all = path;
-        size_t start = 0;
-        while (start <= all.size()) {
-            size_t end = all.find(':', start);
-            if (end == std::string::npos)
-                end = all.size();
-            folders.push_back(all.substr(start, end - start));
-            start = end + 1;
-        }
-    }
-    folders.insert(folders.end(), {"/usr/sbin", "/sbin", "/usr/bin"});
-    for (const auto& f : folders) {
-        std::string p = f + "/" + name;
-        if (access(p.c_str(), X_OK) == 0)
-            return p;
-    }
-    return {};
-}
-
-uint16_t freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool accepts(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
-}
 
 // Starts a program from an argument vector (never a shell) with its output in
 // `log` (or discarded); its pid, or -1.
@@ -134,12 +85,12 @@ long ownMaxRssKiB() {
 class Nginx {
   public:
     bool start(const std::string& folder) {
-        std::string nginx = findProgram("nginx");
+        std::string nginx = testsupport::Peer::findBinary("nginx");
         if (nginx.empty()) {
             std::fprintf(stderr, "nginx is not installed (run scripts/setup)\n");
             return false;
         }
-        port_ = freePort();
+        port_ = testsupport::Peer::freePort();
         std::filesystem::create_directories(folder + "/tmp");
         std::filesystem::create_directories(folder + "/www/dav");
         std::string conf = folder + "/nginx.conf";
@@ -157,28 +108,19 @@ class Nginx {
                             << "  root " << folder << "/www;\n"
                             << "  location /dav/ { dav_methods PUT; client_max_body_size 0; "
                             << "client_body_buffer_size 1m; }\n }\n}\n";
-        pid_ = spawn({nginx, "-p", folder, "-c", conf, "-e", folder + "/error.log"},
-                     folder + "/nginx.out");
-        for (int i = 0; i < 300 && pid_ > 0; ++i) {
-            if (accepts(port_))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (peer_.start({nginx, "-p", folder, "-c", conf, "-e", folder + "/error.log"}, folder,
+                        port_)) {
+            return true;
         }
-        std::fprintf(stderr, "nginx did not start; see %s/error.log\n", folder.c_str());
+        std::fprintf(stderr, "nginx did not start: %s\n", peer_.failure().c_str());
         return false;
-    }
-    ~Nginx() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
     }
     std::string url(const std::string& path) const {
         return "http://127.0.0.1:" + std::to_string(port_) + path;
     }
 
   private:
-    pid_t pid_ = -1;
+    testsupport::Peer peer_;
     uint16_t port_ = 0;
 };
 
@@ -286,7 +228,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_transport [MiB [rounds]]\n");
         return 2;
     }
-    std::string curl = findProgram("curl");
+    std::string curl = testsupport::Peer::findBinary("curl");
     if (curl.empty()) {
         std::fprintf(stderr, "curl is not installed (run scripts/setup)\n");
         return 1;

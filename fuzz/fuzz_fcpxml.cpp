@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/QuietLog.h"
 #include "support/OWFCPXMLParser.h"
-#include "support/OWLog.h"
 
 namespace {
 
@@ -36,13 +36,7 @@ const std::string& memoryFile() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        if (auto log = OWLog::sharedController()) {
-            log->setLoggingDisabled(true);
-        }
-        return true;
-    }();
-    (void)quiet;
+    fuzzsupport::quietLog();
     if (size < 1) {
         return 0;
     }

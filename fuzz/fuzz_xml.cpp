@@ -5,18 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/QuietLog.h"
 #include "platform/xml/Document.h"
-#include "support/OWLog.h"
 #include "support/OWXMLParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        if (auto log = OWLog::sharedController()) {
-            log->setLoggingDisabled(true);
-        }
-        return true;
-    }();
-    (void)quiet;
+    fuzzsupport::quietLog();
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const size_t newline = input.find('\n');
     const std::string_view query =

@@ -1,17 +1,19 @@
 #include "support/OWFCPXMLParser.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <set>
 
 #include "platform/xml/Document.h"
 #include "platform/xml/Node.h"
+#include "support/LeadingNumber.h"
 #include "support/OWTimecode.h"
 #include "support/OWXMLParser.h"
 
 namespace {
 
+using owtext::leadingDouble;
+using owtext::leadingInteger;
 using platform::xml::Node;
 
 constexpr const char* kSequence = "./fcpxml[1]/library[1]//project[1]/sequence[1]";
@@ -21,76 +23,6 @@ constexpr const char* kMainStorylineMarkers =
 constexpr const char* kAnyDepthMarkers =
     "./fcpxml[1]/library[1]//project[1]/sequence[1]/spine[1]//"
     "(clip | ref-clip | video | mc-clip | title | transition | gap)/marker";
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-// The decimal number at the start of the text, in the C locale: white space, an
-// optional sign, digits with an optional point. No exponents, "inf", "nan" or hex;
-// text that does not start with a number reads as 0.
-double leadingDouble(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && isSpace(s[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    const size_t start = i;
-    size_t digits = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-        ++i;
-        ++digits;
-    }
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-            ++i;
-            ++digits;
-        }
-    }
-    if (digits == 0) {
-        return 0;
-    }
-    double value = 0;
-    const auto [end, error] =
-        std::from_chars(s.data() + start, s.data() + i, value, std::chars_format::fixed);
-    if (error == std::errc::result_out_of_range) {
-        // Too many integer digits overflow; a fraction too small to hold is 0.
-        const std::string_view integer =
-            s.substr(start, i - start).substr(0, s.find('.', start) - start);
-        value = integer.find_first_not_of('0') != std::string_view::npos
-                    ? std::numeric_limits<double>::infinity()
-                    : 0;
-    }
-    return negative ? -value : value;
-}
-
-// The integer at the start of the text (white space, sign, digits), saturated.
-int64_t leadingInteger(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && isSpace(s[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        const int digit = s[i] - '0';
-        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10) {
-            return negative ? std::numeric_limits<int64_t>::min()
-                            : std::numeric_limits<int64_t>::max();
-        }
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
 
 // The parts of a time value: one trailing "s" removed, then split at every "/".
 std::vector<std::string_view> timeParts(std::string_view text) {

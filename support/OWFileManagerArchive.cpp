@@ -54,23 +54,6 @@ bool isLike(std::string_view name, std::string_view pattern) {
     return p == pattern.size();
 }
 
-std::vector<std::string> splitComponents(const std::string& path) {
-    std::vector<std::string> parts;
-    if (!path.empty() && path[0] == '/') {
-        parts.emplace_back("/");
-    }
-    size_t pos = 0;
-    while (pos < path.size()) {
-        size_t slash = path.find('/', pos);
-        size_t end = slash == std::string::npos ? path.size() : slash;
-        if (end > pos) {
-            parts.push_back(path.substr(pos, end - pos));
-        }
-        pos = end + 1;
-    }
-    return parts;
-}
-
 std::string trimWhitespace(const std::string& text) {
     auto isSpace = [](unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     size_t start = 0;
@@ -265,7 +248,7 @@ std::vector<std::string> OWFileManager::filesMatchingWildcardPath(
     }
     const std::string start = base.value_or("/");
     std::vector<std::string> candidates{start};
-    for (const auto& component : splitComponents(pattern)) {
+    for (const auto& component : fileops::pathComponents(pattern)) {
         std::vector<std::string> next;
         if (component == "/") {
             next.push_back(start);

@@ -12,30 +12,11 @@ namespace fileflags = platform::system::fileflags;
 
 namespace {
 
-// Components as the platform's path splitting gives them: "/" first for an absolute
-// path, empty pieces dropped.
-std::vector<std::string> components(const std::string& path) {
-    std::vector<std::string> parts;
-    if (!path.empty() && path[0] == '/') {
-        parts.emplace_back("/");
-    }
-    size_t pos = 0;
-    while (pos < path.size()) {
-        size_t slash = path.find('/', pos);
-        size_t end = slash == std::string::npos ? path.size() : slash;
-        if (end > pos) {
-            parts.push_back(path.substr(pos, end - pos));
-        }
-        pos = end + 1;
-    }
-    return parts;
-}
-
 bool volumeFolderExists(const std::string& path, std::string_view prefix) {
     if (path.rfind(prefix, 0) != 0) {
         return true;
     }
-    auto parts = components(path);
+    auto parts = fileops::pathComponents(path);
     if (parts.size() < 3) {
         return true;
     }

@@ -17,6 +17,7 @@
 
 #include "base/Console.h"
 #include "base/OperationQueue.h"
+#include "base/UniqueFd.h"
 #include "platform/crypto/Digest.h"
 #include "platform/system/FileOps.h"
 #include "support/OWFileManager.h"
@@ -54,70 +55,9 @@ const std::shared_ptr<base::OperationQueue>& progressQueue() {
     return queue;
 }
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() { close(); }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            close();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    void close() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-  private:
-    int fd_;
-};
-
-bool writeAll(int fd, const uint8_t* bytes, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, bytes, length);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = ENOSPC;
-            }
-            return false;
-        }
-        bytes += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Reads up to `length` bytes; fewer only at end of file or on an error.
-size_t readUpTo(int fd, uint8_t* bytes, size_t length, bool* failed = nullptr) {
-    size_t total = 0;
-    while (total < length) {
-        ssize_t n = ::read(fd, bytes + total, length - total);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (failed) {
-                *failed = n < 0;
-            }
-            break;
-        }
-        total += static_cast<size_t>(n);
-    }
-    return total;
-}
-
 struct Destination {
     std::string path;
-    Descriptor fd;
+    base::UniqueFd fd;
     bool regular = false;
     // Made when the bytes read back first differ from the source's.
     std::optional<Digest> digest;
@@ -129,7 +69,7 @@ class VerifiedCopy {
                  uint64_t type, std::shared_ptr<OWFileCopyDelegate> delegate)
         : source_(source), type_(type), delegate_(std::move(delegate)) {
         for (const auto& path : destinations) {
-            destinations_.push_back(Destination{path, Descriptor(), false, std::nullopt});
+            destinations_.push_back(Destination{path, base::UniqueFd(), false, std::nullopt});
         }
     }
 
@@ -157,7 +97,7 @@ class VerifiedCopy {
     const std::shared_ptr<OWFileCopyDelegate> delegate_;
     std::vector<Destination> destinations_;
     Settings settings_;
-    Descriptor sourceFd_;
+    base::UniqueFd sourceFd_;
     struct stat sourceStat_ {};
     std::optional<Digest> sourceDigest_;
     std::unique_ptr<uint8_t[]> readBuffer_;
@@ -256,7 +196,7 @@ void VerifiedCopy::makeSettings(base::Value object, base::Value object2) {
 }
 
 bool VerifiedCopy::openSource() {
-    sourceFd_ = Descriptor(::open(source_.c_str(), O_RDONLY | O_CLOEXEC));
+    sourceFd_ = base::UniqueFd(::open(source_.c_str(), O_RDONLY | O_CLOEXEC));
     if (sourceFd_.get() < 0 || fstat(sourceFd_.get(), &sourceStat_) != 0) {
         base::Console::log("Error: Unable to read source file %@. Aborting copy process...",
                            source_);
@@ -276,7 +216,7 @@ bool VerifiedCopy::openDestinations() {
     for (size_t i = 0; i < destinations_.size(); ++i) {
         Destination& destination = destinations_[i];
         destination.fd =
-            Descriptor(::open(destination.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+            base::UniqueFd(::open(destination.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
         struct stat st {};
         if (destination.fd.get() < 0 || fstat(destination.fd.get(), &st) != 0) {
             base::Console::log(
@@ -324,7 +264,8 @@ bool VerifiedCopy::refuseAlias(size_t index, const struct stat& st) const {
 bool VerifiedCopy::copyChunks() {
     while (!cancelled()) {
         bool readFailed = false;
-        const size_t length = readUpTo(sourceFd_.get(), readBuffer_.get(), kChunkSize, &readFailed);
+        const size_t length =
+            base::readFully(sourceFd_.get(), readBuffer_.get(), kChunkSize, &readFailed);
         if (readFailed) {
             OWLog::appendLogAndPrint("Error reading file %@ - aborting...", source_);
             return false;
@@ -354,7 +295,7 @@ bool VerifiedCopy::copyChunks() {
 
 // A write that falls short (a full disk) ends the copy: a corrupt copy is no success.
 bool VerifiedCopy::writeChunk(Destination& destination, size_t length) {
-    if (!writeAll(destination.fd.get(), readBuffer_.get(), length)) {
+    if (!base::writeFully(destination.fd.get(), readBuffer_.get(), length)) {
         base::Console::log("Error writing file %@: %i", destination.path, errno);
         return false;
     }
@@ -374,7 +315,7 @@ void VerifiedCopy::readBack(Destination& destination, size_t length) {
         base::Console::log("errno: %i", error);
         base::Console::log("err: %i", 0);
     }
-    const size_t got = readUpTo(destination.fd.get(), backBuffer_.get(), length);
+    const size_t got = base::readFully(destination.fd.get(), backBuffer_.get(), length);
     if (!destination.digest &&
         (got != length || std::memcmp(backBuffer_.get(), readBuffer_.get(), length) != 0)) {
         catchUp(destination);
@@ -417,9 +358,9 @@ void VerifiedCopy::reportProgress() {
 }
 
 void VerifiedCopy::closeAll() {
-    sourceFd_.close();
+    sourceFd_.reset();
     for (auto& destination : destinations_) {
-        destination.fd.close();
+        destination.fd.reset();
     }
 }
 

@@ -16,6 +16,7 @@
 
 #include "base/PropertyList.h"
 #include "base/RunLoop.h"
+#include "base/UniqueFd.h"
 #include "platform/system/ConsoleUser.h"
 #include "support/OWException.h"
 #include "support/OWLocalPaths.h"
@@ -179,19 +180,6 @@ std::string systemLine() {
                         bytes / 1024.0 / 1024.0 / 1024.0);
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 void uncaughtExceptionHandler() {
     if (std::current_exception()) {
         const OWException e = OWException::fromCurrentException();
@@ -205,11 +193,6 @@ void uncaughtExceptionHandler() {
 }
 
 }  // namespace
-
-OWLog::FileHandle::~FileHandle() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
 
 OWLog::OWLog() : writeQueue_(base::OperationQueue::create("OWLog write queue", 1)) {}
 
@@ -444,7 +427,7 @@ void OWLog::writeEntry(const std::string& text) {
         }
     }
     const std::string entry = dateText() + " - " + text + "\n";
-    if (!writeAll(handle->fd(), entry)) {
+    if (!base::writeFully(handle->fd(), entry)) {
         if (!loggingDisabled()) {
             printOut(base::format("Exception writing to log: %s\n", std::strerror(errno)));
         }

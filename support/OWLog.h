@@ -19,6 +19,7 @@
 #include "base/Format.h"
 #include "base/NotificationCenter.h"
 #include "base/OperationQueue.h"
+#include "base/UniqueFd.h"
 
 class OWLog : public std::enable_shared_from_this<OWLog> {
   public:
@@ -30,13 +31,10 @@ class OWLog : public std::enable_shared_from_this<OWLog> {
     class FileHandle {
       public:
         explicit FileHandle(int fd) : fd_(fd) {}
-        ~FileHandle();
-        FileHandle(const FileHandle&) = delete;
-        FileHandle& operator=(const FileHandle&) = delete;
-        int fd() const { return fd_; }
+        int fd() const { return fd_.get(); }
 
       private:
-        int fd_;
+        base::UniqueFd fd_;
     };
 
     // The shared instance, made on first call. After willTerminate it stays, closed.

@@ -1,13 +1,15 @@
 #include "support/OWXMLParser.h"
 
 #include <algorithm>
-#include <limits>
 
+#include "base/Url.h"
+#include "support/LeadingNumber.h"
 #include "support/OWLog.h"
 
 namespace {
 
 using Node = platform::xml::Node;
+using owtext::leadingInteger;
 
 constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
@@ -84,29 +86,6 @@ bool isURLCharacter(char c) {
         return true;
     }
     return std::string_view("-._~:/?#[]@!$&'()*+,;=%").find(c) != std::string_view::npos;
-}
-
-// The integer at the start of the text (white space, sign, digits), saturated.
-int64_t leadingInteger(std::string_view s) {
-    size_t i = s.find_first_not_of(" \t\r\n");
-    if (i == std::string_view::npos) {
-        return 0;
-    }
-    bool negative = false;
-    if (s[i] == '+' || s[i] == '-') {
-        negative = s[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        const int digit = s[i] - '0';
-        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10) {
-            return negative ? std::numeric_limits<int64_t>::min()
-                            : std::numeric_limits<int64_t>::max();
-        }
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
 }
 
 bool isMinusOne(const std::optional<std::string>& text) {
@@ -189,15 +168,8 @@ std::optional<std::string> OWXMLParser::filenameFromPathURLString(
         s.remove_prefix(std::min(s.size(), s.find_first_of("/?#", 2)));
     }
     s = s.substr(0, s.find_first_of("?#"));
-    std::string path;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%') {
-            path += static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
-            i += 2;
-        } else {
-            path += s[i];
-        }
-    }
+    // Every escape was checked above, and cutting at "?" or "#" splits none.
+    std::string path = base::Url::percentDecode(s).value_or(std::string());
     if (path.size() > 1 && path.back() == '/') {
         path.pop_back();
     }

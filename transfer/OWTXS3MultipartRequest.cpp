@@ -22,10 +22,15 @@ std::string describeHeaders(const platform::net::HttpHeaders& headers) {
     return text + "\n}";
 }
 
-void appendCapped(base::Data& buffer, const base::Data& data) {
-    size_t room = kMaxReplyBytes > buffer.size() ? kMaxReplyBytes - buffer.size() : 0;
-    buffer.insert(buffer.end(), data.begin(),
-                  data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
+// The whole reply of a sub-request, as the engine kept it, capped; the S3 layer
+// has read it first, so a RequestTimeout there was resent rather than seen here.
+base::Data replyOf(const TXHTTPRequest& request) {
+    base::Console::log("did receive data");
+    base::Data data = request.responseData().value_or(base::Data());
+    if (data.size() > kMaxReplyBytes) {
+        data.resize(kMaxReplyBytes);
+    }
+    return data;
 }
 
 std::string_view textOf(const base::Data& data) {
@@ -61,12 +66,6 @@ class OWTXS3MultipartRequest::Listener : public TXHTTPRequestDelegate, public TX
             o->subRequestFailed(r);
         }
     }
-    bool answersDidReceiveData() const override { return true; }
-    void didReceiveData(TXHTTPRequest& r, const base::Data& data) override {
-        if (auto o = owner_.lock()) {
-            o->receivedData(r, data);
-        }
-    }
     void didSendBytes(TXHTTPRequest& r, int64_t amount) override {
         if (auto o = owner_.lock()) {
             o->sentBytes(r, amount);
@@ -95,11 +94,13 @@ OWTXS3MultipartRequest::~OWTXS3MultipartRequest() {
 
 std::shared_ptr<OWTXS3MultipartRequest> OWTXS3MultipartRequest::PUTRequestForFile(
     const std::string& path, const std::string& bucket, const std::string& key) {
-    auto request = make<OWTXS3MultipartRequest>(bucket, key);
-    request->setRequestMethod("POST");
-    request->filePath_ = path;
-    request->listener_ = std::make_shared<Listener>(request);
-    return request;
+    return upload<OWTXS3MultipartRequest>(path, bucket, key);
+}
+
+void OWTXS3MultipartRequest::prepare(const std::string& path) {
+    setRequestMethod("POST");
+    filePath_ = path;
+    listener_ = std::make_shared<Listener>(self());
 }
 
 std::shared_ptr<OWTXS3MultipartRequest> OWTXS3MultipartRequest::self() {
@@ -141,27 +142,13 @@ void OWTXS3MultipartRequest::main() {
     initiate->setDelegate(listener_);
     {
         std::lock_guard guard(lock_);
-        initiate_ = initiate.get();
+        initiate_ = initiate;
     }
     initiate->startAsynchronous();
 }
 
-void OWTXS3MultipartRequest::receivedData(TXHTTPRequest& request, const base::Data& data) {
-    base::Console::log("did receive data");
-    std::lock_guard guard(lock_);
-    if (&request == initiate_) {
-        appendCapped(initiateReply_, data);
-    } else if (&request == complete_) {
-        appendCapped(completeReply_, data);
-    }
-}
-
-void OWTXS3MultipartRequest::initiateFinished() {
-    base::Data reply;
-    {
-        std::lock_guard guard(lock_);
-        reply = initiateReply_;
-    }
+void OWTXS3MultipartRequest::initiateFinished(TXHTTPRequest& request) {
+    base::Data reply = replyOf(request);
     auto parsed = TXS3MultipartXml::parseInitiateReply(textOf(reply));
     if (!parsed.documentText.empty()) {
         base::Console::log("xml response: %@", parsed.documentText);
@@ -177,9 +164,17 @@ void OWTXS3MultipartRequest::initiateFinished() {
         return;
     }
     base::Console::log("uploadID: %@", *parsed.uploadID);
+    bool ended = false;
     {
         std::lock_guard guard(lock_);
         uploadID_ = *parsed.uploadID;
+        ended = ended_;
+    }
+    // Cancelled while the upload was being set up: the storage service holds an
+    // upload nobody will complete, so it is aborted now that its id is known.
+    if (ended) {
+        sendAbort();
+        return;
     }
     buildRequests();
 }
@@ -212,7 +207,7 @@ void OWTXS3MultipartRequest::buildRequests() {
         part->setDelegate(listener_);
         part->setUploadProgressDelegate(listener_);
         part->setNumberOfTimesToRetryOnTimeout(kPartRetries);
-        part->setTimeOutSeconds(kPartTimeOut);
+        part->setTimeOutSeconds(partTimeOutSeconds());
         opQueue_->addOperation([weak, part] {
             auto owner = weak.lock();
             bool ended = !owner || owner->isCancelled();
@@ -271,26 +266,26 @@ void OWTXS3MultipartRequest::finishFile() {
     complete->setDelegate(listener_);
     {
         std::lock_guard guard(lock_);
-        complete_ = complete.get();
+        complete_ = complete;
     }
     complete->startAsynchronous();
 }
 
 OWTXS3MultipartRequest::Role OWTXS3MultipartRequest::roleOf(const TXHTTPRequest& request) const {
     std::lock_guard guard(lock_);
-    if (&request == initiate_) {
+    if (&request == initiate_.get()) {
         return Role::Initiate;
     }
-    return &request == complete_ ? Role::Complete : Role::Part;
+    return &request == complete_.get() ? Role::Complete : Role::Part;
 }
 
 void OWTXS3MultipartRequest::subRequestFinished(TXHTTPRequest& request) {
     switch (roleOf(request)) {
         case Role::Initiate:
-            initiateFinished();
+            initiateFinished(request);
             return;
         case Role::Complete:
-            completionFinished();
+            completionFinished(request);
             return;
         case Role::Part:
             break;
@@ -310,12 +305,8 @@ void OWTXS3MultipartRequest::subRequestFinished(TXHTTPRequest& request) {
     }
 }
 
-void OWTXS3MultipartRequest::completionFinished() {
-    base::Data reply;
-    {
-        std::lock_guard guard(lock_);
-        reply = completeReply_;
-    }
+void OWTXS3MultipartRequest::completionFinished(TXHTTPRequest& request) {
+    base::Data reply = replyOf(request);
     // S3 may answer the complete request with 200 and an error document.
     if (auto message = TXS3MultipartXml::errorMessage(textOf(reply))) {
         failUpload(uploadError(*message));

@@ -44,11 +44,22 @@ class OWTXS3MultipartRequest : public TXS3ObjectRequest {
   protected:
     explicit OWTXS3MultipartRequest(const std::optional<base::Url>& url);
     friend class TXS3ObjectRequest;
+    // Makes an upload of the calling class (PUTRequestForFile() makes this one).
+    template <class T>
+    static std::shared_ptr<T> upload(const std::string& path, const std::string& bucket,
+                                     const std::string& key) {
+        auto request = make<T>(bucket, key);
+        static_cast<OWTXS3MultipartRequest&>(*request).prepare(path);
+        return request;
+    }
+    // How long a part may sit idle before it is tried again.
+    virtual double partTimeOutSeconds() const { return kPartTimeOut; }
 
   private:
     class Listener;
     enum class Role { Initiate, Part, Complete };
 
+    void prepare(const std::string& path);
     std::shared_ptr<OWTXS3MultipartRequest> self();
     std::shared_ptr<TXS3ObjectRequest> subRequest(const std::string& subResource,
                                                   const std::string& method);
@@ -60,12 +71,11 @@ class OWTXS3MultipartRequest : public TXS3ObjectRequest {
     Role roleOf(const TXHTTPRequest& request) const;
 
     // Sub-request events, on the main thread.
-    void receivedData(TXHTTPRequest& request, const base::Data& data);
     void receivedHeaders(TXHTTPRequest& request, const platform::net::HttpHeaders& headers);
     void subRequestFinished(TXHTTPRequest& request);
     void subRequestFailed(TXHTTPRequest& request);
-    void initiateFinished();
-    void completionFinished();
+    void initiateFinished(TXHTTPRequest& request);
+    void completionFinished(TXHTTPRequest& request);
     void sentBytes(TXHTTPRequest& request, int64_t amount);
 
     mutable std::mutex lock_;
@@ -77,8 +87,8 @@ class OWTXS3MultipartRequest : public TXS3ObjectRequest {
     std::map<uint64_t, std::string> etags_;
     bool done_ = false;
     bool ended_ = false;
-    const TXHTTPRequest* initiate_ = nullptr;
-    const TXHTTPRequest* complete_ = nullptr;
-    base::Data initiateReply_;
-    base::Data completeReply_;
+    // Held, not only pointed at: a request freed while its address is still being
+    // compared would let the next request allocated there take its role.
+    std::shared_ptr<TXHTTPRequest> initiate_;
+    std::shared_ptr<TXHTTPRequest> complete_;
 };

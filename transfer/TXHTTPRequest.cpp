@@ -408,10 +408,12 @@ void TXHTTPRequest::State::startRequest() {
     }
     bool opened = stream->open();
     if (oldStream && oldStream != stream) {
-        // The replaced stream may be served by another thread's loop (a synchronous
-        // request reusing a connection of the network thread): close it there.
+        // A synchronous request may replace a pooled stream of the network thread,
+        // whose timers can still fire there: close it on that thread. (Streams of
+        // other threads are idle once their synchronous request has ended, and their
+        // loops may be gone with their threads.)
         base::RunLoop* oldLoop = oldStream->runLoop();
-        if (oldLoop && oldLoop != &base::RunLoop::current()) {
+        if (oldLoop != loop && TXNetworkThread::isNetworkRunLoop(oldLoop)) {
             oldLoop->post([oldStream] { oldStream->close(); });
         } else {
             oldStream->close();

@@ -391,6 +391,11 @@ class TXHTTPRequest : public base::Operation {
     virtual void failWithError(const base::Error& error);
     // Ends the operation.
     virtual void markAsFinished();
+    // Sends the request again on a new connection, once per request; an override of
+    // requestFinished() that reads a reply asking for this (S3's "RequestTimeout")
+    // calls it, and the request then goes on instead of finishing. False when the
+    // request was already retried.
+    bool retryUsingNewConnection();
     // Copies this request's configuration into `other` (used by copy()).
     void copyConfigurationInto(TXHTTPRequest& other) const;
     // Copies what a HEAD companion needs into `head` (used by HEADRequest()).

@@ -184,6 +184,10 @@ void TXHTTPRequest::buildPostBody() {
         if (s.method == "GET" || s.method == "DELETE" || s.method == "HEAD")
             s.method = "POST";
         s.requestHeaders.set("Content-Length", std::to_string(s.postLength));
+    } else if (s.method == "PUT" || s.method == "POST") {
+        // An upload of nothing still states its length: servers refuse a PUT or POST
+        // without one, and the transport will not send a body it cannot measure.
+        s.requestHeaders.set("Content-Length", "0");
     }
     s.haveBuiltPostBody = true;
 }

@@ -95,6 +95,11 @@ bool TXHTTPRequest::State::retryUsingNewConnection() {
     return true;
 }
 
+bool TXHTTPRequest::retryUsingNewConnection() {
+    std::lock_guard guard(s_->lock);
+    return s_->retryUsingNewConnection();
+}
+
 void TXHTTPRequest::expirePersistentConnections() {
     TXConnectionPool::shared().expire(base::RunLoop::current().clock()->monotonic());
 }

@@ -597,8 +597,6 @@ void TXHTTPRequest::State::handleStreamComplete() {
         contentLength = totalBytesRead;
     updateProgressIndicators();
     decompressor.reset();
-    if (authenticationNeeded == AuthenticationState::None)
-        removeTemporaryBodyFiles();
     if (!downloadPath.empty())
         finishDownloadFile();
     if (cache && !didUseCachedResponse && !needsRedirect)
@@ -607,15 +605,22 @@ void TXHTTPRequest::State::handleStreamComplete() {
     if (authenticationNeeded == AuthenticationState::None) {
         destroyReadStream();
     }
-    if (!needsRedirect && authenticationNeeded == AuthenticationState::None &&
-        !didUseCachedResponse) {
+    bool finishing = !needsRedirect && authenticationNeeded == AuthenticationState::None &&
+                     !didUseCachedResponse;
+    if (finishing) {
         if (fileError) {
             r.failWithError(*fileError);
         } else {
             r.requestFinished();
         }
-        r.markAsFinished();
+        // The reply asked for the request again and it is on its way, body and all.
+        if (!complete)
+            return;
     }
+    if (authenticationNeeded == AuthenticationState::None)
+        removeTemporaryBodyFiles();
+    if (finishing)
+        r.markAsFinished();
 }
 
 void TXHTTPRequest::State::handleStreamError() {

@@ -19,6 +19,14 @@ base::RunLoop& TXNetworkThread::runLoop() {
     std::unique_lock guard(startLock);
     if (networkLoop)
         return *networkLoop;
+    // A second caller arriving while the thread starts waits for it instead of
+    // starting another one.
+    static bool starting = false;
+    if (starting) {
+        started.wait(guard, [] { return networkLoop != nullptr; });
+        return *networkLoop;
+    }
+    starting = true;
     std::thread([] {
         base::RunLoop& loop = base::RunLoop::current();
         {
@@ -38,4 +46,9 @@ base::RunLoop& TXNetworkThread::runLoop() {
 bool TXNetworkThread::isNetworkThread() {
     std::lock_guard guard(startLock);
     return networkLoop && std::this_thread::get_id() == networkThreadId;
+}
+
+bool TXNetworkThread::isNetworkRunLoop(const base::RunLoop* loop) {
+    std::lock_guard guard(startLock);
+    return loop && loop == networkLoop;
 }

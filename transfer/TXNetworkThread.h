@@ -10,4 +10,6 @@ class TXNetworkThread {
     // The thread's run loop, starting the thread the first time.
     static base::RunLoop& runLoop();
     static bool isNetworkThread();
+    // Whether `loop` is the network thread's (without starting the thread).
+    static bool isNetworkRunLoop(const base::RunLoop* loop);
 };

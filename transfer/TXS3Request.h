@@ -70,9 +70,6 @@ class TXS3Request : public TXHTTPRequest {
     void requestFinished() override;
     // Reads an XML reply; false when the request failed or is being resent.
     bool parseResponseXML();
-    // Resends on a new connection after S3's "RequestTimeout"; false when the
-    // engine will not, in which case S3's message fails the request.
-    virtual bool retryUsingNewConnection() { return false; }
     void copyS3ConfigurationInto(TXS3Request& other) const;
     // Builds the URL when there is none yet.
     void ensureURL();

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "base/Format.h"
+#include "base/UniqueFd.h"
 #include "transfer/TXHTTPRequestError.h"
 
 namespace {
@@ -22,58 +23,8 @@ constexpr int kGzipWindowBits = 15 + 16;        // 15-bit window, gzip wrapper
 constexpr int kAutoDetectWindowBits = 15 + 32;  // 15-bit window, zlib or gzip
 constexpr int kMemoryLevel = 8;
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
-
 base::Error posixError(int err) {
     return base::Error::withDescription("NSPOSIXErrorDomain", err, std::strerror(err));
-}
-
-ssize_t readFully(int fd, uint8_t* buffer, size_t size) {
-    size_t total = 0;
-    while (total < size) {
-        ssize_t n = ::read(fd, buffer + total, size - total);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        total += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(total);
-}
-
-bool writeFully(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -203,7 +154,7 @@ bool TXZStream::processFile(const std::string& source, const std::string& destin
             *error = std::move(e);
         return false;
     };
-    Fd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    base::UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (!out.valid()) {
         return fail(
             TXMakeError(TXErrorCode::Compression,
@@ -216,7 +167,7 @@ bool TXZStream::processFile(const std::string& source, const std::string& destin
             TXMakeError(TXErrorCode::Compression,
                         base::format("%s of %@ failed the file does not exist", verb(), source)));
     }
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    base::UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     auto readError = [&](int err) {
         base::Error underlying = posixError(err);
         return fail(TXMakeError(
@@ -244,8 +195,9 @@ bool TXZStream::processFile(const std::string& source, const std::string& destin
     bool readAny = false;
     bool allFull = true;
     while (ready_) {
-        ssize_t n = readFully(in.get(), chunk.data(), chunk.size());
-        if (n < 0) {
+        bool readFailed = false;
+        const size_t n = base::readFully(in.get(), chunk.data(), chunk.size(), &readFailed);
+        if (readFailed) {
             return readError(errno);
         }
         std::optional<base::Data> output;
@@ -260,15 +212,14 @@ bool TXZStream::processFile(const std::string& source, const std::string& destin
             }
         } else {
             readAny = true;
-            const bool shortChunk = static_cast<size_t>(n) < kFileChunkSize;
+            const bool shortChunk = n < kFileChunkSize;
             allFull = allFull && !shortChunk;
-            output = process({chunk.data(), static_cast<size_t>(n)},
-                             kind_ == Kind::Deflate && shortChunk, &zerr);
+            output = process({chunk.data(), n}, kind_ == Kind::Deflate && shortChunk, &zerr);
         }
         if (zerr) {
             return fail(std::move(*zerr));
         }
-        if (output && !writeFully(out.get(), output->data(), output->size())) {
+        if (output && !base::writeFully(out.get(), output->data(), output->size())) {
             base::Error underlying = posixError(errno);
             return fail(
                 TXMakeError(TXErrorCode::Compression,

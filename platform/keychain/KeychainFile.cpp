@@ -11,6 +11,7 @@
 
 #include "base/Path.h"
 #include "base/PropertyList.h"
+#include "base/UniqueFd.h"
 #include "base/Value.h"
 
 namespace platform::keychain {
@@ -54,29 +55,21 @@ class KeychainFile::Lock {
   public:
     Lock(const std::string& folder, bool exclusive) {
         const std::string path = base::appendingPathComponent(folder, ".lock");
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd_ < 0) {
+        fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd_.valid()) {
             return;
         }
-        while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
+        while (::flock(fd_.get(), exclusive ? LOCK_EX : LOCK_SH) != 0) {
             if (errno != EINTR) {
-                ::close(fd_);
-                fd_ = -1;
+                fd_.reset();
                 return;
             }
         }
     }
-    ~Lock() {
-        if (fd_ >= 0) {
-            ::close(fd_);  // releases the lock
-        }
-    }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return fd_.valid(); }
 
   private:
-    int fd_ = -1;
+    base::UniqueFd fd_;  // closing it releases the lock
 };
 
 KeychainFile::KeychainFile(std::string folder) : folder_(std::move(folder)) {}

@@ -16,6 +16,8 @@ extern "C" {
 #include <memory>
 #include <mutex>
 
+#include "base/Url.h"
+
 namespace platform::media {
 namespace {
 
@@ -35,38 +37,10 @@ std::string lowercase(std::string_view s) {
     return out;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
+// A decoded path; none for a malformed escape or a NUL byte, which no file name holds.
 std::optional<std::string> percentDecode(std::string_view s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '%') {
-            out += s[i];
-            continue;
-        }
-        if (i + 2 >= s.size()) {
-            return std::nullopt;
-        }
-        const int hi = hexValue(s[i + 1]);
-        const int lo = hexValue(s[i + 2]);
-        if (hi < 0 || lo < 0) {
-            return std::nullopt;
-        }
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-    }
-    if (out.find('\0') != std::string::npos) {
+    auto out = base::Url::percentDecode(s);
+    if (out && out->find('\0') != std::string::npos) {
         return std::nullopt;
     }
     return out;

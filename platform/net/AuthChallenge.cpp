@@ -4,9 +4,12 @@
 #include <cctype>
 
 #include "platform/net/HttpHeaders.h"
+#include "platform/net/NetText.h"
 
 namespace platform::net {
 namespace {
+
+using text::lower;
 
 class Scanner {
   public:
@@ -56,12 +59,6 @@ class Scanner {
     const std::string& s_;
     size_t i_ = 0;
 };
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 // A token68 stands alone: after it only white space, then a comma or the end.
 bool tryToken68(Scanner& in, AuthChallenge& ch) {

@@ -6,23 +6,13 @@
 #include <charconv>
 
 #include "platform/net/HttpDate.h"
+#include "platform/net/NetText.h"
 
 namespace platform::net {
 namespace {
 
-std::string trim(std::string_view s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t");
-    return std::string(s.substr(b, e - b + 1));
-}
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
+using text::lower;
+using text::trim;
 
 bool isIpAddress(const std::string& host) {
     unsigned char buf[16];

@@ -223,14 +223,18 @@ bool HttpReadStream::open() {
 }
 
 void HttpReadStream::close() {
-    bool parked = phase_ == Phase::Done;
-    phase_ = Phase::Closed;
-    client_ = nullptr;
+    // Take the stream off its loop first: a stream may be closed from another thread
+    // (a synchronous request replacing a pooled stream of the network thread), and
+    // removal waits for a callback running there, so nothing reads the state below
+    // while it changes.
     if (loop_ && source_)
         loop_->removeSource(source_);
     if (loop_ && kickTimer_)
         loop_->cancelTimer(kickTimer_);
     source_ = kickTimer_ = 0;
+    bool parked = phase_ == Phase::Done;
+    phase_ = Phase::Closed;
+    client_ = nullptr;
     conn_.reset();
     if (parked)
         ConnectionCache::shared().closeOwnedBy(token_);

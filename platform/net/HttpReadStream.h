@@ -74,8 +74,8 @@ class HttpReadStream : public std::enable_shared_from_this<HttpReadStream> {
     Status status() const;
     // The exchange ran on a connection an earlier request had used.
     bool reusedConnection() const { return reused_; }
-    // The loop the stream is served on (none before it was opened or scheduled). A
-    // stream is closed on that loop's thread.
+    // The loop the stream was opened or scheduled on; none before. The stream is not
+    // thread-safe: it is used, and closed, on that loop's thread.
     base::RunLoop* runLoop() const { return loop_; }
     const HttpRequestMessage& message() const { return message_; }
 

@@ -4,23 +4,14 @@
 #include <cstring>
 
 #include "platform/net/NetError.h"
+#include "platform/net/NetText.h"
 
 namespace platform::net {
 namespace {
 
-std::string trim(std::string_view s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t");
-    return std::string(s.substr(b, e - b + 1));
-}
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
+using text::hexValue;
+using text::lower;
+using text::trim;
 
 // Content-Length may be repeated ("5, 5") but every copy must be the same
 // plain decimal number; anything else is a framing attack or a broken server.
@@ -43,16 +34,6 @@ std::optional<uint64_t> parseContentLength(const std::string& value) {
         start = comma + 1;
     }
     return result;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -283,12 +264,12 @@ bool HttpResponseParser::decideFraming() {
 void HttpResponseParser::onChunkSizeLine(const std::string& line) {
     uint64_t size = 0;
     size_t i = 0;
-    for (; i < line.size() && hexDigit(line[i]) >= 0; ++i) {
+    for (; i < line.size() && hexValue(line[i]) >= 0; ++i) {
         if (size > (UINT64_MAX >> 4) || i >= 16) {
             fail(kHttpBadResponse, "A chunk size of the response overflows");
             return;
         }
-        size = (size << 4) | static_cast<uint64_t>(hexDigit(line[i]));
+        size = (size << 4) | static_cast<uint64_t>(hexValue(line[i]));
     }
     // After the digits only white space or a chunk extension may follow.
     if (i == 0 || (i < line.size() && line[i] != ';' && line[i] != ' ' && line[i] != '\t')) {

@@ -3,8 +3,12 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/net/NetText.h"
+
 namespace platform::net {
 namespace {
+
+using text::lower;
 
 std::string firstOf(const ProxySettings::Getenv& getenv, std::initializer_list<const char*> names) {
     for (const char* n : names) {
@@ -13,11 +17,6 @@ std::string firstOf(const ProxySettings::Getenv& getenv, std::initializer_list<c
             return v;
     }
     return {};
-}
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 }  // namespace

@@ -3,25 +3,13 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/net/NetText.h"
+
 namespace platform::net {
 namespace {
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using text::hexValue;
+using text::lower;
 
 std::string percentDecode(std::string_view s) {
     std::string out;

@@ -12,11 +12,13 @@
 #include <optional>
 #include <vector>
 
+#include "base/UniqueFd.h"
 #include "platform/system/FileOps.h"
 
 namespace platform::system::archive {
 namespace {
 
+using base::UniqueFd;
 using ArchivePtr = std::unique_ptr<struct archive, int (*)(struct archive*)>;
 using EntryPtr = std::unique_ptr<struct archive_entry, void (*)(struct archive_entry*)>;
 
@@ -43,22 +45,6 @@ class Utf8Locale {
   private:
     locale_t locale_;
     locale_t previous_ = nullptr;
-};
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
 };
 
 FsStatus archiveFailure(struct archive* a, const std::string& path) {
@@ -149,7 +135,7 @@ class ZipWriter {
     }
 
     FsStatus addFile(const std::string& path, const std::string& name, const struct stat& st) {
-        Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (fd.get() < 0) {
             return FsStatus::failure(errno, path);
         }
@@ -248,7 +234,7 @@ class Extractor {
         if (parent < 0) {
             return FsStatus::failure(errno, display);
         }
-        Fd parentFd(parent == root_ ? -1 : parent);
+        UniqueFd parentFd(parent == root_ ? -1 : parent);
         parts->push_back(leaf);
         switch (archive_entry_filetype(e)) {
             case AE_IFDIR:
@@ -376,7 +362,7 @@ class Extractor {
         if (fd < 0) {
             return FsStatus::failure(errno, display);
         }
-        Fd out(fd);
+        UniqueFd out(fd);
         const void* block = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
@@ -434,7 +420,7 @@ FsStatus zip(const std::string& source, const std::string& archivePath, bool kee
     std::string tempPath = temporaryArchivePath(archivePath);
     std::vector<char> templ(tempPath.begin(), tempPath.end());
     templ.push_back('\0');
-    Fd out(::mkostemp(templ.data(), O_CLOEXEC));
+    UniqueFd out(::mkostemp(templ.data(), O_CLOEXEC));
     if (out.get() < 0) {
         return FsStatus::failure(errno, archivePath);
     }
@@ -486,7 +472,7 @@ FsStatus unzip(const std::string& archivePath, const std::string& folder) {
     if (FsStatus s = fileops::createDirectories(folder); !s) {
         return s;
     }
-    Fd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (root.get() < 0) {
         return FsStatus::failure(errno, folder);
     }

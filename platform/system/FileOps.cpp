@@ -13,29 +13,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/UniqueFd.h"
+
 namespace platform::system::fileops {
 namespace {
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
+using base::UniqueFd;
 
 double seconds(const struct statx_timestamp& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
@@ -148,11 +131,11 @@ FsStatus copyItem(const std::string& src, const std::string& dst, bool& createdD
 
 FsStatus copyFile(const std::string& src, const std::string& dst, const struct stat& st,
                   bool& created) {
-    Fd in(::open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd in(::open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (in.get() < 0) {
         return FsStatus::failure(errno, src);
     }
-    Fd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    UniqueFd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.get() < 0) {
         return FsStatus::failure(errno, dst);
     }
@@ -212,8 +195,8 @@ FsStatus copyFolder(const std::string& src, const std::string& dst, const struct
         }
     }
     {
-        Fd in(::open(src.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        Fd out(::open(dst.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd in(::open(src.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd out(::open(dst.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (in.get() >= 0 && out.get() >= 0) {
             copyUserAttributes(in.get(), out.get());
         }
@@ -524,6 +507,23 @@ std::string joinPath(const std::string& folder, const std::string& name) {
         return head.empty() ? "/" : head;
     }
     return head + "/" + tail;
+}
+
+std::vector<std::string> pathComponents(const std::string& path) {
+    std::vector<std::string> parts;
+    if (!path.empty() && path[0] == '/') {
+        parts.emplace_back("/");
+    }
+    size_t pos = 0;
+    while (pos < path.size()) {
+        size_t slash = path.find('/', pos);
+        size_t end = slash == std::string::npos ? path.size() : slash;
+        if (end > pos) {
+            parts.push_back(path.substr(pos, end - pos));
+        }
+        pos = end + 1;
+    }
+    return parts;
 }
 
 std::string pathExtension(const std::string& path) {

@@ -66,6 +66,9 @@ uint64_t treeSize(const std::string& path);
 std::string lastComponent(const std::string& path);
 std::string parentPath(const std::string& path);
 std::string joinPath(const std::string& folder, const std::string& name);
+// "/" first for an absolute path, then the names; empty pieces (doubled or trailing
+// slashes) are dropped.
+std::vector<std::string> pathComponents(const std::string& path);
 // The extension without its dot ("" when there is none; ".hidden" has none).
 std::string pathExtension(const std::string& path);
 std::string deletingPathExtension(const std::string& path);

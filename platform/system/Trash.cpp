@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "base/UniqueFd.h"
 #include "platform/system/FileOps.h"
 #include "platform/system/Volume.h"
 
@@ -57,21 +58,6 @@ FsStatus makePrivateFolder(const std::string& path) {
         return FsStatus::failure(ENOTDIR, path);
     }
     return FsStatus::success();
-}
-
-bool writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -158,7 +144,7 @@ std::optional<Trash::Slot> Trash::reserve(const std::string& trashRoot, const st
             }
             return std::nullopt;
         }
-        bool written = writeAll(fd, text);
+        bool written = base::writeFully(fd, text);
         ::close(fd);
         if (!written) {
             if (error) {

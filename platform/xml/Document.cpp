@@ -9,30 +9,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/UniqueFd.h"
 #include "platform/xml/XmlErrorCapture.h"
 
 namespace platform::xml {
 namespace {
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // Reads at most `cap` + 1 bytes, so an oversized file is noticed without reading it all.
 std::optional<std::string> readCapped(const std::string& path, size_t cap, std::string& error) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
         error = std::strerror(errno);

@@ -10,29 +10,15 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Flag.h"
+
 using base::Notification;
 using base::NotificationCenter;
 using base::Observation;
 
 namespace {
 
-class Flag {
-  public:
-    void set() {
-        std::lock_guard lock(mutex_);
-        set_ = true;
-        cv_.notify_all();
-    }
-    bool wait(double seconds = 10) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return set_; });
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool set_ = false;
-};
+using testsupport::Flag;
 
 // ---- delivery ----
 

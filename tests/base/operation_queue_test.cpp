@@ -12,31 +12,16 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Flag.h"
+
 using base::BlockOperation;
 using base::Operation;
 using base::OperationQueue;
 
 namespace {
 
-// A gate that operations wait at until the test opens it; bounded so that a fault
-// fails the test instead of hanging the suite.
-class Gate {
-  public:
-    void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        cv_.notify_all();
-    }
-    bool wait(double seconds = 10) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return open_; });
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
+// Operations wait at a gate until the test sets it.
+using Gate = testsupport::Flag;
 
 // Records what ran, in order, from any thread.
 class Log {
@@ -61,7 +46,7 @@ class AsyncOperation : public Operation {
     bool isAsynchronous() const override { return true; }
     void start() override {
         markExecuting();
-        started.open();
+        started.set();
     }
     void complete() { finish(); }
     Gate started;
@@ -72,7 +57,7 @@ class Spinner : public Operation {
   public:
     Spinner(Gate& inside, std::atomic<bool>& sawCancel) : inside_(inside), sawCancel_(sawCancel) {}
     void main() override {
-        inside_.open();
+        inside_.set();
         while (!isCancelled()) std::this_thread::yield();
         sawCancel_ = true;
     }
@@ -132,7 +117,7 @@ TEST(OperationQueueTest, WideQueueRunsUpToItsLimitAtOnceAndNoMore) {
             }
             // The first three wait for each other, proving they run side by side.
             if (++startedCount == 3)
-                allStarted.open();
+                allStarted.set();
             EXPECT_TRUE(allStarted.wait());
             --running;
         });
@@ -168,7 +153,7 @@ TEST(OperationQueueTest, RaisingTheLimitLetsWaitingOperationsStart) {
     for (int i = 0; i < 2; ++i) {
         queue->addOperation([&] {
             if (++started == 2)
-                bothRunning.open();
+                bothRunning.set();
             EXPECT_TRUE(bothRunning.wait());
         });
     }
@@ -211,7 +196,7 @@ TEST(OperationQueueTest, DependencyAddedAfterQueueingStillWakesTheQueue) {
     auto dependency = block([&] { dependencyDone = true; });
     auto op = block([&] {
         orderKept = dependencyDone.load();
-        ran.open();
+        ran.set();
     });
     queue->addOperation(op);
     op->addDependency(dependency);
@@ -281,7 +266,7 @@ TEST(OperationQueueTest, SuspendingNeverStopsARunningOperation) {
     Gate inside, release;
     std::atomic<bool> firstDone{false}, secondRan{false};
     auto first = block([&] {
-        inside.open();
+        inside.set();
         EXPECT_TRUE(release.wait());
         firstDone = true;
     });
@@ -289,7 +274,7 @@ TEST(OperationQueueTest, SuspendingNeverStopsARunningOperation) {
     queue->addOperation([&] { secondRan = true; });
     ASSERT_TRUE(inside.wait());
     queue->setSuspended(true);
-    release.open();
+    release.set();
     first->waitUntilFinished();
     EXPECT_TRUE(firstDone);
     EXPECT_FALSE(secondRan);
@@ -436,10 +421,10 @@ TEST(OperationQueueTest, LastReferenceDroppedInsideItsOwnOperation) {
     queue->addOperation([holder, &released, &done] {
         EXPECT_TRUE(released.wait());
         holder->reset();  // the queue is destroyed here, on its own worker
-        done.open();
+        done.set();
     });
     queue.reset();
-    released.open();
+    released.set();
     EXPECT_TRUE(done.wait());
 }
 

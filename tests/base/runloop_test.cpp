@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/RunLoop.h"
+#include "tests/support/Flag.h"
 #include "tests/support/MainThread.h"
 
 using base::kCommonRunLoopModes;
@@ -20,31 +21,9 @@ using base::RunLoop;
 
 namespace {
 
+using testsupport::Flag;
+
 const base::RunLoopMode kPrivateMode = "TXHTTPRequestRunLoopMode";
-
-// A one-shot flag another thread can wait for, with a bound so a fault fails the test
-// instead of hanging the suite.
-class Flag {
-  public:
-    void set() {
-        std::lock_guard lock(mutex_);
-        set_ = true;
-        cv_.notify_all();
-    }
-    bool wait(double seconds = 10) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return set_; });
-    }
-    bool isSet() {
-        std::lock_guard lock(mutex_);
-        return set_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool set_ = false;
-};
 
 struct Pipe {
     int fds[2] = {-1, -1};

@@ -16,8 +16,12 @@ Faults are scripted by POSTing JSON to /__script (unsigned, loopback only):
   complete_200_error      the complete request answers 200 with an <Error> body
   namespaced: bool        initiate replies carry S3's XML namespace (default true)
   slow_seconds: s         every reply waits s seconds first
+  stall_parts: n          the next n part uploads are read and never answered
+                          (the connection is held for stall_seconds, default 30)
   status_only: code       the next signed request answers `code` with no body
-GET /__stats answers counters as JSON.
+GET /__stats answers counters as JSON, among them the connections accepted, the
+requests that came on a connection after it answered RequestTimeout, and the
+requests that repeat the Date of a request answered RequestTimeout.
 
 Usage: s3_server.py PORT DIRECTORY ACCESS_KEY SECRET_KEY
 """
@@ -25,6 +29,7 @@ import hashlib
 import json
 import os
 import sys
+import tempfile
 import threading
 import time
 import uuid
@@ -38,12 +43,17 @@ from botocore.awsrequest import HTTPHeaders
 from botocore.credentials import Credentials
 
 NS = "http://s3.amazonaws.com/doc/2006-03-01/"
-MAX_BODY = 64 * 1024 * 1024 + 1024 * 1024
+MAX_BODY = 5 * 1024 * 1024 * 1024  # S3's largest single PUT
+MAX_XML = 1024 * 1024
+CHUNK = 1024 * 1024
 
 lock = threading.Lock()
 script = {"namespaced": True}
 stats = {"aborts": 0, "completes": 0, "initiates": 0, "parts": 0, "puts": 0,
-         "signature_failures": 0, "requests": 0}
+         "signature_failures": 0, "requests": 0, "connections": 0,
+         "reused_after_timeout": 0, "same_date_after_timeout": 0,
+         "stalls": 0}
+timeout_dates = set()
 
 
 class ReceivedDateSigner(HmacV1Auth):
@@ -57,6 +67,40 @@ class ReceivedDateSigner(HmacV1Auth):
         return self._date
 
 
+class Body:
+    """A request body spooled to a file in the store as it arrives, with its MD5."""
+
+    def __init__(self, folder, stream, length):
+        handle, self.path = tempfile.mkstemp(dir=folder, prefix="body-")
+        digest = hashlib.md5()
+        self.size = 0
+        with os.fdopen(handle, "wb") as out:
+            while self.size < length:
+                chunk = stream.read(min(CHUNK, length - self.size))
+                if not chunk:
+                    break
+                digest.update(chunk)
+                out.write(chunk)
+                self.size += len(chunk)
+        self.complete = self.size == length
+        self.md5 = digest.hexdigest()
+
+    def text(self):
+        if self.size > MAX_XML:
+            return b""
+        with open(self.path, "rb") as f:
+            return f.read()
+
+    def keep_as(self, path):
+        os.replace(self.path, path)
+        self.path = None
+
+    def discard(self):
+        if self.path:
+            os.unlink(self.path)
+            self.path = None
+
+
 def error_xml(code, message):
     return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Error><Code>%s</Code>"
             "<Message>%s</Message><RequestId>%s</RequestId></Error>"
@@ -66,6 +110,12 @@ def error_xml(code, message):
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "StandInS3/1.0"
+
+    def setup(self):
+        super().setup()
+        self.timed_out = False
+        with lock:
+            stats["connections"] += 1
 
     def log_message(self, fmt, *args):
         sys.stderr.write("%s %s\n" % (self.requestline, fmt % args))
@@ -85,6 +135,20 @@ class Handler(BaseHTTPRequestHandler):
         if body and self.command != "HEAD":
             self.wfile.write(body)
 
+    def send_file(self, path):
+        size = os.path.getsize(path)
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        if self.command != "HEAD":
+            with open(path, "rb") as f:
+                while True:
+                    chunk = f.read(CHUNK)
+                    if not chunk:
+                        break
+                    self.wfile.write(chunk)
+
     def fail(self, status, code, message):
         self.reply(status, error_xml(code, message))
 
@@ -92,13 +156,16 @@ class Handler(BaseHTTPRequestHandler):
     def read_body(self):
         if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
             return None
-        length = self.headers.get("Content-Length")
-        if length is None:
-            return b""
-        length = int(length)
+        length = int(self.headers.get("Content-Length") or 0)
         if length > MAX_BODY:
             return None
-        return self.rfile.read(length)
+        folder = os.path.join(self.server.store, "incoming")
+        os.makedirs(folder, exist_ok=True)
+        body = Body(folder, self.rfile, length)
+        if not body.complete:
+            body.discard()
+            return None
+        return body
 
     def bucket_and_key(self):
         host = self.headers.get("Host", "").split(":")[0]
@@ -137,9 +204,12 @@ class Handler(BaseHTTPRequestHandler):
             stats["requests"] += 1
         split = urlsplit(self.path)
         if split.path == "/__script" and self.command == "POST":
-            body = self.read_body() or b"{}"
+            body = self.read_body()
+            text = body.text() if body else b""
+            if body:
+                body.discard()
             with lock:
-                script.update(json.loads(body))
+                script.update(json.loads(text or b"{}"))
             return self.reply(200, b"{}", content_type="application/json")
         if split.path == "/__stats":
             with lock:
@@ -151,6 +221,12 @@ class Handler(BaseHTTPRequestHandler):
         if body is None:
             return self.fail(411, "MissingContentLength",
                              "You must provide the Content-Length HTTP header.")
+        try:
+            self.checked(bucket, key, split, body)
+        finally:
+            body.discard()
+
+    def checked(self, bucket, key, split, body):
         ok, code = self.signature_ok(bucket, split)
         if not ok:
             with lock:
@@ -158,6 +234,11 @@ class Handler(BaseHTTPRequestHandler):
             return self.fail(403, code, "The request signature we calculated does not match "
                                         "the signature you provided.")
         with lock:
+            # S3 drops the connection after RequestTimeout; a client must not reuse it.
+            if self.timed_out:
+                stats["reused_after_timeout"] += 1
+            if self.headers.get("Date") in timeout_dates:
+                stats["same_date_after_timeout"] += 1
             if script.get("request_timeout", 0) > 0:
                 script["request_timeout"] -= 1
                 timeout = True
@@ -165,6 +246,9 @@ class Handler(BaseHTTPRequestHandler):
                 timeout = False
             status_only = script.pop("status_only", None)
         if timeout:
+            self.timed_out = True
+            with lock:
+                timeout_dates.add(self.headers.get("Date"))
             return self.fail(400, "RequestTimeout", "Your socket connection to the server was "
                                                     "not read from or written to within the "
                                                     "timeout period.")
@@ -198,17 +282,14 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(204)
         if self.command == "PUT":
             os.makedirs(os.path.dirname(obj), exist_ok=True)
-            with open(obj, "wb") as f:
-                f.write(body)
+            body.keep_as(obj)
             with lock:
                 stats["puts"] += 1
-            return self.reply(200, headers={"ETag": '"%s"' % hashlib.md5(body).hexdigest()})
+            return self.reply(200, headers={"ETag": '"%s"' % body.md5})
         if self.command in ("GET", "HEAD"):
             if not os.path.exists(obj):
                 return self.fail(404, "NoSuchKey", "The specified key does not exist.")
-            with open(obj, "rb") as f:
-                data = f.read()
-            return self.reply(200, data, content_type="application/octet-stream")
+            return self.send_file(obj)
         if self.command == "DELETE":
             if os.path.exists(obj):
                 os.unlink(obj)
@@ -231,44 +312,61 @@ class Handler(BaseHTTPRequestHandler):
     def part(self, folder, number, body):
         with lock:
             stats["parts"] += 1
+            stall = script.get("stall_parts", 0) > 0
+            if stall:
+                script["stall_parts"] -= 1
+                stats["stalls"] += 1
+        if stall:
+            time.sleep(script.get("stall_seconds", 30))
+            self.close_connection = True
+            return
         if script.get("part_500_no_etag") == number:
             return self.reply(500)
-        with open(os.path.join(folder, "%05d" % number), "wb") as f:
-            f.write(body)
-        self.reply(200, headers={"ETag": '"%s"' % hashlib.md5(body).hexdigest()})
+        body.keep_as(os.path.join(folder, "%05d" % number))
+        self.reply(200, headers={"ETag": '"%s"' % body.md5})
 
     def complete(self, folder, obj, body):
         if script.get("complete_200_error"):
             return self.reply(200, error_xml("InternalError", "We encountered an internal error. "
                                                               "Please try again."))
         try:
-            root = ElementTree.fromstring(body)
+            root = ElementTree.fromstring(body.text())
         except ElementTree.ParseError:
             return self.fail(400, "MalformedXML", "The XML you provided was not well-formed.")
         parts = [(int(p.findtext("PartNumber")), p.findtext("ETag")) for p in root.iter("Part")]
         if [n for n, _ in parts] != list(range(1, len(parts) + 1)):
             return self.fail(400, "InvalidPartOrder", "The list of parts was not in ascending "
                                                       "order.")
-        data = bytearray()
-        for number, etag in parts:
-            path = os.path.join(folder, "%05d" % number)
-            if not os.path.exists(path):
-                return self.fail(400, "InvalidPart", "One or more of the specified parts could "
-                                                     "not be found.")
-            with open(path, "rb") as f:
-                chunk = f.read()
-            if etag != '"%s"' % hashlib.md5(chunk).hexdigest():
-                return self.fail(400, "InvalidPart", "An ETag does not match.")
-            data += chunk
+        whole = hashlib.md5()
         os.makedirs(os.path.dirname(obj), exist_ok=True)
-        with open(obj, "wb") as f:
-            f.write(data)
+        handle, assembled = tempfile.mkstemp(dir=os.path.dirname(obj), prefix="assembling-")
+        with os.fdopen(handle, "wb") as out:
+            for number, etag in parts:
+                path = os.path.join(folder, "%05d" % number)
+                if not os.path.exists(path):
+                    os.unlink(assembled)
+                    return self.fail(400, "InvalidPart", "One or more of the specified parts "
+                                                         "could not be found.")
+                digest = hashlib.md5()
+                with open(path, "rb") as f:
+                    while True:
+                        chunk = f.read(CHUNK)
+                        if not chunk:
+                            break
+                        digest.update(chunk)
+                        whole.update(chunk)
+                        out.write(chunk)
+                if etag != '"%s"' % digest.hexdigest():
+                    out.close()
+                    os.unlink(assembled)
+                    return self.fail(400, "InvalidPart", "An ETag does not match.")
+        os.replace(assembled, obj)
         with lock:
             stats["completes"] += 1
         self.reply(200, ('<?xml version="1.0" encoding="UTF-8"?>\n'
                          '<CompleteMultipartUploadResult xmlns="%s"><ETag>"%s-%d"</ETag>'
                          "</CompleteMultipartUploadResult>"
-                         % (NS, hashlib.md5(bytes(data)).hexdigest(), len(parts))).encode())
+                         % (NS, whole.hexdigest(), len(parts))).encode())
 
     do_GET = do_PUT = do_POST = do_DELETE = do_HEAD = handle_any
 

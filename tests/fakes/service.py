@@ -14,7 +14,7 @@ Python standard library only. It serves:
        Each grant must carry exactly its fields in exactly that order.
 
 Endpoints are kept in one table (Service.routes); more can be added with
-Service.route(method, path). Everything under /_control/ scripts the service:
+Service.route(method, path). The REST API under /api/0 comes from service_api.py. Everything under /_control/ scripts the service:
 
   POST /_control/script  {"path": "/token", "reply": {...}, "times": 1}
          queues a canned reply for the next request(s) to that path; reply keys:
@@ -44,6 +44,8 @@ import threading
 import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+import service_api
 
 MAX_BODY = 16 * 1024 * 1024
 
@@ -144,6 +146,7 @@ class Service:
         self.route("GET", "/_control/log")(self.control_log)
         self.route("GET", "/_control/tokens")(self.control_tokens)
         self.route("POST", "/_control/reset")(self.control_reset)
+        service_api.register(self, Reply)
 
     def route(self, method, path):
         def register(handler):
@@ -391,8 +394,6 @@ def main():
     server = ThreadingHTTPServer((args.host, args.port), Handler)
     server.daemon_threads = True
     server.service = Service(pairs(args.client), pairs(args.user))
-    import service_api  # noqa: PLC0415 (beside this file; registers the REST API)
-    service_api.register(server.service)
     print("READY %d" % server.server_address[1], flush=True)
     try:
         server.serve_forever()

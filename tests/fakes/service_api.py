@@ -1,6 +1,6 @@
 """The stand-in service's REST API under /api/0: every endpoint the client calls.
 
-Loaded by service.py (`service_api.register(service)`), which already keeps the access
+Loaded by service.py (`service_api.register(service, Reply)`), which already keeps the access
 tokens, the request log and the scripted replies (POST /_control/script with a path such
 as "/api/0/projects" answers JSON errors, "oauth" errors, bare 500/404/403, HTML, empty,
 cut-off, non-UTF-8 or slow replies in place of the handler).
@@ -95,8 +95,10 @@ def fields_of(req):
     return fields, []
 
 
-def register(service):
-    """Adds the API's handlers to the service's table."""
+def register(service, reply_class):
+    """Adds the API's handlers to the service's table; replies are `reply_class`."""
+    global _reply_class
+    _reply_class = reply_class
     state = ApiState()
     service.api = state
 
@@ -351,7 +353,9 @@ def register(service):
     service.route("POST", "/_control/api_reset")(api_reset)
 
 
+_reply_class = None
+
+
 def service_reply(value, status=200):
-    """A JSON reply (service.Reply is imported late to avoid a cycle)."""
-    from service import Reply  # noqa: PLC0415
-    return Reply(status, json.dumps(value).encode("utf-8"))
+    """A JSON reply of the service's own reply class."""
+    return _reply_class(status, json.dumps(value).encode("utf-8"))

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/system/FileOps.h"
+#include "tests/support/RunTool.h"
 
 namespace systemtest {
 
@@ -85,47 +86,7 @@ inline bool haveTool(const std::string& tool) {
         }                                              \
     } while (0)
 
-// Runs an argument vector (no shell) and collects standard output and exit status.
-struct ToolResult {
-    int status = -1;
-    std::string out;
-};
-
-inline ToolResult runTool(const std::vector<std::string>& argv,
-                          const std::vector<std::string>& env = {}) {
-    int pipefd[2];
-    ToolResult result;
-    if (::pipe(pipefd) != 0) {
-        return result;
-    }
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipefd[1], 1);
-        int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, 2);
-        ::close(pipefd[0]);
-        for (const auto& e : env) {
-            ::putenv(const_cast<char*>(e.c_str()));
-        }
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(pipefd[1]);
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(pipefd[0], buf, sizeof buf)) > 0) {
-        result.out.append(buf, static_cast<size_t>(n));
-    }
-    ::close(pipefd[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+using testsupport::runTool;
+using testsupport::ToolResult;
 
 }  // namespace systemtest

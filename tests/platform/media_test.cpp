@@ -1,8 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -14,46 +10,13 @@
 #include <vector>
 
 #include "platform/media/MovieAsset.h"
-
-extern char** environ;
+#include "tests/support/RunTool.h"
 
 namespace {
 
 using platform::media::MovieAsset;
 using platform::media::MovieTrack;
-
-std::pair<int, std::string> runTool(const std::vector<std::string>& argv) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        return {-1, {}};
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while (rc == 0 && (n = read(out[0], buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    int status = 0;
-    if (rc != 0 || waitpid(pid, &status, 0) != pid) {
-        return {-1, {}};
-    }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
-}
+using testsupport::runTool;
 
 // One map per stream from ffprobe's compact output ("index=0|codec_type=video|...").
 std::vector<std::map<std::string, std::string>> probeStreams(const std::string& file) {
@@ -108,7 +71,7 @@ uint32_t probeFirstSample(const std::string& file, int stream) {
 class MovieAssetTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        if (runTool({"ffmpeg", "-version"}).first != 0) {
+        if (runTool({"ffmpeg", "-version"}).status != 0) {
             return;
         }
         std::string pattern =
@@ -149,7 +112,7 @@ class MovieAssetTest : public testing::Test {
             args.insert(args.end(), {"-c:v", "mpeg4", "-q:v", "2"});
         }
         args.push_back(file(name));
-        ASSERT_EQ(runTool(args).first, 0) << name;
+        ASSERT_EQ(runTool(args).status, 0) << name;
     }
     static std::string file(const std::string& name) { return *dir_ + "/" + name; }
     static std::string* dir_;

@@ -8,6 +8,7 @@
 #include "platform/net/PacEvaluator.h"
 #include "tests/platform/NetPeers.h"
 #include "tests/platform/NetTestSupport.h"
+#include "tests/platform/NginxTest.h"
 #include "tests/support/MainThread.h"
 
 using namespace platform::net;
@@ -15,20 +16,8 @@ using testsupport::Peer;
 
 namespace {
 
-class NetNginx : public testsupport::MainThreadTest {
+class NetNginx : public nettest::NginxTest {
   protected:
-    void SetUp() override {
-        MainThreadTest::SetUp();
-        QV_REQUIRE_PEER_BINARY(Peer::findBinary("nginx"), "nginx");
-        QV_REQUIRE_PEER_BINARY(Peer::findBinary("openssl"), "openssl");
-        std::string error;
-        ASSERT_TRUE(certs.make(dir.path(), error)) << error;
-        ASSERT_TRUE(nginx.start(dir, certs, error)) << error;
-    }
-    void TearDown() override {
-        ConnectionCache::shared().closeAll();
-        MainThreadTest::TearDown();
-    }
     HttpReadStream::Options tls() const {
         HttpReadStream::Options o;
         o.tls.caFile = certs.caCert;
@@ -40,10 +29,6 @@ class NetNginx : public testsupport::MainThreadTest {
         return HttpReadStream::create(HttpRequestMessage(method, *Url::parse(url)), std::move(body),
                                       std::move(o));
     }
-
-    testsupport::TempDir dir;
-    testsupport::TestCertificates certs;
-    nettest::Nginx nginx;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "platform/net/NetError.h"
 #include "tests/platform/NetPeers.h"
 #include "tests/platform/NetTestSupport.h"
+#include "tests/platform/NginxTest.h"
 #include "tests/support/MainThread.h"
 
 using namespace platform::net;
@@ -15,20 +16,8 @@ using testsupport::Peer;
 
 namespace {
 
-class NetProxy : public testsupport::MainThreadTest {
+class NetProxy : public nettest::NginxTest {
   protected:
-    void SetUp() override {
-        MainThreadTest::SetUp();
-        QV_REQUIRE_PEER_BINARY(Peer::findBinary("nginx"), "nginx");
-        QV_REQUIRE_PEER_BINARY(Peer::findBinary("openssl"), "openssl");
-        std::string error;
-        ASSERT_TRUE(certs.make(dir.path(), error)) << error;
-        ASSERT_TRUE(nginx.start(dir, certs, error)) << error;
-    }
-    void TearDown() override {
-        ConnectionCache::shared().closeAll();
-        MainThreadTest::TearDown();
-    }
     void startSquid(nettest::Squid::Auth auth) {
         QV_REQUIRE_PEER_BINARY(Peer::findBinary("squid"), "squid");
         std::string error;
@@ -80,9 +69,6 @@ class NetProxy : public testsupport::MainThreadTest {
         return out;
     }
 
-    testsupport::TempDir dir;
-    testsupport::TestCertificates certs;
-    nettest::Nginx nginx;
     nettest::Squid squid;
 };
 

@@ -131,6 +131,10 @@ TEST(SystemFileOps, PathHelpers) {
     EXPECT_EQ(fileops::joinPath("/dest", "/a/b"), "/dest/a/b");
     EXPECT_EQ(fileops::joinPath("/", "x"), "/x");
     EXPECT_EQ(fileops::joinPath("/dest/", "x"), "/dest/x");
+    using Parts = std::vector<std::string>;
+    EXPECT_EQ(fileops::pathComponents("/Volumes//Disk/a/"), (Parts{"/", "Volumes", "Disk", "a"}));
+    EXPECT_EQ(fileops::pathComponents("a/*.mov"), (Parts{"a", "*.mov"}));
+    EXPECT_EQ(fileops::pathComponents(""), Parts{});
     EXPECT_EQ(fileops::pathExtension("/m/movie.MOV"), "MOV");
     EXPECT_EQ(fileops::pathExtension("/m/.hidden"), "");
     EXPECT_EQ(fileops::pathExtension("/m.d/README"), "");

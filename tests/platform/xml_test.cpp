@@ -1,8 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -15,14 +11,14 @@
 #include "platform/xml/Document.h"
 #include "platform/xml/Node.h"
 #include "platform/xml/XPathRewriter.h"
-
-extern char** environ;
+#include "tests/support/RunTool.h"
 
 namespace {
 
 using platform::xml::Document;
 using platform::xml::Node;
 using platform::xml::XPathRewriter;
+using testsupport::runTool;
 
 Document parseOrDie(std::string_view text) {
     auto parsed = Document::parse(text);
@@ -38,42 +34,8 @@ std::vector<std::string> names(const std::vector<Node>& nodes) {
     return out;
 }
 
-// Runs a program (no shell) and returns its exit status and standard output.
-std::pair<int, std::string> runTool(const std::vector<std::string>& argv) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        return {-1, {}};
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while (rc == 0 && (n = read(out[0], buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    int status = 0;
-    if (rc != 0 || waitpid(pid, &status, 0) != pid) {
-        return {-1, {}};
-    }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
-}
-
 bool haveTool(const char* name) {
-    return runTool({"sh", "-c", std::string("command -v ") + name}).first == 0;
+    return runTool({"sh", "-c", std::string("command -v ") + name}).status == 0;
 }
 
 void skipOrFailWithout(const char* tool) {
@@ -371,7 +333,7 @@ TEST(XmlXPath, RewrittenQueriesMatchXmllint) {
     };
     for (const char* q : queries) {
         // xmllint refuses the original form, and agrees with us on the rewritten one.
-        EXPECT_NE(runTool({"xmllint", "--xpath", q, file}).first, 0) << q;
+        EXPECT_NE(runTool({"xmllint", "--xpath", q, file}).status, 0) << q;
         auto [rc, expected] = runTool({"xmllint", "--xpath", XPathRewriter::rewrite(q), file});
         ASSERT_EQ(rc, 0) << q;
         auto ours = doc.documentNode().evaluate(q);

@@ -1,10 +1,6 @@
 #include "support/OWAVFoundation.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -13,45 +9,13 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/RunTool.h"
 
 namespace {
 
 using platform::media::MediaTime;
 using platform::media::MovieAsset;
-
-std::pair<int, std::string> runTool(const std::vector<std::string>& argv) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        return {-1, {}};
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while (rc == 0 && (n = read(out[0], buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    int status = 0;
-    if (rc != 0 || waitpid(pid, &status, 0) != pid) {
-        return {-1, {}};
-    }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
-}
+using testsupport::runTool;
 
 // One value of ffprobe's report on a file ("stream_tags=timecode", "stream=nb_frames").
 std::string probe(const std::string& file, const std::string& entry, const std::string& streams) {
@@ -64,7 +28,7 @@ std::string probe(const std::string& file, const std::string& entry, const std::
 class OWAVFoundationTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        if (runTool({"ffmpeg", "-version"}).first != 0) {
+        if (runTool({"ffmpeg", "-version"}).status != 0) {
             return;
         }
         std::string pattern = (std::filesystem::temp_directory_path() / "avtest-XXXXXX").string();
@@ -103,7 +67,7 @@ class OWAVFoundationTest : public testing::Test {
             args.insert(args.end(), {"-c:v", "mpeg4"});
         }
         args.push_back(file(name));
-        ASSERT_EQ(runTool(args).first, 0) << name;
+        ASSERT_EQ(runTool(args).status, 0) << name;
     }
     static std::string file(const std::string& name) { return *dir_ + "/" + name; }
     static std::string* dir_;

@@ -1,17 +1,15 @@
 #include "support/OWXMLParser.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/system/ConsoleUser.h"
 #include "platform/xml/Document.h"
 #include "support/OWLog.h"
+#include "tests/support_layer/LogSandbox.h"
 
 namespace {
 
@@ -32,38 +30,15 @@ std::vector<std::string> values(const std::vector<Node>& nodes) {
     return out;
 }
 
-// Points the log at a private folder and reads back the lines written there.
+// Gives the log a private home and reads back the lines written there.
 class LoggedTest : public testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "owxmltest-XXXXXX").string();
-        home_ = mkdtemp(pattern.data());
-        for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME"}) {
-            const char* old = getenv(name);
-            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-            setenv(name, (home_ + "/" + name).c_str(), 1);
-        }
-        // The user's log folder, also when the tests run as root.
-        platform::system::ConsoleUser::setRootOverride(false);
-        OWLog::resetForTesting();
         OWLog::createNewLog("OWXMLParserTest");
         OWLog::finishWriting();
         skip_ = lines().size();
     }
-    void TearDown() override {
-        OWLog::finishWriting();
-        OWLog::resetForTesting();
-        platform::system::ConsoleUser::setRootOverride(std::nullopt);
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                unsetenv(name.c_str());
-            }
-        }
-        std::filesystem::remove_all(home_);
-    }
+    void TearDown() override { OWLog::finishWriting(); }
     // Messages logged since SetUp, without their date prefix.
     std::vector<std::string> logged() {
         OWLog::finishWriting();
@@ -90,8 +65,7 @@ class LoggedTest : public testing::Test {
         }
         return out;
     }
-    std::string home_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    testsupport::LogSandbox sandbox_;
     size_t skip_ = 0;
 };
 

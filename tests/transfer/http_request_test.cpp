@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <stdexcept>
+#include <thread>
 
 #include "tests/support/MainThread.h"
 #include "tests/support/TempDir.h"
@@ -576,6 +577,24 @@ TEST(RequestUtilities, MimeTypesAreDeterministic) {
     EXPECT_FALSE(TXHTTPRequest::mimeTypeForFileAtPath(dir.file("missing.mov")));
     EXPECT_EQ("Zm9vOmJhcg==",
               TXHTTPRequest::base64forData(base::Data{'f', 'o', 'o', ':', 'b', 'a', 'r'}));
+}
+
+}  // namespace
+
+namespace {
+
+// Many first callers at once still get one network thread.
+TEST(NetworkThreadTest, ConcurrentFirstCallersShareOneThread) {
+    std::vector<std::thread> threads;
+    std::vector<base::RunLoop*> loops(8);
+    for (size_t i = 0; i < loops.size(); ++i) {
+        threads.emplace_back([&loops, i] { loops[i] = &TXNetworkThread::runLoop(); });
+    }
+    for (auto& t : threads) t.join();
+    for (base::RunLoop* loop : loops) {
+        EXPECT_EQ(loop, loops.front());
+        EXPECT_TRUE(TXNetworkThread::isNetworkRunLoop(loop));
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "tests/support/MainThread.h"
 #include "tests/transfer/S3StandIn.h"
 #include "transfer/OWTXS3MultipartRequest.h"
+#include "transfer/OWTXS3SegmentedRequest.h"
 #include "transfer/TXS3ObjectRequest.h"
 
 namespace {
@@ -25,6 +26,18 @@ class Recorder : public TXHTTPRequestDelegate, public TXProgressDelegate {
     int failed = 0;
     int64_t sent = 0;
     std::optional<base::Error> error;
+};
+
+// An upload whose parts are tried again after one idle second instead of 120.
+class QuickPartsUpload : public OWTXS3MultipartRequest {
+  public:
+    explicit QuickPartsUpload(const std::optional<base::Url>& url) : OWTXS3MultipartRequest(url) {}
+    static std::shared_ptr<QuickPartsUpload> PUT(const std::string& path, const std::string& key) {
+        return upload<QuickPartsUpload>(path, S3StandIn::kBucket, key);
+    }
+
+  protected:
+    double partTimeOutSeconds() const override { return 1.0; }
 };
 
 class S3StandInTest : public testsupport::MainThreadTest {
@@ -122,6 +135,121 @@ TEST_F(S3StandInTest, ACompleteAnsweredWithAnErrorDocumentFails) {
               "We encountered an internal error. Please try again.");
     EXPECT_TRUE(pumpUntil([&] { return server.stat("aborts") == 1; }));
     EXPECT_EQ(recorder->finished, 0);
+}
+
+// S3 answers a connection that went quiet with RequestTimeout and drops it: the
+// request goes once more, on a new connection, with the Date it was signed with.
+TEST_F(S3StandInTest, ARequestTimeoutIsSentOnceMoreOnANewConnectionWithItsDate) {
+    ASSERT_TRUE(server.script("{\"request_timeout\": 1}"));
+    auto put = TXS3ObjectRequest::PUTRequestForData(base::Data{'a', 'b'}, S3StandIn::kBucket, "t");
+    ASSERT_TRUE(run(put));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    EXPECT_EQ(recorder->finished, 1);
+    EXPECT_EQ(put->retryCount(), 1);
+    EXPECT_EQ(server.objectBytes("t"), "ab");
+    EXPECT_EQ(server.stat("reused_after_timeout"), 0);
+    EXPECT_EQ(server.stat("same_date_after_timeout"), 1);
+}
+
+TEST_F(S3StandInTest, ASecondRequestTimeoutFailsWithS3sMessage) {
+    ASSERT_TRUE(server.script("{\"request_timeout\": 2}"));
+    auto get = TXS3ObjectRequest::requestWithBucket(S3StandIn::kBucket, "absent");
+    ASSERT_TRUE(run(get));
+    ASSERT_EQ(recorder->failed, 1);
+    EXPECT_EQ(recorder->finished, 0);
+    EXPECT_EQ(recorder->error->code(), 2);
+    EXPECT_NE(recorder->error->localizedDescription().find("socket connection"), std::string::npos);
+    EXPECT_EQ(get->retryCount(), 1);
+}
+
+// A part's body lives in a temporary file; the resend must still find it whole.
+TEST_F(S3StandInTest, APartResentAfterRequestTimeoutKeepsItsBody) {
+    std::string path = writeFile("range.mov", 70000);
+    ASSERT_TRUE(server.script("{\"request_timeout\": 1}"));
+    auto part = OWTXS3SegmentedRequest::PUTRequestForSegment(path, {1000, 50000},
+                                                             S3StandIn::kBucket, "range");
+    ASSERT_TRUE(part->readFileData());
+    ASSERT_TRUE(run(part));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    EXPECT_EQ(part->retryCount(), 1);
+    EXPECT_EQ(server.objectBytes("range"), testsupport::readFile(path).substr(1000, 50000));
+}
+
+TEST_F(S3StandInTest, AnInitiateTimedOutOnceStillUploads) {
+    ASSERT_TRUE(server.script("{\"request_timeout\": 1}"));
+    std::string path = writeFile("i.mov", 4000);
+    auto upload = OWTXS3MultipartRequest::PUTRequestForFile(path, S3StandIn::kBucket, "i.mov");
+    ASSERT_TRUE(run(upload));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    EXPECT_EQ(server.objectBytes("i.mov"), testsupport::readFile(path));
+    EXPECT_EQ(server.stat("initiates"), 1);
+}
+
+// ---- part retries and cancellation ----------------------------------------
+
+TEST_F(S3StandInTest, AStalledPartIsTriedAgainAndTheUploadCompletes) {
+    ASSERT_TRUE(server.script("{\"stall_parts\": 2}"));
+    std::string path = writeFile("s.mov", 1000);
+    auto upload = QuickPartsUpload::PUT(path, "s.mov");
+    ASSERT_TRUE(run(upload, 60));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    EXPECT_EQ(server.stat("stalls"), 2);
+    EXPECT_EQ(server.stat("parts"), 3);
+    EXPECT_EQ(server.objectBytes("s.mov"), testsupport::readFile(path));
+    // Each try reports its bytes; the correction after a retry is not passed on.
+    EXPECT_GE(recorder->sent, 1000);
+}
+
+TEST_F(S3StandInTest, APartStalledSixTimesFailsTheUploadWithItsTimeOut) {
+    ASSERT_TRUE(server.script("{\"stall_parts\": 6}"));
+    std::string path = writeFile("six.mov", 1000);
+    auto upload = QuickPartsUpload::PUT(path, "six.mov");
+    ASSERT_TRUE(run(upload, 90));
+    ASSERT_EQ(recorder->failed, 1);
+    EXPECT_EQ(recorder->finished, 0);
+    EXPECT_EQ(recorder->error->code(), 2);
+    EXPECT_EQ(recorder->error->localizedDescription(), "The request timed out");
+    EXPECT_EQ(server.stat("parts"), 6);  // the first try and five more
+    EXPECT_TRUE(pumpUntil([&] { return server.stat("aborts") == 1; }));
+    EXPECT_EQ(server.stat("completes"), 0);
+}
+
+TEST_F(S3StandInTest, CancellingWhileAPartRunsReportsTheCancelOnceAndAborts) {
+    ASSERT_TRUE(server.script("{\"stall_parts\": 1}"));
+    std::string path = writeFile("c.mov", 1000);
+    auto upload = QuickPartsUpload::PUT(path, "c.mov");
+    upload->setDelegate(recorder);
+    upload->startAsynchronous();
+    ASSERT_TRUE(pumpUntil([&] { return server.stat("stalls") == 1; }, 30));
+    upload->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return recorder->failed > 0; }));
+    EXPECT_EQ(recorder->error->code(), 4);
+    EXPECT_EQ(recorder->error->localizedDescription(), "The request was cancelled");
+    EXPECT_TRUE(pumpUntil([&] { return server.stat("aborts") == 1; }));
+    EXPECT_TRUE(pumpUntil([&] { return upload->isFinished(); }));
+    upload->cancel();
+    EXPECT_EQ(recorder->failed, 1);
+    EXPECT_EQ(recorder->finished, 0);
+    EXPECT_EQ(server.stat("completes"), 0);
+    EXPECT_EQ(server.stat("aborts"), 1);
+}
+
+// Cancelled before the storage service named the upload: once it does, the
+// upload it set up is aborted rather than left behind, and no part is sent.
+TEST_F(S3StandInTest, CancellingBeforeTheUploadIdIsKnownAbortsItWhenItArrives) {
+    ASSERT_TRUE(server.script("{\"slow_seconds\": 1}"));
+    std::string path = writeFile("early.mov", 1000);
+    auto upload = OWTXS3MultipartRequest::PUTRequestForFile(path, S3StandIn::kBucket, "early.mov");
+    upload->setDelegate(recorder);
+    upload->startAsynchronous();
+    ASSERT_TRUE(pumpUntil([&] { return upload->isExecuting(); }));
+    upload->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return recorder->failed > 0; }));
+    EXPECT_EQ(recorder->error->code(), 4);
+    ASSERT_TRUE(server.script("{\"slow_seconds\": 0}"));
+    EXPECT_TRUE(pumpUntil([&] { return server.stat("aborts") == 1; }, 20));
+    EXPECT_EQ(server.stat("parts"), 0);
+    EXPECT_EQ(recorder->failed, 1);
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+#pragma once
+// Small text helpers the HTTP, URL and cookie parsers share. Header fields and URL
+// parts are ASCII on the wire, so case folding and hex digits are byte-wise here.
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <string_view>
+
+namespace platform::net::text {
+
+// Without the spaces and tabs around it (optional white space in header fields).
+inline std::string trim(std::string_view s) {
+    const size_t b = s.find_first_not_of(" \t");
+    if (b == std::string_view::npos) {
+        return {};
+    }
+    const size_t e = s.find_last_not_of(" \t");
+    return std::string(s.substr(b, e - b + 1));
+}
+
+inline std::string lower(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+// The value of one hex digit, -1 for any other character.
+inline int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace platform::net::text
