@@ -34,7 +34,6 @@
 #include "client/OWQuorvaneURLLoader.h"
 #include "client/json/QMJSON.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "transfer/TXS3Request.h"
 
 extern char** environ;
 using Clock = std::chrono::steady_clock;
@@ -203,8 +202,6 @@ int uploadChild(const std::string& mode, const std::string& path, const std::str
     base::UserDefaults::setPreferencesFolder(prefs);
     base::UserDefaults::standard()->setObject(mode == "multipart",
                                               OWQuorvane::kSegmentedUploadsDefault);
-    TXS3Request::setSharedAccessKey(kAccessKey);
-    TXS3Request::setSharedSecretAccessKey(kSecretKey);
     auto account = std::make_shared<quorvanetest::FakeAccount>();
     account->link(token);
     account->setSite(site);
@@ -282,6 +279,9 @@ int main(int argc, char** argv) {
         ::setenv("QUORVANE_STORAGE_HOST", ("localhost:" + std::to_string(s3Port)).c_str(), 1);
         ::setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
         ::setenv("QUORVANE_STORAGE_BUCKET", kBucket, 1);
+        // The client signs with the configured pair.
+        ::setenv("QUORVANE_STORAGE_ACCESS_KEY", kAccessKey, 1);
+        ::setenv("QUORVANE_STORAGE_SECRET_KEY", kSecretKey, 1);
         const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
         const std::string site = "http://127.0.0.1:" + std::to_string(servicePort);
         const std::string log = folder + "/child.log";
