@@ -240,6 +240,10 @@ size_t OWQuorvane::queuedOperationCount() const {
     return opQueue_ ? opQueue_->operationCount() : 0;
 }
 
+std::vector<std::shared_ptr<base::Operation>> OWQuorvane::queuedOperations() const {
+    return opQueue_ ? opQueue_->operations() : std::vector<std::shared_ptr<base::Operation>>{};
+}
+
 void OWQuorvane::onQueueCount(size_t count) {
     if (count != 0 || shouldExpectAdditionalTasks() || isUnloading()) {
         return;

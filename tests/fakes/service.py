@@ -20,7 +20,8 @@ Service.route(method, path). The REST API under /api/0 comes from service_api.py
          queues a canned reply for the next request(s) to that path; reply keys:
          "status" (int), "json" (any JSON value), "text" (str), "base64" (raw bytes),
          "content_type" (str), "headers" ({name: value}), "delay" (seconds before
-         answering), "drop" (true: close the connection without an answer)
+         answering), "drop" (true: close the connection without an answer),
+         "pieces" (n: the body goes out in n writes, "piece_delay" seconds apart)
   POST /_control/config  {"expires_in": 3600 | null, "rotate_refresh": bool,
                           "user_name": "alice", "code_param_order": ["state", "code"]}
   POST /_control/issue   {"user_name": "alice"} -> {"access_token", "refresh_token"}
@@ -351,16 +352,24 @@ class Handler(BaseHTTPRequestHandler):
         if reply is None:
             self.close_connection = True
             return
-        self.send_reply(reply)
+        self.send_reply(reply, int(spec.get("pieces", 1)), float(spec.get("piece_delay", 0.05)))
 
-    def send_reply(self, reply):
+    def send_reply(self, reply, pieces=1, piece_delay=0.0):
         self.send_response(reply.status)
         self.send_header("Content-Type", reply.content_type)
         self.send_header("Content-Length", str(len(reply.body)))
         for name, value in reply.headers.items():
             self.send_header(name, value)
         self.end_headers()
-        self.wfile.write(reply.body)
+        if pieces <= 1:
+            self.wfile.write(reply.body)
+            return
+        # A reply that reaches the client in several reads.
+        size = max(1, -(-len(reply.body) // pieces))
+        for start in range(0, len(reply.body), size):
+            self.wfile.write(reply.body[start:start + size])
+            self.wfile.flush()
+            time.sleep(piece_delay)
 
 
 def pairs(values):

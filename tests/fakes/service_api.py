@@ -7,12 +7,13 @@ cut-off, non-UTF-8 or slow replies in place of the handler).
 
 Each call is checked for a live access token (an unknown one is answered with an
 "oauth" error, as the hosted service does) and recorded with its decoded fields and
-files under GET /_control/api_log. State is kept per service: projects with departments,
+files (with the bytes of small ones) under GET /_control/api_log. State is kept per service: projects with departments,
 folders, workflows and files; comments, sessions, annotations, metadata and events.
 
 Python standard library only.
 """
 
+import base64
 import hashlib
 import itertools
 import json
@@ -24,6 +25,7 @@ from email.parser import BytesParser
 
 API = "/api/0"
 MAX_FIELDS = 1000
+MAX_LOGGED_FILE = 256 * 1024  # smaller files are kept whole in the log (thumbnails)
 
 
 class ApiState:
@@ -68,9 +70,12 @@ def fields_of(req):
             if part.get_filename() is None:
                 fields.append((name, payload.decode("utf-8")))
             else:
-                files.append({"field": name, "filename": part.get_filename(),
-                              "type": part.get_content_type(), "size": len(payload),
-                              "sha256": hashlib.sha256(payload).hexdigest()})
+                entry = {"field": name, "filename": part.get_filename(),
+                         "type": part.get_content_type(), "size": len(payload),
+                         "sha256": hashlib.sha256(payload).hexdigest()}
+                if len(payload) <= MAX_LOGGED_FILE:
+                    entry["base64"] = base64.b64encode(payload).decode("ascii")
+                files.append(entry)
         return fields, files
     # The client's form bodies begin with "&": one empty segment there is allowed,
     # any other field without "=" makes the body unreadable.
