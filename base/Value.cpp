@@ -317,6 +317,44 @@ bool operator==(const Dictionary& a, const Dictionary& b) {
 
 // ---- Value --------------------------------------------------------------------------
 
+Value::~Value() {
+    auto uniquelyOwned = [](const auto& v) {
+        if (auto* a = std::get_if<std::shared_ptr<Array>>(&v)) {
+            return *a && a->use_count() == 1 && !(*a)->empty();
+        }
+        if (auto* d = std::get_if<std::shared_ptr<Dictionary>>(&v)) {
+            return *d && d->use_count() == 1 && !(*d)->empty();
+        }
+        return false;
+    };
+    if (!uniquelyOwned(v_)) {
+        return;
+    }
+    std::vector<Value> pending;
+    auto detach = [&](auto& v) {
+        if (auto* a = std::get_if<std::shared_ptr<Array>>(&v)) {
+            for (Value& child : **a) {
+                pending.push_back(std::move(child));
+            }
+            (*a)->clear();
+        } else if (auto* d = std::get_if<std::shared_ptr<Dictionary>>(&v)) {
+            for (auto& entry : (*d)->entries_) {
+                pending.push_back(std::move(entry.second));
+            }
+            (*d)->entries_.clear();
+            (*d)->index_.clear();
+        }
+    };
+    detach(v_);
+    while (!pending.empty()) {
+        Value child = std::move(pending.back());
+        pending.pop_back();
+        if (uniquelyOwned(child.v_)) {
+            detach(child.v_);
+        }
+    }
+}
+
 Value::Value(double d) {
     if (std::optional<Decimal> exact = Decimal::fromDouble(d)) {
         v_ = Number{std::move(*exact)};

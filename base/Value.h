@@ -55,6 +55,7 @@ public:
     friend bool operator==(const Dictionary& a, const Dictionary& b);
 
 private:
+    friend class Value;  // takes entries apart when destroying deep trees
     // Below this size a linear scan is fastest; from it on lookups go through `index_`.
     static constexpr size_t kIndexFrom = 16;
     static constexpr size_t npos = static_cast<size_t>(-1);
@@ -72,6 +73,13 @@ public:
     enum class Type { Null, Bool, Number, String, Data, Date, Array, Dictionary };
 
     Value() = default;  // null
+    Value(const Value&) = default;
+    Value(Value&&) noexcept = default;
+    Value& operator=(const Value&) = default;
+    Value& operator=(Value&&) noexcept = default;
+    // Deep trees are taken apart without recursion, so no nesting depth can exhaust
+    // the stack when the last owner lets go.
+    ~Value();
     Value(std::nullptr_t) {}                  // NOLINT(google-explicit-constructor)
     Value(bool b) : v_(b) {}                  // NOLINT
     Value(int i) : v_(Number{Decimal(i)}) {}  // NOLINT

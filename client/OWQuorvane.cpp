@@ -5,6 +5,8 @@
 #include "client/OWQuorvaneCore.h"
 #include "platform/crypto/Digest.h"
 #include "support/OWLog.h"
+#include "transfer/TXS3Configuration.h"
+#include "transfer/TXS3Request.h"
 
 std::shared_ptr<OWQuorvane> OWQuorvane::create(const std::shared_ptr<OWQuorvaneDelegate>& delegate,
                                                Services services) {
@@ -47,6 +49,10 @@ void OWQuorvane::setup(Services services) {
     }
     observeNotifications();
     loadSavedSettings();
+    // The storage keys every upload signs with; each client sets the same pair again.
+    const auto storage = TXS3Configuration::current();
+    TXS3Request::setSharedSecretAccessKey(storage.secretAccessKey);
+    TXS3Request::setSharedAccessKey(storage.accessKey);
     std::lock_guard lock(mutex_);
     uploadQueueSettings_.clear();
 }
@@ -232,6 +238,10 @@ bool OWQuorvane::isQueueSuspended() const {
 
 size_t OWQuorvane::queuedOperationCount() const {
     return opQueue_ ? opQueue_->operationCount() : 0;
+}
+
+std::vector<std::shared_ptr<base::Operation>> OWQuorvane::queuedOperations() const {
+    return opQueue_ ? opQueue_->operations() : std::vector<std::shared_ptr<base::Operation>>{};
 }
 
 void OWQuorvane::onQueueCount(size_t count) {

@@ -98,6 +98,8 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane>, public OWQuo
     void addOperationToQueue(std::shared_ptr<base::Operation> operation);
     bool isQueueSuspended() const;
     size_t queuedOperationCount() const;
+    // The operations waiting in or running on the queue, oldest first.
+    std::vector<std::shared_ptr<base::Operation>> queuedOperations() const;
 
     // ---- properties ----
     bool isUnloading() const;

@@ -2,6 +2,9 @@
 
 #include <mutex>
 
+#include "client/OWQuorvaneAuthController.h"
+#include "client/OWQuorvaneControllerAccount.h"
+
 namespace {
 
 std::mutex& sharedMutex() {
@@ -18,7 +21,13 @@ std::shared_ptr<OWQuorvaneAccount>& sharedAccount() {
 
 std::shared_ptr<OWQuorvaneAccount> OWQuorvaneAccount::shared() {
     std::lock_guard lock(sharedMutex());
-    return sharedAccount();
+    if (sharedAccount()) {
+        return sharedAccount();
+    }
+    // The controller is never replaced, so one view of it serves every client.
+    static const std::shared_ptr<OWQuorvaneAccount> controllerAccount =
+        std::make_shared<OWQuorvaneControllerAccount>(OWQuorvaneAuthController::sharedController());
+    return controllerAccount;
 }
 
 void OWQuorvaneAccount::setShared(std::shared_ptr<OWQuorvaneAccount> account) {

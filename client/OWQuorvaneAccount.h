@@ -32,8 +32,11 @@ class OWQuorvaneAccount {
     virtual void saveSettings() = 0;
     virtual void revokeAuthorization() = 0;
 
-    // The account that clients made without one use; none until the token controller
-    // (or a test) registers itself.
+    // The account that clients made without one use: the one registered with
+    // setShared(), or else the process's token controller (made on first use, as the
+    // programs that set it up first have already made it with their own name and id).
     static std::shared_ptr<OWQuorvaneAccount> shared();
+    // Registers another account for the clients made from now on; none restores the
+    // token controller.
     static void setShared(std::shared_ptr<OWQuorvaneAccount> account);
 };

@@ -43,9 +43,11 @@ bool OWQuorvaneCore::isQuorvServer() const {
     return account_ && !account_->quorvServerURLString().empty();
 }
 
+// Read against the main run loop's clock, the one the token controller stamps expiries
+// with and arms its refresh by.
 bool OWQuorvaneCore::tokenHasExpired() const {
     const auto expires = account_ ? account_->oauthTokenExpires() : std::nullopt;
-    return !expires || *expires <= base::Date::now();
+    return !expires || expires->secondsSince1970 <= base::RunLoop::main().clock()->now();
 }
 
 void OWQuorvaneCore::sendRequest(const OWQuorvaneRequest& request,

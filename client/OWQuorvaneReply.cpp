@@ -19,12 +19,14 @@ OWQuorvaneReply failure(base::Error error) {
 
 // Text that is no JSON at all (an HTML error page) or that ends too soon (an empty or
 // cut-off body). The reader wraps an early end inside the error of the value it was
-// reading, so the whole chain is looked at.
+// reading, so the whole chain is looked at. A body cut off inside a string reads as the
+// text's terminating NUL met where a character should be.
 bool isServerErrorPage(const base::Error& error) {
     constexpr int64_t kUnexpectedEnd = 11;
     for (const base::Error* e = &error; e != nullptr; e = e->underlying()) {
         const std::string message = e->localizedDescription();
         if (message == "Unrecognised leading character" || message == "Unexpected end of string" ||
+            message == "Unescaped control character '0x0'" ||
             (e->domain() == QMJSONErrorDomain && e->code() == kUnexpectedEnd)) {
             return true;
         }

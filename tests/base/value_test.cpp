@@ -280,3 +280,28 @@ TEST(ValueDescribe, CollectionsInTheClassicStyle) {
 }
 
 }  // namespace
+
+namespace {
+
+// A million levels would overflow any stack if destroying a tree recursed.
+TEST(ValueLifetimeTest, DeepTreesAreDestroyedWithoutRecursion) {
+    for (bool dictionaries : {false, true}) {
+        base::Value v(1);
+        for (int i = 0; i < 1'000'000; ++i) {
+            if (dictionaries) {
+                base::Dictionary d;
+                d.set("k", std::move(v));
+                v = base::Value(std::move(d));
+            } else {
+                base::Array a;
+                a.push_back(std::move(v));
+                v = base::Value(std::move(a));
+            }
+        }
+        base::Value shared = v;  // a second owner keeps the tree alive ...
+        v = base::Value();
+        EXPECT_TRUE(shared.isArray() || shared.isDictionary());
+    }  // ... until here
+}
+
+}  // namespace

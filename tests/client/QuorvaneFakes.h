@@ -56,7 +56,7 @@ class FakeAccount : public OWQuorvaneAccount {
     void link(const std::string& token, double validFor = 3600) {
         std::lock_guard lock(mutex_);
         token_ = token;
-        expires_ = base::Date{base::Date::now().secondsSince1970 + validFor};
+        expires_ = base::Date{base::RunLoop::main().clock()->now() + validFor};
     }
     void setRefreshing(bool on) {
         std::lock_guard lock(mutex_);

@@ -32,8 +32,9 @@ class StorageUploadTest : public uploadtest::UploadRoadTest {
         }
         ::setenv("QUORVANE_STORAGE_BUCKET", S3StandIn::kBucket, 1);
         ASSERT_TRUE(storage.start()) << storage.failure();
-        TXS3Request::setSharedAccessKey(S3StandIn::kAccessKey);
-        TXS3Request::setSharedSecretAccessKey(S3StandIn::kSecretKey);
+        // Every client sets the shared storage keys from the configuration.
+        ::setenv("QUORVANE_STORAGE_ACCESS_KEY", S3StandIn::kAccessKey, 1);
+        ::setenv("QUORVANE_STORAGE_SECRET_KEY", S3StandIn::kSecretKey, 1);
         makeClient(service->url());
     }
     void TearDown() override {
@@ -41,6 +42,8 @@ class StorageUploadTest : public uploadtest::UploadRoadTest {
         TXS3Request::setSharedAccessKey("");
         TXS3Request::setSharedSecretAccessKey("");
         ::unsetenv("QUORVANE_STORAGE_BUCKET");
+        ::unsetenv("QUORVANE_STORAGE_ACCESS_KEY");
+        ::unsetenv("QUORVANE_STORAGE_SECRET_KEY");
         ::unsetenv("QUORVANE_STORAGE_HOST");
         ::unsetenv("QUORVANE_STORAGE_SCHEME");
     }

@@ -14,13 +14,14 @@ Python standard library only. It serves:
        Each grant must carry exactly its fields in exactly that order.
 
 Endpoints are kept in one table (Service.routes); more can be added with
-Service.route(method, path). Everything under /_control/ scripts the service:
+Service.route(method, path). The REST API under /api/0 comes from service_api.py. Everything under /_control/ scripts the service:
 
   POST /_control/script  {"path": "/token", "reply": {...}, "times": 1}
          queues a canned reply for the next request(s) to that path; reply keys:
          "status" (int), "json" (any JSON value), "text" (str), "base64" (raw bytes),
          "content_type" (str), "headers" ({name: value}), "delay" (seconds before
-         answering), "drop" (true: close the connection without an answer)
+         answering), "drop" (true: close the connection without an answer),
+         "pieces" (n: the body goes out in n writes, "piece_delay" seconds apart)
   POST /_control/config  {"expires_in": 3600 | null, "rotate_refresh": bool,
                           "user_name": "alice", "code_param_order": ["state", "code"]}
   POST /_control/issue   {"user_name": "alice"} -> {"access_token", "refresh_token"}
@@ -43,6 +44,8 @@ import threading
 import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+import service_api
 
 MAX_BODY = 16 * 1024 * 1024
 
@@ -143,6 +146,7 @@ class Service:
         self.route("GET", "/_control/log")(self.control_log)
         self.route("GET", "/_control/tokens")(self.control_tokens)
         self.route("POST", "/_control/reset")(self.control_reset)
+        service_api.register(self, Reply)
 
     def route(self, method, path):
         def register(handler):
@@ -348,16 +352,24 @@ class Handler(BaseHTTPRequestHandler):
         if reply is None:
             self.close_connection = True
             return
-        self.send_reply(reply)
+        self.send_reply(reply, int(spec.get("pieces", 1)), float(spec.get("piece_delay", 0.05)))
 
-    def send_reply(self, reply):
+    def send_reply(self, reply, pieces=1, piece_delay=0.0):
         self.send_response(reply.status)
         self.send_header("Content-Type", reply.content_type)
         self.send_header("Content-Length", str(len(reply.body)))
         for name, value in reply.headers.items():
             self.send_header(name, value)
         self.end_headers()
-        self.wfile.write(reply.body)
+        if pieces <= 1:
+            self.wfile.write(reply.body)
+            return
+        # A reply that reaches the client in several reads.
+        size = max(1, -(-len(reply.body) // pieces))
+        for start in range(0, len(reply.body), size):
+            self.wfile.write(reply.body[start:start + size])
+            self.wfile.flush()
+            time.sleep(piece_delay)
 
 
 def pairs(values):
@@ -382,8 +394,6 @@ def main():
     server = ThreadingHTTPServer((args.host, args.port), Handler)
     server.daemon_threads = True
     server.service = Service(pairs(args.client), pairs(args.user))
-    import service_api  # noqa: PLC0415 (beside this file; registers the REST API)
-    service_api.register(server.service)
     print("READY %d" % server.server_address[1], flush=True)
     try:
         server.serve_forever()

@@ -1,18 +1,19 @@
 """The stand-in service's REST API under /api/0: every endpoint the client calls.
 
-Loaded by service.py (`service_api.register(service)`), which already keeps the access
+Loaded by service.py (`service_api.register(service, Reply)`), which already keeps the access
 tokens, the request log and the scripted replies (POST /_control/script with a path such
 as "/api/0/projects" answers JSON errors, "oauth" errors, bare 500/404/403, HTML, empty,
 cut-off, non-UTF-8 or slow replies in place of the handler).
 
 Each call is checked for a live access token (an unknown one is answered with an
 "oauth" error, as the hosted service does) and recorded with its decoded fields and
-files under GET /_control/api_log. State is kept per service: projects with departments,
+files (with the bytes of small ones) under GET /_control/api_log. State is kept per service: projects with departments,
 folders, workflows and files; comments, sessions, annotations, metadata and events.
 
 Python standard library only.
 """
 
+import base64
 import hashlib
 import itertools
 import json
@@ -24,6 +25,7 @@ from email.parser import BytesParser
 
 API = "/api/0"
 MAX_FIELDS = 1000
+MAX_LOGGED_FILE = 256 * 1024  # smaller files are kept whole in the log (thumbnails)
 
 
 class ApiState:
@@ -68,9 +70,12 @@ def fields_of(req):
             if part.get_filename() is None:
                 fields.append((name, payload.decode("utf-8")))
             else:
-                files.append({"field": name, "filename": part.get_filename(),
-                              "type": part.get_content_type(), "size": len(payload),
-                              "sha256": hashlib.sha256(payload).hexdigest()})
+                entry = {"field": name, "filename": part.get_filename(),
+                         "type": part.get_content_type(), "size": len(payload),
+                         "sha256": hashlib.sha256(payload).hexdigest()}
+                if len(payload) <= MAX_LOGGED_FILE:
+                    entry["base64"] = base64.b64encode(payload).decode("ascii")
+                files.append(entry)
         return fields, files
     # The client's form bodies begin with "&": one empty segment there is allowed,
     # any other field without "=" makes the body unreadable.
@@ -90,8 +95,10 @@ def fields_of(req):
     return fields, []
 
 
-def register(service):
-    """Adds the API's handlers to the service's table."""
+def register(service, reply_class):
+    """Adds the API's handlers to the service's table; replies are `reply_class`."""
+    global _reply_class
+    _reply_class = reply_class
     state = ApiState()
     service.api = state
 
@@ -346,7 +353,9 @@ def register(service):
     service.route("POST", "/_control/api_reset")(api_reset)
 
 
+_reply_class = None
+
+
 def service_reply(value, status=200):
-    """A JSON reply (service.Reply is imported late to avoid a cycle)."""
-    from service import Reply  # noqa: PLC0415
-    return Reply(status, json.dumps(value).encode("utf-8"))
+    """A JSON reply of the service's own reply class."""
+    return _reply_class(status, json.dumps(value).encode("utf-8"))
