@@ -6,10 +6,6 @@
 // Usage: bench_transport [MiB [rounds]]   (1024 MiB, or $QV_BENCH_TRANSPORT_MIB;
 // 3 rounds, each side's best run counts)
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,69 +13,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/RunLoop.h"
+#include "bench/BenchSupport.h"
 #include "platform/net/BodyStream.h"
 #include "platform/net/HttpReadStream.h"
 #include "tests/support/Peer.h"
 
-extern char** environ;
 namespace net = platform::net;
+using bench::Measure;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Starts a program from an argument vector (never a shell) with its output in
-// `log` (or discarded); its pid, or -1.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& log = "/dev/null") {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-struct Measure {
-    double seconds = 0;
-    long maxRssKiB = 0;
-    bool ok = false;
-};
-
-// Runs curl to its end; its wall time and peak memory.
-Measure runCurl(const std::vector<std::string>& argv) {
-    Measure m;
-    auto start = Clock::now();
-    pid_t pid = spawn(argv);
-    if (pid < 0)
-        return m;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid)
-        return m;
-    m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    m.maxRssKiB = usage.ru_maxrss;
-    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return m;
-}
-
-long ownMaxRssKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 // nginx serving `root` on a free port, with PUT allowed under /dav/.
 class Nginx {
@@ -91,23 +39,7 @@ class Nginx {
             return false;
         }
         port_ = testsupport::Peer::freePort();
-        std::filesystem::create_directories(folder + "/tmp");
-        std::filesystem::create_directories(folder + "/www/dav");
-        std::string conf = folder + "/nginx.conf";
-        std::ofstream(conf) << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                            << "pid " << folder << "/nginx.pid;\n"
-                            << "error_log " << folder << "/error.log;\n"
-                            << "events { worker_connections 64; }\n"
-                            << "http {\n access_log off; sendfile on; tcp_nopush on;\n"
-                            << " client_body_temp_path " << folder << "/tmp;\n"
-                            << " proxy_temp_path " << folder << "/tmp;\n"
-                            << " fastcgi_temp_path " << folder << "/tmp;\n"
-                            << " uwsgi_temp_path " << folder << "/tmp;\n"
-                            << " scgi_temp_path " << folder << "/tmp;\n"
-                            << " server {\n  listen 127.0.0.1:" << port_ << ";\n"
-                            << "  root " << folder << "/www;\n"
-                            << "  location /dav/ { dav_methods PUT; client_max_body_size 0; "
-                            << "client_body_buffer_size 1m; }\n }\n}\n";
+        std::string conf = bench::writeNginxConfig(folder, port_);
         if (peer_.start({nginx, "-p", folder, "-c", conf, "-e", folder + "/error.log"}, folder,
                         port_)) {
             return true;
@@ -123,20 +55,6 @@ class Nginx {
     testsupport::Peer peer_;
     uint16_t port_ = 0;
 };
-
-void writeFile(const std::string& path, uint64_t bytes) {
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    uint64_t x = 0x9e3779b97f4a7c15ULL;
-    for (size_t i = 0; i < block.size(); ++i) {
-        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-        block[i] = static_cast<char>(x);
-    }
-    for (uint64_t done = 0; done < bytes; done += block.size()) {
-        auto n = static_cast<std::streamsize>(std::min<uint64_t>(block.size(), bytes - done));
-        out.write(block.data(), n);
-    }
-}
 
 // A request body read from a file as the socket takes it.
 class FileBody final : public net::BodyStream {
@@ -186,7 +104,7 @@ Measure runOurs(const std::string& method, const std::string& url,
         std::fprintf(stderr, "%s\n", stream->error()->localizedDescription().c_str());
     stream->setClient(nullptr);
     stream->close();
-    m.maxRssKiB = ownMaxRssKiB();
+    m.maxRssKiB = bench::ownMaxRssKiB();
     return m;
 }
 
@@ -204,14 +122,6 @@ void report(const char* what, uint64_t bytes, const Measure& ours, const Measure
         "%-8s ours %8.1f MiB/s  curl %8.1f MiB/s  ratio %.2fx  peak RSS ours %ld KiB, "
         "curl %ld KiB\n",
         what, oursRate, curlRate, oursRate / curlRate, ours.maxRssKiB, curl.maxRssKiB);
-}
-
-std::string makeFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qv-bench-transport-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    return mkdtemp(buf.data()) ? std::string(buf.data()) : std::string();
 }
 
 }  // namespace
@@ -233,7 +143,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "curl is not installed (run scripts/setup)\n");
         return 1;
     }
-    std::string folder = makeFolder();
+    std::string folder = bench::makeFolder("transport");
     if (folder.empty())
         return 1;
     int rc = 1;
@@ -242,7 +152,7 @@ int main(int argc, char** argv) {
         uint64_t bytes = mib << 20;
         std::string source = folder + "/www/big.bin";
         std::filesystem::create_directories(folder + "/www");
-        writeFile(source, bytes);
+        bench::writeFile(source, bytes);
         if (nginx.start(folder)) {
             std::printf("transport: %llu MiB over loopback\n",
                         static_cast<unsigned long long>(mib));
@@ -266,15 +176,15 @@ int main(int argc, char** argv) {
                             std::filesystem::file_size(folder + "/www/dav/ours.bin", ec) == bytes;
                         keepBest(up, m);
                     } else {
-                        Measure m =
-                            runCurl({curl, "-s", "-f", "-o", "/dev/null", nginx.url("/big.bin")});
+                        Measure m = bench::run(
+                            {curl, "-s", "-f", "-o", "/dev/null", nginx.url("/big.bin")});
                         downOk = downOk && m.ok;
                         keepBest(curlDown, m);
                         std::error_code ec;
                         std::filesystem::remove(folder + "/www/dav/curl.bin", ec);
                         // No "Expect: 100-continue" round trip: we do not send one either.
-                        m = runCurl({curl, "-s", "-f", "-o", "/dev/null", "-H", "Expect:", "-T",
-                                     source, nginx.url("/dav/curl.bin")});
+                        m = bench::run({curl, "-s", "-f", "-o", "/dev/null", "-H", "Expect:", "-T",
+                                        source, nginx.url("/dav/curl.bin")});
                         upOk = upOk && m.ok;
                         keepBest(curlUp, m);
                     }

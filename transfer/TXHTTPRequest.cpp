@@ -554,18 +554,26 @@ void TXHTTPRequest::requestFinished() {
 }
 
 void TXHTTPRequest::State::reportFinished() {
+    reportEnd(didFinish, completionBlock, &TXHTTPRequestDelegate::requestFinished);
+}
+
+// The delegate's selector, then the block, then the queue; a PAC file request tells
+// only whoever waits for it. Selector and block are read as they stand at each step:
+// the delegate may replace the block.
+void TXHTTPRequest::State::reportEnd(const TXRequestSelector& selector, const BasicBlock& block,
+                                     void (TXHTTPRequestDelegate::*queueCall)(TXHTTPRequest&)) {
     auto keep = self();
     if (isPACFileRequest) {
         if (pacDone)
             pacDone(r);
         return;
     }
-    if (auto d = delegate.lock(); d && didFinish)
-        didFinish(*d, r);
-    if (completionBlock)
-        completionBlock();
+    if (auto d = delegate.lock(); d && selector)
+        selector(*d, r);
+    if (block)
+        block();
     if (auto q = queue.lock())
-        q->requestFinished(r);
+        ((*q).*queueCall)(r);
 }
 
 void TXHTTPRequest::failWithError(const base::Error& theError) {
@@ -603,18 +611,7 @@ void TXHTTPRequest::failWithError(const base::Error& theError) {
 }
 
 void TXHTTPRequest::State::reportFailure() {
-    auto keep = self();
-    if (isPACFileRequest) {
-        if (pacDone)
-            pacDone(r);
-        return;
-    }
-    if (auto d = delegate.lock(); d && didFail)
-        didFail(*d, r);
-    if (failureBlock)
-        failureBlock();
-    if (auto q = queue.lock())
-        q->requestFailed(r);
+    reportEnd(didFail, failureBlock, &TXHTTPRequestDelegate::requestFailed);
 }
 
 void TXHTTPRequest::markAsFinished() {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "base/Path.h"
+#include "base/UniqueFd.h"
 #include "platform/crypto/Base64.h"
 #include "support/OWLocalPaths.h"
 #include "transfer/TXDataCompressor.h"
@@ -34,19 +35,6 @@ int makeTemporaryFile(std::string& path) {
         path = buf.data();
     }
     return fd;
-}
-
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 std::optional<uint64_t> fileSize(const std::string& path) {
@@ -85,7 +73,8 @@ void TXHTTPRequest::appendPostData(const base::Data& data) {
     if (data.empty())
         return;
     if (s_->streamFromDisk) {
-        if (s_->postBodyWriteFd < 0 || !writeAll(s_->postBodyWriteFd, data.data(), data.size())) {
+        if (s_->postBodyWriteFd < 0 ||
+            !base::writeFully(s_->postBodyWriteFd, data.data(), data.size())) {
             failWithError(
                 TXMakeError(TXErrorCode::FileManagement,
                             "Failed to write to file at path '" + s_->postBodyFilePath + "'"));

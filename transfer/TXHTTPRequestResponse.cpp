@@ -10,6 +10,7 @@
 
 #include "base/Path.h"
 #include "base/TextEncoding.h"
+#include "base/UniqueFd.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/NetError.h"
 #include "support/OWLocalPaths.h"
@@ -33,19 +34,6 @@ std::string lower(std::string s) {
 int openForDownload(const std::string& path, bool append) {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
     return ::open(path.c_str(), flags, 0600);
-}
-
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 base::Error moveError(const std::string& from, const std::string& to) {
@@ -74,7 +62,7 @@ bool replaceFile(const std::string& from, const std::string& to) {
             ok = n == 0;
             break;
         }
-        ok = writeAll(out, buf.data(), static_cast<size_t>(n));
+        ok = base::writeFully(out, buf.data(), static_cast<size_t>(n));
     }
     ok = ok && ::fsync(out) == 0;
     if (in >= 0)
@@ -496,10 +484,10 @@ void TXHTTPRequest::State::writeDownloadBytes(const uint8_t* bytes, size_t n,
             inflatedDownloadFd = openForDownload(temporaryInflatedPath, append);
         }
     }
-    bool ok = writeAll(downloadFd, bytes, n);
+    bool ok = base::writeFully(downloadFd, bytes, n);
     if (ok && inflated && !inflated->empty())
         ok = inflatedDownloadFd >= 0 &&
-             writeAll(inflatedDownloadFd, inflated->data(), inflated->size());
+             base::writeFully(inflatedDownloadFd, inflated->data(), inflated->size());
     if (!ok) {
         r.failWithError(
             TXMakeError(TXErrorCode::FileManagement,

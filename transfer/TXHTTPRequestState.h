@@ -185,6 +185,8 @@ struct TXHTTPRequest::State {
     void destroyReadStream();
     void reportFinished();
     void reportFailure();
+    void reportEnd(const TXRequestSelector& selector, const BasicBlock& block,
+                   void (TXHTTPRequestDelegate::*queueCall)(TXHTTPRequest&));
     void requestStarted();
     void requestReceivedResponseHeaders(const platform::net::HttpHeaders& headers);
     bool sendsCallbacks() const { return !isHeadOfMain; }

@@ -1,5 +1,7 @@
 #include "tests/client/UploadTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -7,6 +9,8 @@
 #include "client/OWQuorvaneURLLoader.h"
 #include "client/json/QMJSON.h"
 #include "platform/crypto/Digest.h"
+#include "tests/support/Peer.h"
+#include "transfer/TXS3Request.h"
 
 namespace uploadtest {
 
@@ -95,9 +99,76 @@ std::string UploadRoadTest::writeFile(const std::string& name, size_t size) cons
     return path;
 }
 
+void UploadRoadTest::useStorage(const std::string& bucket, const std::string& key,
+                                const std::string& secret) {
+    ::setenv("QUORVANE_STORAGE_BUCKET", bucket.c_str(), 1);
+    ::setenv("QUORVANE_STORAGE_ACCESS_KEY", key.c_str(), 1);
+    ::setenv("QUORVANE_STORAGE_SECRET_KEY", secret.c_str(), 1);
+}
+
+void UploadRoadTest::forgetStorage() {
+    TXS3Request::setSharedAccessKey("");
+    TXS3Request::setSharedSecretAccessKey("");
+    for (const char* name :
+         {"QUORVANE_STORAGE_BUCKET", "QUORVANE_STORAGE_ACCESS_KEY", "QUORVANE_STORAGE_SECRET_KEY",
+          "QUORVANE_STORAGE_HOST", "QUORVANE_STORAGE_SCHEME"}) {
+        ::unsetenv(name);
+    }
+}
+
+void StandInRoadTest::SetUp() {
+    UploadRoadTest::SetUp();
+    using testsupport::S3StandIn;
+    if (S3StandIn::interpreter().empty() || !startService()) {
+        const std::string why = "python3 with botocore, or the stand-in service, is missing: " +
+                                (service ? service->problem() : std::string());
+        if (testsupport::Peer::isCi()) {
+            FAIL() << why;
+        }
+        GTEST_SKIP() << why;
+    }
+    ASSERT_TRUE(storage.start()) << storage.failure();
+    useStorage(S3StandIn::kBucket, S3StandIn::kAccessKey, S3StandIn::kSecretKey);
+    makeClient(service->url());
+}
+
+void StandInRoadTest::TearDown() {
+    UploadRoadTest::TearDown();
+    forgetStorage();
+}
+
 bool has(const base::Value& dictionary, const std::string& key) {
     const auto* d = dictionary.dictionary();
     return d && d->find(key);
+}
+
+void uploadWithEveryField(OWQuorvane& client, const std::string& path, base::Dictionary extra) {
+    client.uploadFile(path, 1, std::string("/Cuts"), 11, std::string("Cut One"),
+                      std::string("first cut"), 29.97f, std::string("01:00:00:00"), 4321, true,
+                      {"a@example.com", "b@example.com"}, false, std::string("app-9"), false,
+                      std::move(extra));
+}
+
+void expectEveryField(const base::Value& f, const std::string& token) {
+    EXPECT_TRUE(f["source"].stringValue().starts_with("uploads/"));
+    EXPECT_TRUE(f["source"].stringValue().ends_with("-ab_c_1_.mov"));
+    EXPECT_EQ(f["parent"].stringValue(), "/Cuts");
+    EXPECT_EQ(f["department"].stringValue(), "11");
+    EXPECT_EQ(f["project_id"].stringValue(), "1");
+    EXPECT_EQ(f["title"].stringValue(), "Cut One");
+    EXPECT_EQ(f["mime-type"].stringValue(), "video/quicktime");
+    EXPECT_EQ(f["auto_revise"].stringValue(), "1");
+    EXPECT_EQ(f["notifications"].stringValue(), "0");
+    EXPECT_EQ(f["description"].stringValue(), "first cut");
+    EXPECT_EQ(f["frameRate"].stringValue(), "29.97");
+    EXPECT_EQ(f["timecodeStart"].stringValue(), "01:00:00:00");
+    EXPECT_EQ(f["duration"].stringValue(), "4321");
+    EXPECT_EQ(f["app_id"].stringValue(), "app-9");
+    EXPECT_EQ(f["status"].stringValue(), "3");
+    EXPECT_EQ(f["link_emails"].stringValue(), "a@example.com,b@example.com");
+    EXPECT_EQ(f["link_comments"].stringValue(), "0");
+    EXPECT_EQ(f["access_token"].stringValue(), token);
+    EXPECT_FALSE(has(f, "request"));
 }
 
 base::Value fieldsOf(const base::Value& entry) {

@@ -9,13 +9,8 @@
 #include <string>
 
 #include "tests/client/UploadTestSupport.h"
-#include "tests/support/Peer.h"
-#include "tests/transfer/S3StandIn.h"
-#include "transfer/TXS3Request.h"
 
 namespace {
-
-using testsupport::S3StandIn;
 
 constexpr int64_t kSize = 1024ll * 1024 * 1024;
 constexpr int64_t kAllowedGrowth = 64ll * 1024 * 1024;
@@ -40,34 +35,8 @@ bool resetPeak() {
     return static_cast<bool>(refs);
 }
 
-class UploadMemoryTest : public uploadtest::UploadRoadTest {
+class UploadMemoryTest : public uploadtest::StandInRoadTest {
   protected:
-    void SetUp() override {
-        UploadRoadTest::SetUp();
-        if (S3StandIn::interpreter().empty() || !startService()) {
-            if (testsupport::Peer::isCi()) {
-                FAIL() << "python3 with botocore, or the stand-in service, is missing";
-            }
-            GTEST_SKIP() << "python3 with botocore, or the stand-in service, is missing";
-        }
-        ::setenv("QUORVANE_STORAGE_BUCKET", S3StandIn::kBucket, 1);
-        ASSERT_TRUE(storage.start()) << storage.failure();
-        // Every client sets the shared storage keys from the configuration.
-        ::setenv("QUORVANE_STORAGE_ACCESS_KEY", S3StandIn::kAccessKey, 1);
-        ::setenv("QUORVANE_STORAGE_SECRET_KEY", S3StandIn::kSecretKey, 1);
-        makeClient(service->url());
-    }
-    void TearDown() override {
-        UploadRoadTest::TearDown();
-        TXS3Request::setSharedAccessKey("");
-        TXS3Request::setSharedSecretAccessKey("");
-        ::unsetenv("QUORVANE_STORAGE_BUCKET");
-        ::unsetenv("QUORVANE_STORAGE_ACCESS_KEY");
-        ::unsetenv("QUORVANE_STORAGE_SECRET_KEY");
-        ::unsetenv("QUORVANE_STORAGE_HOST");
-        ::unsetenv("QUORVANE_STORAGE_SCHEME");
-    }
-
     std::string sparseFile(const std::string& name, int64_t size) {
         const std::string path = dir.file(name);
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -79,8 +48,6 @@ class UploadMemoryTest : public uploadtest::UploadRoadTest {
         ::close(fd);
         return path;
     }
-
-    S3StandIn storage;
 };
 
 TEST_F(UploadMemoryTest, AGibibyteGoesInOnePutWithoutBeingReadIntoMemory) {

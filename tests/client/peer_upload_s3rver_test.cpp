@@ -10,61 +10,36 @@
 
 #include "tests/client/UploadTestSupport.h"
 #include "tests/support/Peer.h"
+#include "tests/support/S3rver.h"
 #include "transfer/TXS3ObjectRequest.h"
 
 namespace {
 
 using testsupport::Peer;
+using testsupport::S3rver;
 using uploadtest::fieldsOf;
 
-constexpr const char* kKey = "S3RVER";  // s3rver's built-in account, key and secret
+constexpr const char* kKey = S3rver::kKey;
 constexpr const char* kBucket = "quorvane";
-
-std::string s3rverPath() {
-    const char* source = std::getenv("QV_SOURCE_DIR");
-    std::string path =
-        std::string(source != nullptr ? source : ".") + "/tests/peers/node_modules/.bin/s3rver";
-    return ::access(path.c_str(), X_OK) == 0 ? path : "";
-}
 
 class S3rverUploadTest : public uploadtest::UploadRoadTest {
   protected:
     void SetUp() override {
         UploadRoadTest::SetUp();
-        const std::string s3rver = s3rverPath();
-        QV_REQUIRE_PEER_BINARY(s3rver, "s3rver");
+        QV_REQUIRE_PEER_BINARY(S3rver::binary(), "s3rver (tests/peers, npm)");
         if (!startService()) {
             if (Peer::isCi()) {
                 FAIL() << "the stand-in service is missing";
             }
             GTEST_SKIP() << "the stand-in service is missing";
         }
-        const uint16_t port = Peer::freePort();
-        // The endpoint "localhost" makes s3rver read "<bucket>.s3.localhost" as a bucket
-        // address, the way S3 reads its own host names.
-        ASSERT_TRUE(s3rver_.start(
-            {s3rver, "--directory", dir.makeFolder("store"), "--address", "127.0.0.1", "--port",
-             std::to_string(port), "--silent", "--allow-mismatched-signatures",
-             "--service-endpoint", "localhost", "--configure-bucket", kBucket},
-            dir.path(), port))
-            << s3rver_.failure();
-        ::setenv("QUORVANE_STORAGE_HOST", ("s3.localhost:" + std::to_string(port)).c_str(), 1);
-        ::setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
-        ::setenv("QUORVANE_STORAGE_BUCKET", kBucket, 1);
-        // Every client sets the shared storage keys from the configuration.
-        ::setenv("QUORVANE_STORAGE_ACCESS_KEY", kKey, 1);
-        ::setenv("QUORVANE_STORAGE_SECRET_KEY", kKey, 1);
+        ASSERT_TRUE(s3rver_.start(kBucket)) << s3rver_.failure();
+        useStorage(kBucket, kKey, kKey);
         makeClient(service->url());
     }
     void TearDown() override {
         UploadRoadTest::TearDown();
-        TXS3Request::setSharedAccessKey("");
-        TXS3Request::setSharedSecretAccessKey("");
-        ::unsetenv("QUORVANE_STORAGE_HOST");
-        ::unsetenv("QUORVANE_STORAGE_SCHEME");
-        ::unsetenv("QUORVANE_STORAGE_BUCKET");
-        ::unsetenv("QUORVANE_STORAGE_ACCESS_KEY");
-        ::unsetenv("QUORVANE_STORAGE_SECRET_KEY");
+        forgetStorage();
     }
 
     // The object read back with a signed GET of our own.
@@ -95,7 +70,7 @@ class S3rverUploadTest : public uploadtest::UploadRoadTest {
         EXPECT_EQ(delegate->progressSum(), static_cast<int64_t>(size));
     }
 
-    Peer s3rver_;
+    S3rver s3rver_;
 };
 
 TEST_F(S3rverUploadTest, OnePutReadsBackByteForByte) {

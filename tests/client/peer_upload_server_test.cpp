@@ -15,43 +15,13 @@
 namespace {
 
 using testsupport::Peer;
+using uploadtest::expectEveryField;
 using uploadtest::fieldsOf;
 using uploadtest::has;
 using uploadtest::sha256Hex;
+using uploadtest::uploadWithEveryField;
 
 constexpr size_t kFileSize = 3 * 1024 * 1024 + 5;
-
-// The fields every test sends, and what the server must read back.
-void uploadWithEveryField(OWQuorvane& client, const std::string& path) {
-    client.uploadFile(path, 1, std::string("/Cuts"), 11, std::string("Cut One"),
-                      std::string("first cut"), 29.97f, std::string("01:00:00:00"), 4321, true,
-                      {"a@example.com", "b@example.com"}, false, std::string("app-9"), false,
-                      base::Dictionary{{"status", "3"}});
-}
-
-void expectEveryField(const base::Value& f, const std::string& token) {
-    EXPECT_TRUE(f["source"].stringValue().starts_with("uploads/"));
-    EXPECT_TRUE(f["source"].stringValue().ends_with("-ab_c_1_.mov"));
-    EXPECT_EQ(f["parent"].stringValue(), "/Cuts");
-    EXPECT_EQ(f["department"].stringValue(), "11");
-    EXPECT_EQ(f["project_id"].stringValue(), "1");
-    EXPECT_EQ(f["title"].stringValue(), "Cut One");
-    EXPECT_EQ(f["mime-type"].stringValue(), "video/quicktime");
-    EXPECT_EQ(f["auto_revise"].stringValue(), "1");
-    EXPECT_EQ(f["notifications"].stringValue(), "0");
-    EXPECT_EQ(f["description"].stringValue(), "first cut");
-    EXPECT_EQ(f["frameRate"].stringValue(), "29.97");
-    EXPECT_EQ(f["timecodeStart"].stringValue(), "01:00:00:00");
-    EXPECT_EQ(f["duration"].stringValue(), "4321");
-    EXPECT_EQ(f["app_id"].stringValue(), "app-9");
-    EXPECT_EQ(f["status"].stringValue(), "3");
-    EXPECT_EQ(f["link_emails"].stringValue(), "a@example.com,b@example.com");
-    EXPECT_EQ(f["link_comments"].stringValue(), "0");
-    EXPECT_EQ(f["access_token"].stringValue(), token);
-    // The local path travels as the file part, never as a text field.
-    EXPECT_FALSE(has(f, "file"));
-    EXPECT_FALSE(has(f, "request"));
-}
 
 class ServerUploadTest : public uploadtest::UploadRoadTest {
   protected:
@@ -80,7 +50,7 @@ class ServerUploadTest : public uploadtest::UploadRoadTest {
 TEST_F(ServerUploadTest, TheFormCarriesEveryFieldTheTokenAndTheFilePart) {
     makeClient(service->url(), service->url());
     const std::string path = writeFile("ab c(1).mov", kFileSize);
-    uploadWithEveryField(*client, path);
+    uploadWithEveryField(*client, path, base::Dictionary{{"status", "3"}});
     ASSERT_TRUE(waitForOutcome());
     ASSERT_EQ(delegate->uploaded.size(), 1u) << delegate->failureText();
     EXPECT_TRUE(delegate->uploaded[0]["id"].isNumber());
@@ -88,7 +58,10 @@ TEST_F(ServerUploadTest, TheFormCarriesEveryFieldTheTokenAndTheFilePart) {
     const auto entries = logged("/api/0/files/upload");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_TRUE(entries[0]["content_type"].stringValue().starts_with("multipart/form-data"));
-    expectEveryField(fieldsOf(entries[0]), token);
+    const auto f = fieldsOf(entries[0]);
+    expectEveryField(f, token);
+    // The local path travels as the file part, never as a text field.
+    EXPECT_FALSE(has(f, "file"));
     const auto* files = entries[0]["files"].array();
     ASSERT_TRUE(files && files->size() == 1);
     const base::Value part = (*files)[0];
@@ -231,7 +204,7 @@ echo json_encode(['id' => 808, 'uri' => $_SERVER['REQUEST_URI'],
 
 TEST_F(PhpServerUploadTest, PhpReadsEveryFieldAndTheWholeFile) {
     const std::string path = writeFile("ab c(1).mov", kFileSize);
-    uploadWithEveryField(*client, path);
+    uploadWithEveryField(*client, path, base::Dictionary{{"status", "3"}});
     ASSERT_TRUE(waitForOutcome());
     ASSERT_EQ(delegate->uploaded.size(), 1u) << delegate->failureText();
     const base::Value reply = delegate->uploaded[0];
@@ -241,6 +214,7 @@ TEST_F(PhpServerUploadTest, PhpReadsEveryFieldAndTheWholeFile) {
         << reply["content_type"].stringValue();
     EXPECT_NE(reply["content_type"].stringValue().find("boundary="), std::string::npos);
     expectEveryField(reply["post"], token);
+    EXPECT_FALSE(has(reply["post"], "file"));
 
     const base::Value part = reply["files"]["file"];
     EXPECT_EQ(part["error"].integerValue(), 0);

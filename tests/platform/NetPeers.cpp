@@ -1,44 +1,15 @@
 #include "tests/platform/NetPeers.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 
 namespace nettest {
-namespace {
-
-std::string echoModule() {
-    for (const char* p : {"/usr/lib/nginx/modules/ngx_http_echo_module.so",
-                          "/usr/share/nginx/modules/ngx_http_echo_module.so"}) {
-        if (access(p, R_OK) == 0)
-            return p;
-    }
-    return {};
-}
-
-// squid drops root for its own user, which must own the folder it writes in.
-void handToProxyUser(const std::string& path) {
-    if (getuid() != 0)
-        return;
-    if (passwd* pw = getpwnam("proxy")) {
-        for (auto& entry : std::filesystem::recursive_directory_iterator(path)) {
-            (void)chown(entry.path().c_str(), pw->pw_uid, pw->pw_gid);
-        }
-        (void)chown(path.c_str(), pw->pw_uid, pw->pw_gid);
-        chmod(path.c_str(), 0700);
-        // The test folder above stays unlistable, but squid must pass through it.
-        chmod(std::filesystem::path(path).parent_path().c_str(), 0711);
-    }
-}
-
-}  // namespace
 
 bool Nginx::start(const testsupport::TempDir& dir, const testsupport::TestCertificates& certs,
                   std::string& error) {
     std::string nginx = testsupport::Peer::findBinary("nginx");
-    std::string echo = echoModule();
+    std::string echo = testsupport::Peer::nginxEchoModule();
     if (nginx.empty() || echo.empty()) {
         error = "nginx with the echo module";
         return false;
@@ -180,7 +151,7 @@ bool Squid::start(const testsupport::TempDir& dir, Auth auth, std::string& error
         }
     }
     std::string confPath = dir.write("squid/squid.conf", conf);
-    handToProxyUser(base);
+    testsupport::Peer::handFolderTo("proxy", base);
     // Squid names its shared memory segments after the service name: parallel tests
     // need one each.
     const std::string service = "qvtest" + std::to_string(port);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/media/MovieAsset.h"
+#include "tests/support/MovieTest.h"
 #include "tests/support/RunTool.h"
 
 namespace {
@@ -68,15 +69,12 @@ uint32_t probeFirstSample(const std::string& file, int stream) {
     return static_cast<uint32_t>(std::stoul(hex, nullptr, 16));
 }
 
-class MovieAssetTest : public testing::Test {
+class MovieAssetTest : public testsupport::MovieTest {
   protected:
     static void SetUpTestSuite() {
-        if (runTool({"ffmpeg", "-version"}).status != 0) {
+        if (!makeFolder()) {
             return;
         }
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "mediatest-XXXXXX").string();
-        dir_ = new std::string(mkdtemp(pattern.data()));
         const std::string video = "testsrc=size=64x48:rate=";
         make({"-f", "lavfi", "-i", video + "30000/1001", "-t", "2", "-timecode", "01:00:00;00"},
              "df 29.97.mov");
@@ -90,35 +88,7 @@ class MovieAssetTest : public testing::Test {
               "[0:v][1:v]concat=n=2:v=1[v]", "-map", "[v]", "-g", "5"},
              "red-blue.mov");
     }
-    static void TearDownTestSuite() {
-        if (dir_ != nullptr) {
-            std::filesystem::remove_all(*dir_);
-            delete dir_;
-            dir_ = nullptr;
-        }
-    }
-    void SetUp() override {
-        if (dir_ == nullptr) {
-            const char* ci = std::getenv("CI");
-            if (ci != nullptr && std::string(ci) == "true") {
-                FAIL() << "ffmpeg is required in CI";
-            }
-            GTEST_SKIP() << "ffmpeg not installed";
-        }
-    }
-    static void make(std::vector<std::string> args, const std::string& name) {
-        args.insert(args.begin(), {"ffmpeg", "-v", "error", "-nostdin", "-y"});
-        if (name.ends_with(".mov") || name.ends_with(".mp4")) {
-            args.insert(args.end(), {"-c:v", "mpeg4", "-q:v", "2"});
-        }
-        args.push_back(file(name));
-        ASSERT_EQ(runTool(args).status, 0) << name;
-    }
-    static std::string file(const std::string& name) { return *dir_ + "/" + name; }
-    static std::string* dir_;
 };
-
-std::string* MovieAssetTest::dir_ = nullptr;
 
 TEST_F(MovieAssetTest, TracksRatesAndDurationsAgreeWithFfprobe) {
     for (const char* name : {"df 29.97.mov", "df2997.mp4", "pal.mov", "plain.mov", "audio.m4a"}) {
@@ -185,16 +155,16 @@ TEST_F(MovieAssetTest, TimecodeTracksGiveTheirDescriptionAndFirstSample) {
 
 TEST_F(MovieAssetTest, OpensFileURLsOnly) {
     const std::string path = file("df 29.97.mov");
-    MovieAsset byURL = MovieAsset::fromURL("file://" + *dir_ + "/df%2029.97.mov");
+    MovieAsset byURL = MovieAsset::fromURL("file://" + folder() + "/df%2029.97.mov");
     EXPECT_TRUE(byURL.isReadable()) << byURL.error();
     EXPECT_EQ(byURL.path(), path);
     EXPECT_EQ(byURL.pathExtension(), "mov");
-    EXPECT_TRUE(MovieAsset::fromURL("FILE://localhost" + *dir_ + "/pal.mov").isReadable());
+    EXPECT_TRUE(MovieAsset::fromURL("FILE://localhost" + folder() + "/pal.mov").isReadable());
 
     for (const std::string& url : std::vector<std::string>{
              "http://127.0.0.1:1/a.mov", "https://example.invalid/a.mov", "ftp://h/a.mov",
-             "file://otherhost" + path, "file://" + *dir_ + "/bad%2", "rtmp://h/x", "no-scheme.mov",
-             "file://" + *dir_ + "/nul%00.mov"}) {
+             "file://otherhost" + path, "file://" + folder() + "/bad%2", "rtmp://h/x",
+             "no-scheme.mov", "file://" + folder() + "/nul%00.mov"}) {
         MovieAsset asset = MovieAsset::fromURL(url);
         EXPECT_FALSE(asset.isReadable()) << url;
         EXPECT_FALSE(asset.duration().valid) << url;
@@ -227,7 +197,7 @@ TEST_F(MovieAssetTest, RefusesPlaylistsAndScriptsThatNameOtherFiles) {
 TEST_F(MovieAssetTest, PathsWithColonsAreFilesNotProtocols) {
     std::filesystem::copy_file(file("pal.mov"), file("tcp:pal.mov"));
     const auto cwd = std::filesystem::current_path();
-    std::filesystem::current_path(*dir_);
+    std::filesystem::current_path(folder());
     MovieAsset relative = MovieAsset::fromPath("tcp:pal.mov");
     std::filesystem::current_path(cwd);
     EXPECT_TRUE(relative.isReadable()) << relative.error();

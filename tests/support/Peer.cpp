@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
@@ -128,6 +130,29 @@ uint16_t Peer::freePort() {
         }
     }
     return anyPort();
+}
+
+std::string Peer::nginxEchoModule() {
+    for (const char* p : {"/usr/lib/nginx/modules/ngx_http_echo_module.so",
+                          "/usr/share/nginx/modules/ngx_http_echo_module.so"}) {
+        if (access(p, R_OK) == 0)
+            return p;
+    }
+    return {};
+}
+
+void Peer::handFolderTo(const std::string& user, const std::string& folder) {
+    if (getuid() != 0)
+        return;
+    passwd* pw = getpwnam(user.c_str());
+    if (!pw)
+        return;
+    for (auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        (void)chown(entry.path().c_str(), pw->pw_uid, pw->pw_gid);
+    }
+    (void)chown(folder.c_str(), pw->pw_uid, pw->pw_gid);
+    chmod(folder.c_str(), 0700);
+    chmod(std::filesystem::path(folder).parent_path().c_str(), 0711);
 }
 
 bool Peer::isCi() {

@@ -29,6 +29,12 @@ class Peer {
     // gives outgoing connections, and not handed out before by this process.
     static uint16_t freePort();
     static bool isCi();
+    // Full path of nginx's echo module where the distribution installs it, or empty.
+    static std::string nginxEchoModule();
+    // For a server that drops root for `user`: hands it `folder` and everything in
+    // it, and lets it pass through the (still unlistable) folder above. Nothing
+    // when not running as root.
+    static void handFolderTo(const std::string& user, const std::string& folder);
     // Runs a tool to its end (for openssl and the like); its exit status, -1 when
     // it could not run. Output goes to `logFile` when given.
     static int runTool(const std::vector<std::string>& argv, const std::string& logFile = {});

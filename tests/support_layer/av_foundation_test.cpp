@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/MovieTest.h"
 #include "tests/support/RunTool.h"
 
 namespace {
@@ -25,14 +26,12 @@ std::string probe(const std::string& file, const std::string& entry, const std::
     return rc == 0 ? text.substr(0, nl) : "";
 }
 
-class OWAVFoundationTest : public testing::Test {
+class OWAVFoundationTest : public testsupport::MovieTest {
   protected:
     static void SetUpTestSuite() {
-        if (runTool({"ffmpeg", "-version"}).status != 0) {
+        if (!makeFolder()) {
             return;
         }
-        std::string pattern = (std::filesystem::temp_directory_path() / "avtest-XXXXXX").string();
-        dir_ = new std::string(mkdtemp(pattern.data()));
         const std::string video = "testsrc=size=64x48:rate=";
         make({"-f", "lavfi", "-i", video + "30000/1001", "-t", "2", "-timecode", "01:00:00;00"},
              "df.mov");
@@ -45,35 +44,7 @@ class OWAVFoundationTest : public testing::Test {
         make({"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac"}, "audio.m4a");
         std::filesystem::copy_file(file("pal.mov"), file("pal.m3u8"));
     }
-    static void TearDownTestSuite() {
-        if (dir_ != nullptr) {
-            std::filesystem::remove_all(*dir_);
-            delete dir_;
-            dir_ = nullptr;
-        }
-    }
-    void SetUp() override {
-        if (dir_ == nullptr) {
-            const char* ci = std::getenv("CI");
-            if (ci != nullptr && std::string(ci) == "true") {
-                FAIL() << "ffmpeg is required in CI";
-            }
-            GTEST_SKIP() << "ffmpeg not installed";
-        }
-    }
-    static void make(std::vector<std::string> args, const std::string& name) {
-        args.insert(args.begin(), {"ffmpeg", "-v", "error", "-nostdin", "-y"});
-        if (!name.ends_with(".m4a")) {
-            args.insert(args.end(), {"-c:v", "mpeg4"});
-        }
-        args.push_back(file(name));
-        ASSERT_EQ(runTool(args).status, 0) << name;
-    }
-    static std::string file(const std::string& name) { return *dir_ + "/" + name; }
-    static std::string* dir_;
 };
-
-std::string* OWAVFoundationTest::dir_ = nullptr;
 
 TEST_F(OWAVFoundationTest, TimingOfMoviesWithTimecode) {
     struct Case {

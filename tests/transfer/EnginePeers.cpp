@@ -1,6 +1,5 @@
 #include "tests/transfer/EnginePeers.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,31 +9,6 @@
 
 namespace txtest {
 namespace {
-
-std::string echoModule() {
-    for (const char* p : {"/usr/lib/nginx/modules/ngx_http_echo_module.so",
-                          "/usr/share/nginx/modules/ngx_http_echo_module.so"}) {
-        if (access(p, R_OK) == 0)
-            return p;
-    }
-    return {};
-}
-
-// Servers that drop root for their own user must be able to pass through the
-// test folder (still unlistable) and own what they write in.
-void handTo(const std::string& user, const std::string& path) {
-    if (getuid() != 0)
-        return;
-    passwd* pw = getpwnam(user.c_str());
-    if (!pw)
-        return;
-    for (auto& entry : std::filesystem::recursive_directory_iterator(path)) {
-        (void)chown(entry.path().c_str(), pw->pw_uid, pw->pw_gid);
-    }
-    (void)chown(path.c_str(), pw->pw_uid, pw->pw_gid);
-    chmod(path.c_str(), 0700);
-    chmod(std::filesystem::path(path).parent_path().c_str(), 0711);
-}
 
 std::string ports(uint16_t p) {
     return "127.0.0.1:" + std::to_string(p);
@@ -49,7 +23,7 @@ std::string readLog(const std::string& path) {
 bool EngineNginx::start(const testsupport::TempDir& dir, const testsupport::TestCertificates& certs,
                         std::string& error) {
     std::string nginx = testsupport::Peer::findBinary("nginx");
-    std::string echo = echoModule();
+    std::string echo = testsupport::Peer::nginxEchoModule();
     std::string htpasswd = testsupport::Peer::findBinary("htpasswd");
     if (nginx.empty() || echo.empty() || htpasswd.empty()) {
         error = "nginx with the echo module, and htpasswd (apache2-utils)";
@@ -155,7 +129,7 @@ bool EngineSquid::start(const testsupport::TempDir& dir, bool basicAuth, std::st
         conf += "http_access allow all\n";
     }
     std::string confPath = dir.write("squid/squid.conf", conf);
-    handTo("proxy", base);
+    testsupport::Peer::handFolderTo("proxy", base);
     if (!peer.start({squid, "-N", "-f", confPath}, base, port, 30)) {
         error = peer.failure();
         return false;

@@ -12,8 +12,7 @@
 
 #include "platform/crypto/Digest.h"
 #include "tests/support/MainThread.h"
-#include "tests/support/Peer.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/S3rver.h"
 #include "transfer/TXS3Bucket.h"
 #include "transfer/TXS3BucketObject.h"
 #include "transfer/TXS3BucketRequest.h"
@@ -22,11 +21,11 @@
 
 namespace {
 
-using testsupport::Peer;
+using testsupport::S3rver;
 
 constexpr const char* kBucket = "listing";
 // s3rver's built-in account.
-constexpr const char* kKey = "S3RVER";
+constexpr const char* kKey = S3rver::kKey;
 constexpr const char* kOwnerID = "123456789000";
 constexpr const char* kOwnerName = "S3rver";
 
@@ -38,13 +37,6 @@ const std::vector<std::string> kKeys = {
     "x=y/two.txt",       "x/decoy.txt",        "c#1/three.txt",     "c/decoy.txt",
     "my docs/four.txt",  "my/decoy.txt",
 };
-
-std::string s3rverPath() {
-    const char* source = std::getenv("QV_SOURCE_DIR");
-    std::string path =
-        std::string(source != nullptr ? source : ".") + "/tests/peers/node_modules/.bin/s3rver";
-    return ::access(path.c_str(), X_OK) == 0 ? path : "";
-}
 
 std::vector<std::string> keysOf(const std::vector<TXS3BucketObject>& objects) {
     std::vector<std::string> keys;
@@ -83,19 +75,8 @@ class S3rverListingTest : public testsupport::MainThreadTest {
   protected:
     void SetUp() override {
         MainThreadTest::SetUp();
-        std::string s3rver = s3rverPath();
-        QV_REQUIRE_PEER_BINARY(s3rver, "s3rver");
-        uint16_t port = Peer::freePort();
-        // The service endpoint "localhost" makes s3rver read "<bucket>.s3.localhost"
-        // as a bucket address, the way S3 reads its own host names.
-        ASSERT_TRUE(server_.start(
-            {s3rver, "--directory", dir_.makeFolder("store"), "--address", "127.0.0.1", "--port",
-             std::to_string(port), "--silent", "--allow-mismatched-signatures",
-             "--service-endpoint", "localhost", "--configure-bucket", kBucket},
-            dir_.path(), port))
-            << server_.failure();
-        ::setenv("QUORVANE_STORAGE_HOST", ("s3.localhost:" + std::to_string(port)).c_str(), 1);
-        ::setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
+        QV_REQUIRE_PEER_BINARY(S3rver::binary(), "s3rver (tests/peers, npm)");
+        ASSERT_TRUE(server_.start(kBucket)) << server_.failure();
         TXS3Request::setSharedAccessKey(kKey);
         TXS3Request::setSharedSecretAccessKey(kKey);
     }
@@ -144,8 +125,7 @@ class S3rverListingTest : public testsupport::MainThreadTest {
         return request;
     }
 
-    testsupport::TempDir dir_;
-    Peer server_;
+    S3rver server_;
 };
 
 // ---- prefix and delimiter ----------------------------------------------------------

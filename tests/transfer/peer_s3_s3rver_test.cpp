@@ -15,6 +15,7 @@
 #include "platform/crypto/Digest.h"
 #include "tests/support/MainThread.h"
 #include "tests/support/Peer.h"
+#include "tests/support/S3rver.h"
 #include "tests/support/TempDir.h"
 #include "transfer/OWTXS3MultipartRequest.h"
 #include "transfer/TXS3ObjectRequest.h"
@@ -22,15 +23,11 @@
 namespace {
 
 using testsupport::Peer;
+using testsupport::S3rver;
 
 constexpr const char* kBucket = "reviews";
-constexpr const char* kAccessKey = "S3RVER";
-constexpr const char* kSecretKey = "S3RVER";
-
-std::string sourceDir() {
-    const char* dir = std::getenv("QV_SOURCE_DIR");
-    return dir != nullptr ? dir : ".";
-}
+constexpr const char* kAccessKey = S3rver::kKey;
+constexpr const char* kSecretKey = S3rver::kKey;
 
 std::string sha256(const std::string& bytes) {
     using platform::crypto::Digest;
@@ -53,20 +50,9 @@ class S3rverTest : public testsupport::MainThreadTest {
   protected:
     void SetUp() override {
         MainThreadTest::SetUp();
-        std::string s3rver = sourceDir() + "/tests/peers/node_modules/.bin/s3rver";
-        if (::access(s3rver.c_str(), X_OK) != 0 || Peer::findBinary("node").empty()) {
-            s3rver.clear();
-        }
-        QV_REQUIRE_PEER_BINARY(s3rver, "s3rver (tests/peers, npm)");
-        port = Peer::freePort();
-        ASSERT_TRUE(
-            server.start({s3rver, "-d", dir.makeFolder("data"), "-a", "127.0.0.1", "-p",
-                          std::to_string(port), "--silent", "--service-endpoint", "localhost",
-                          "--allow-mismatched-signatures", "--configure-bucket", kBucket},
-                         dir.path(), port, 30))
-            << server.failure();
-        ::setenv("QUORVANE_STORAGE_HOST", ("s3.localhost:" + std::to_string(port)).c_str(), 1);
-        ::setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
+        QV_REQUIRE_PEER_BINARY(S3rver::binary(), "s3rver (tests/peers, npm)");
+        ASSERT_TRUE(server.start(kBucket)) << server.failure();
+        port = server.port();
         TXS3Request::setSharedAccessKey(kAccessKey);
         TXS3Request::setSharedSecretAccessKey(kSecretKey);
         recorder = std::make_shared<Recorder>();
@@ -102,7 +88,7 @@ class S3rverTest : public testsupport::MainThreadTest {
     }
 
     testsupport::TempDir dir;
-    Peer server;
+    S3rver server;
     uint16_t port = 0;
     int reads = 0;
     std::shared_ptr<Recorder> recorder;
