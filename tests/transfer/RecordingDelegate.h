@@ -2,6 +2,7 @@
 // A delegate that writes down what it was told, and whether it was told on the
 // main thread, for the engine tests.
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ class RecordingDelegate : public TXHTTPRequestDelegate, public TXProgressDelegat
     int64_t sent = 0, received = 0, uploadSize = 0, downloadSize = 0;
     bool answerAuthentication = false;
     int authenticationQuestions = 0;
+    // The error of the last failure.
+    std::optional<base::Error> error;
 
     void note(const std::string& what) {
         if (!base::MainQueue::isMainThread())
@@ -36,8 +39,9 @@ class RecordingDelegate : public TXHTTPRequestDelegate, public TXProgressDelegat
         ++finished;
         note("finished");
     }
-    void requestFailed(TXHTTPRequest&) override {
+    void requestFailed(TXHTTPRequest& r) override {
         ++failed;
+        error = r.error();
         note("failed");
     }
     bool answersAuthenticationNeeded() const override { return answerAuthentication; }

@@ -13,6 +13,7 @@
 #include "platform/crypto/Digest.h"
 #include "tests/support/MainThread.h"
 #include "tests/support/S3rver.h"
+#include "tests/transfer/RecordingDelegate.h"
 #include "transfer/TXS3Bucket.h"
 #include "transfer/TXS3BucketObject.h"
 #include "transfer/TXS3BucketRequest.h"
@@ -22,6 +23,7 @@
 namespace {
 
 using testsupport::S3rver;
+using Outcome = txtest::RecordingDelegate;
 
 constexpr const char* kBucket = "listing";
 // s3rver's built-in account.
@@ -58,18 +60,6 @@ std::vector<std::string> keysWithPrefix(const std::string& prefix) {
     }
     return sortedKeys(keys);
 }
-
-class Outcome : public TXHTTPRequestDelegate {
-  public:
-    void requestFinished(TXHTTPRequest&) override { ++finished; }
-    void requestFailed(TXHTTPRequest& r) override {
-        ++failed;
-        error = r.error();
-    }
-    int finished = 0;
-    int failed = 0;
-    std::optional<base::Error> error;
-};
 
 class S3rverListingTest : public testsupport::MainThreadTest {
   protected:

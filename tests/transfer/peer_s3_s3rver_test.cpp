@@ -17,6 +17,7 @@
 #include "tests/support/Peer.h"
 #include "tests/support/S3rver.h"
 #include "tests/support/TempDir.h"
+#include "tests/transfer/RecordingDelegate.h"
 #include "transfer/OWTXS3MultipartRequest.h"
 #include "transfer/TXS3ObjectRequest.h"
 
@@ -24,6 +25,7 @@ namespace {
 
 using testsupport::Peer;
 using testsupport::S3rver;
+using Recorder = txtest::RecordingDelegate;
 
 constexpr const char* kBucket = "reviews";
 constexpr const char* kAccessKey = S3rver::kKey;
@@ -33,18 +35,6 @@ std::string sha256(const std::string& bytes) {
     using platform::crypto::Digest;
     return Digest::hex(Digest::of(Digest::Algorithm::SHA256, bytes));
 }
-
-class Recorder : public TXHTTPRequestDelegate {
-  public:
-    void requestFinished(TXHTTPRequest&) override { ++finished; }
-    void requestFailed(TXHTTPRequest& r) override {
-        ++failed;
-        error = r.error();
-    }
-    int finished = 0;
-    int failed = 0;
-    std::optional<base::Error> error;
-};
 
 class S3rverTest : public testsupport::MainThreadTest {
   protected:
