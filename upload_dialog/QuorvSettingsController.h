@@ -209,6 +209,8 @@ class QuorvSettingsController : public OWQuorvaneDelegate,
     void buildForm();
     void connectActions();
     void awakeFromNib();
+    void centreWindow();
+    void loadPreferences();
     void askToLinkAccount();
     void restoreChoices();
     void readControls();
@@ -217,10 +219,15 @@ class QuorvSettingsController : public OWQuorvaneDelegate,
     void stopSpinner();
     void showServiceError(const base::Error& error);
 
+    // False (and no spinner) when the client would send nothing.
+    bool startRequest(bool spin);
     void populateProjects();
     void populateDepartmentsForProject(int64_t projectID);
     void populateFoldersForDepartment(int64_t deptID, int64_t projectID);
     void populateFileWorkflowsForProject(int64_t projectID);
+    void checkUpload(int64_t projectID);
+    void answerUploadCheck(std::optional<std::string> refusal);
+    void updateUploadButton();
 
     void rebuildProjects();
     void rebuildDepartments();
@@ -271,6 +278,7 @@ class QuorvSettingsController : public OWQuorvaneDelegate,
     // Projects asked about with canUploadToProject, oldest first (answers come in order).
     std::deque<int64_t> uploadChecks_;
     std::optional<int64_t> refusedProject_;
+    bool uploadUnlocked_ = false;  // a project list has arrived
 
     std::unique_ptr<QDialog> window_;
     std::unique_ptr<Ui::QuorvSettings> ui_;
