@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QColor>
 #include <QIcon>
+#include <QPalette>
 #include <QLineEdit>
 #include <QVariant>
 #include <filesystem>
@@ -161,6 +163,13 @@ void QuorvSettingsController::buildForm() {
     for (QDialog* sheet : {ui_->windowNewProject, ui_->windowNewFolder}) {
         sheet->setWindowModality(Qt::WindowModal);
     }
+    // Room for a name of some thirty characters, in the font in use.
+    for (QLineEdit* field : {ui_->newProjectTitle, ui_->newFolderTitle}) {
+        field->setMinimumWidth(field->fontMetrics().averageCharWidth() * 32);
+    }
+    QPalette warning = ui_->projectWarning->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xb0, 0x1c, 0x1c));
+    ui_->projectWarning->setPalette(warning);
 }
 
 void QuorvSettingsController::connectActions() {
@@ -212,7 +221,7 @@ void QuorvSettingsController::awakeFromNib() {
     window_->adjustSize();
     centreWindow();
     if (!title_.empty()) {
-        ui_->titleText->setText(qt(title_));
+        showTitle();
     }
     loadPreferences();
     updateAccountText();
@@ -223,6 +232,11 @@ void QuorvSettingsController::awakeFromNib() {
     } else {
         askToLinkAccount();
     }
+}
+
+void QuorvSettingsController::showTitle() {
+    ui_->titleText->setText(qt(title_));
+    ui_->titleText->setCursorPosition(0);  // a long title shows its beginning
 }
 
 void QuorvSettingsController::centreWindow() {
@@ -281,7 +295,7 @@ void QuorvSettingsController::restoreChoices() {
 
 void QuorvSettingsController::showWindow(std::function<void()> finishBlock) {
     if (!title_.empty()) {
-        ui_->titleText->setText(qt(title_));
+        showTitle();
     }
     window_->show();
     window_->raise();
@@ -833,9 +847,12 @@ void QuorvSettingsController::forgotPass() {
 void QuorvSettingsController::updateAccountText() {
     const auto client = quorv();
     if (client && client->isLinked()) {
+        const auto user = client->username();
         ui_->accountText->setText(
-            qt(base::format("This plugin is linked to the Quorvane account of %@.",
-                            client->username().value_or("an unnamed user"))));
+            qt((user && !user->empty()
+                    ? base::format("This plugin is linked to the Quorvane account of %@.", *user)
+                    : std::string("This plugin is linked to a Quorvane account.")) +
+               " Accounts are linked and unlinked in Quorvane Plugin Hub."));
     } else {
         ui_->accountText->setText(QStringLiteral(
             "This plugin is not linked to a Quorvane account yet. Accounts are linked in "

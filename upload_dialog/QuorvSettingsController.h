@@ -211,6 +211,7 @@ class QuorvSettingsController : public OWQuorvaneDelegate,
     void connectActions();
     void awakeFromNib();
     void centreWindow();
+    void showTitle();
     void loadPreferences();
     void askToLinkAccount();
     void restoreChoices();
