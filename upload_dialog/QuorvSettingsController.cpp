@@ -4,7 +4,10 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QColor>
 #include <QIcon>
+#include <QPalette>
+#include <QLineEdit>
 #include <QVariant>
 #include <filesystem>
 #include <system_error>
@@ -66,6 +69,14 @@ std::vector<std::string> splitAddresses(const std::string& field) {
     return pieces;
 }
 
+// A sheet on the settings window, its one field empty and ready for typing.
+void openSheet(QDialog& sheet, QLineEdit& field) {
+    field.clear();
+    sheet.open();
+    sheet.activateWindow();
+    field.setFocus();
+}
+
 void alert(const std::string& title, const std::string& message) {
     OWAlert::alertSheetWithMessageText(title, message, nullptr);
 }
@@ -75,11 +86,12 @@ std::string errorText(const base::Error& error) {
     return message && message->string() ? *message->string() : error.localizedDescription();
 }
 
-bool launchApplication(const std::string& identifier) {
-    const auto path = base::Workspace::pathForApplication(
-        identifier, OWQuorvaneHubHandOver::defaultSearchFolders());
+// The hub, found where the exporters look for it when they ask it for the account.
+bool launchHub() {
+    const auto path = OWQuorvaneHubHandOver().hubBundlePath();
     if (!path) {
-        OWLog::appendLogAndPrint("Unable to find the application %@", identifier);
+        OWLog::appendLogAndPrint("Unable to find the application %@",
+                                 QuorvSettingsController::kHubIdentifier);
         return false;
     }
     if (auto error = base::Workspace::launchApplication(*path)) {
@@ -98,8 +110,8 @@ void openAddress(const std::string& address) {
 const std::vector<QuorvSettingsController::ExpiryChoice>&
 QuorvSettingsController::linkExpiryChoices() {
     static const std::vector<ExpiryChoice> choices{
-        {"Never", 0}, {"After 1 day", 1}, {"After 7 days", 7}, {"After 30 days", 30},
-        {"After 90 days", 90},
+        {"Never", 0},          {"After 1 day", 1},    {"After 7 days", 7},
+        {"After 30 days", 30}, {"After 90 days", 90},
     };
     return choices;
 }
@@ -151,6 +163,13 @@ void QuorvSettingsController::buildForm() {
     for (QDialog* sheet : {ui_->windowNewProject, ui_->windowNewFolder}) {
         sheet->setWindowModality(Qt::WindowModal);
     }
+    // Room for a name of some thirty characters, in the font in use.
+    for (QLineEdit* field : {ui_->newProjectTitle, ui_->newFolderTitle}) {
+        field->setMinimumWidth(field->fontMetrics().averageCharWidth() * 32);
+    }
+    QPalette warning = ui_->projectWarning->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xb0, 0x1c, 0x1c));
+    ui_->projectWarning->setPalette(warning);
 }
 
 void QuorvSettingsController::connectActions() {
@@ -202,7 +221,7 @@ void QuorvSettingsController::awakeFromNib() {
     window_->adjustSize();
     centreWindow();
     if (!title_.empty()) {
-        ui_->titleText->setText(qt(title_));
+        showTitle();
     }
     loadPreferences();
     updateAccountText();
@@ -213,6 +232,11 @@ void QuorvSettingsController::awakeFromNib() {
     } else {
         askToLinkAccount();
     }
+}
+
+void QuorvSettingsController::showTitle() {
+    ui_->titleText->setText(qt(title_));
+    ui_->titleText->setCursorPosition(0);  // a long title shows its beginning
 }
 
 void QuorvSettingsController::centreWindow() {
@@ -228,7 +252,7 @@ void QuorvSettingsController::askToLinkAccount() {
         "Account not linked", std::string("Link Account"), std::string("Cancel"), std::nullopt,
         informative, window_.get(), true);
     if (answer == 1) {
-        launchApplication(kHubIdentifier);
+        launchHub();
     }
     std::weak_ptr<QuorvSettingsController> weak = weak_from_this();
     base::MainQueue::postAfter(kCancelAfterAlertSeconds, [weak] {
@@ -259,7 +283,8 @@ void QuorvSettingsController::restoreChoices() {
         }
     }
     if (const base::Value* v = userDefaults_.find(kLinkExpiresKey)) {
-        const int index = ui_->linkExpiresPopUp->findData(QVariant::fromValue<qint64>(v->integerValue()));
+        const int index =
+            ui_->linkExpiresPopUp->findData(QVariant::fromValue<qint64>(v->integerValue()));
         if (index >= 0) {
             ui_->linkExpiresPopUp->setCurrentIndex(index);
         }
@@ -270,7 +295,7 @@ void QuorvSettingsController::restoreChoices() {
 
 void QuorvSettingsController::showWindow(std::function<void()> finishBlock) {
     if (!title_.empty()) {
-        ui_->titleText->setText(qt(title_));
+        showTitle();
     }
     window_->show();
     window_->raise();
@@ -332,8 +357,7 @@ base::Value QuorvSettingsController::objectForPreferenceKey(const std::string& k
     return v ? *v : base::Value();
 }
 
-void QuorvSettingsController::setObjectForPreferenceKey(base::Value value,
-                                                        const std::string& key) {
+void QuorvSettingsController::setObjectForPreferenceKey(base::Value value, const std::string& key) {
     userDefaults_.set(key, std::move(value));
     synchronizePreferences();
 }
@@ -449,8 +473,7 @@ void QuorvSettingsController::changeProject() {
 }
 
 void QuorvSettingsController::changeDepartment() {
-    const base::Value dept =
-        representedValue(*ui_->deptPopUp, ui_->deptPopUp->currentIndex());
+    const base::Value dept = representedValue(*ui_->deptPopUp, ui_->deptPopUp->currentIndex());
     const auto project = selectedProject();
     populateFoldersForDepartment(dept.integerValue(), project.value_or(kNoProject));
     setObjectForPreferenceKey(dept, kSelectedDeptKey);
@@ -458,9 +481,8 @@ void QuorvSettingsController::changeDepartment() {
 }
 
 void QuorvSettingsController::changeFolder() {
-    setObjectForPreferenceKey(
-        representedValue(*ui_->folderPopUp, ui_->folderPopUp->currentIndex()),
-        kSelectedFolderKey);
+    setObjectForPreferenceKey(representedValue(*ui_->folderPopUp, ui_->folderPopUp->currentIndex()),
+                              kSelectedFolderKey);
 }
 
 void QuorvSettingsController::tabViewDidSelectTab(int index) {
@@ -582,7 +604,8 @@ void QuorvSettingsController::rebuildProjects() {
     }
     const bool any = popUp.count() > 0;
     popUp.insertSeparator(popUp.count());
-    popUp.addItem(QStringLiteral("Create new project..."), represented(base::Value(kCreateNewValue)));
+    popUp.addItem(QStringLiteral("Create new project..."),
+                  represented(base::Value(kCreateNewValue)));
     // With no saved choice among them the first project is shown; never a command.
     popUp.setCurrentIndex(selected >= 0 ? selected : (any ? 0 : -1));
     const auto project = selectedProject();
@@ -644,7 +667,8 @@ void QuorvSettingsController::rebuildFolders() {
         }
     }
     popUp.insertSeparator(popUp.count());
-    popUp.addItem(QStringLiteral("Create new folder..."), represented(base::Value(kCreateNewValue)));
+    popUp.addItem(QStringLiteral("Create new folder..."),
+                  represented(base::Value(kCreateNewValue)));
 }
 
 void QuorvSettingsController::rebuildWorkflows() {
@@ -664,10 +688,7 @@ void QuorvSettingsController::rebuildWorkflows() {
 // ---- new project and new folder ----
 
 void QuorvSettingsController::showNewProjectDialog() {
-    ui_->newProjectTitle->clear();
-    ui_->windowNewProject->open();
-    ui_->windowNewProject->activateWindow();
-    ui_->newProjectTitle->setFocus();
+    openSheet(*ui_->windowNewProject, *ui_->newProjectTitle);
 }
 
 void QuorvSettingsController::cancelNewProject() {
@@ -690,10 +711,7 @@ void QuorvSettingsController::createNewProject() {
 }
 
 void QuorvSettingsController::showNewFolderDialog() {
-    ui_->newFolderTitle->clear();
-    ui_->windowNewFolder->open();
-    ui_->windowNewFolder->activateWindow();
-    ui_->newFolderTitle->setFocus();
+    openSheet(*ui_->windowNewFolder, *ui_->newFolderTitle);
 }
 
 void QuorvSettingsController::cancelNewFolder() {
@@ -734,11 +752,12 @@ void QuorvSettingsController::foldersCreated(OWQuorvane&, const base::Value& res
 // ---- may the user upload here ----
 
 void QuorvSettingsController::canUpload(OWQuorvane&, const base::Value& result) {
-    const bool allowed = result.isBool()       ? result.boolValue()
+    const bool allowed = result.isBool()                 ? result.boolValue()
                          : result["can_upload"].isNull() ? true
                                                          : result["can_upload"].boolValue();
-    answerUploadCheck(allowed ? std::nullopt
-                              : std::optional<std::string>("You cannot upload files to this project."));
+    answerUploadCheck(allowed
+                          ? std::nullopt
+                          : std::optional<std::string>("You cannot upload files to this project."));
 }
 
 void QuorvSettingsController::cannotUploadWithError(OWQuorvane&, const base::Error& error) {
@@ -816,7 +835,7 @@ void QuorvSettingsController::populateWorkflowsFailedWithError(OWQuorvane& clien
 
 void QuorvSettingsController::login() {
     // Accounts are linked in the hub; the window asks for no password.
-    launchApplication(kHubIdentifier);
+    launchHub();
 }
 
 void QuorvSettingsController::forgotPass() {
@@ -828,9 +847,12 @@ void QuorvSettingsController::forgotPass() {
 void QuorvSettingsController::updateAccountText() {
     const auto client = quorv();
     if (client && client->isLinked()) {
+        const auto user = client->username();
         ui_->accountText->setText(
-            qt(base::format("This plugin is linked to the Quorvane account of %@.",
-                            client->username().value_or("an unnamed user"))));
+            qt((user && !user->empty()
+                    ? base::format("This plugin is linked to the Quorvane account of %@.", *user)
+                    : std::string("This plugin is linked to a Quorvane account.")) +
+               " Accounts are linked and unlinked in Quorvane Plugin Hub."));
     } else {
         ui_->accountText->setText(QStringLiteral(
             "This plugin is not linked to a Quorvane account yet. Accounts are linked in "

@@ -24,6 +24,7 @@
 
 #include "base/Value.h"
 #include "client/OWQuorvaneDelegate.h"
+#include "client/OWQuorvaneHubHandOver.h"
 #include "platform/image/RGBAImage.h"
 
 class OWQuorvane;
@@ -41,7 +42,7 @@ class QuorvSettingsController : public OWQuorvaneDelegate,
     static constexpr const char* kInterfaceName = "QuorvSettings";
     static constexpr const char* kPreferencesDomain = "com.oxburyworks.QuorvPremiereExporter";
     static constexpr const char* kHubAppName = "Quorvane Plugin Hub";
-    static constexpr const char* kHubIdentifier = "com.oxburyworks.QuorvPluginHub";
+    static constexpr const char* kHubIdentifier = OWQuorvaneHubHandOver::kHubIdentifier;
     static constexpr const char* kShareDestinationIdentifier = "com.oxburyworks.QuorvFCPXExporter";
     // The OAuth client id both exporters present, so both read the hub's record.
     static constexpr const char* kExporterClientID = "Xq7RbM2kVd9TzL4wNc6P";
@@ -210,6 +211,7 @@ class QuorvSettingsController : public OWQuorvaneDelegate,
     void connectActions();
     void awakeFromNib();
     void centreWindow();
+    void showTitle();
     void loadPreferences();
     void askToLinkAccount();
     void restoreChoices();

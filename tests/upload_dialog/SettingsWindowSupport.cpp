@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
@@ -53,6 +54,7 @@ void SettingsWindowTest::SetUp() {
     DesktopTest::SetUp();
     setEnv("XDG_CONFIG_HOME", dir.makeFolder("config"));
     setEnv("XDG_DATA_HOME", dir.makeFolder("data"));
+    setEnv("XDG_STATE_HOME", dir.makeFolder("state"));
     base::UserDefaults::setPreferencesFolder(dir.file("config"));
     KCKeychainBindingsController::sharedKeychainBindingsController().setStore(
         keychainIn(dir.file("data")));
@@ -97,8 +99,11 @@ void SettingsWindowTest::useBundle(const std::string& identifier) {
     const fs::path bundle = fs::path(dir.path()) / ("Exporter-" + identifier + ".app");
     const fs::path resources = bundle / "Contents" / "Resources";
     fs::create_directories(resources);
-    const fs::path images = fs::path(__FILE__).parent_path().parent_path().parent_path() /
-                            "upload_dialog";
+    // CTest names the source tree; run by hand from the build tree, __FILE__ finds it.
+    const char* source = std::getenv("QV_SOURCE_DIR");
+    const fs::path images =
+        (source ? fs::path(source) : fs::path(__FILE__).parent_path().parent_path().parent_path()) /
+        "upload_dialog";
     for (const char* name : {"Quorv_Dept", "Quorv_Folder"}) {
         for (const char* suffix : {".png", "@2x.png"}) {
             const std::string file = std::string(name) + suffix;
@@ -174,7 +179,11 @@ void SettingsWindowTest::choose(QComboBox& popUp, const QString& text) {
 }
 
 void SettingsWindowTest::click(QWidget& button) {
-    QTest::mouseClick(&button, Qt::LeftButton);
+    // A check box stretched across its row takes clicks on its box and text only.
+    const int h = button.height();
+    const QPoint at =
+        qobject_cast<QCheckBox*>(&button) ? QPoint(h / 2, h / 2) : button.rect().center();
+    QTest::mouseClick(&button, Qt::LeftButton, {}, at);
 }
 
 std::shared_ptr<QString> SettingsWindowTest::answerNextModal(Qt::Key key) {

@@ -4,6 +4,7 @@
 // an account linked by writing the token it issues into the hub's keychain record, a
 // bundle that carries the pop-up images, and a stand-in hub whose launch is recorded.
 #include <QComboBox>
+#include <QDialog>
 #include <QStringList>
 #include <map>
 #include <memory>
@@ -69,15 +70,15 @@ class SettingsWindowTest : public testsupport::DesktopTest {
 };
 
 // Skips (or in CI fails) when the stand-in cannot run.
-#define QV_SETTINGS_SERVICE(...)                                                  \
-    do {                                                                          \
-        if (!startService(__VA_ARGS__)) {                                         \
-            const char* ci = std::getenv("CI");                                   \
-            if (ci && std::string(ci) == "true") {                                \
-                FAIL() << "stand-in service unavailable";                         \
-            }                                                                     \
-            GTEST_SKIP() << "stand-in service unavailable";                       \
-        }                                                                         \
+#define QV_SETTINGS_SERVICE(...)                            \
+    do {                                                    \
+        if (!startService(__VA_ARGS__)) {                   \
+            const char* ci = std::getenv("CI");             \
+            if (ci && std::string(ci) == "true") {          \
+                FAIL() << "stand-in service unavailable";   \
+            }                                               \
+            GTEST_SKIP() << "stand-in service unavailable"; \
+        }                                                   \
     } while (0)
 
 }  // namespace settingstest

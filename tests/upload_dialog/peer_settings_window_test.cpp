@@ -81,8 +81,11 @@ TEST_F(SettingsWindow, FillsFromTheServiceInCascadeOrderAndExportsEveryChoiceFor
     EXPECT_EQ(calls[1].second.at("project_id"), "1");
     EXPECT_EQ(calls[2].second.at("project_id"), "1");
     EXPECT_EQ(calls[3].second.at("project_id"), "1");
-    EXPECT_EQ(calls[4].second, (Fields{{"project_id", "1"}, {"dept", "-1"}, {"parent", "/"},
-                                       {"subfolders", "1"}, {"access_token", token}}));
+    EXPECT_EQ(calls[4].second, (Fields{{"project_id", "1"},
+                                       {"dept", "-1"},
+                                       {"parent", "/"},
+                                       {"subfolders", "1"},
+                                       {"access_token", token}}));
     EXPECT_TRUE(button(*w, "uploadBtn").isEnabled());
     const std::string password = field(*w, "linkPasswordText").text().toStdString();
     EXPECT_EQ(password.size(), 8u);
@@ -159,7 +162,8 @@ TEST_F(SettingsWindow, FillsFromTheServiceInCascadeOrderAndExportsEveryChoiceFor
     forgetApiCalls();
     auto again = open();
     ASSERT_TRUE(waitForLists(*again));
-    ASSERT_TRUE(waitFor([&] { return popUp(*again, "folderPopUp").currentText() == "Cuts/Final"; }));
+    ASSERT_TRUE(
+        waitFor([&] { return popUp(*again, "folderPopUp").currentText() == "Cuts/Final"; }));
     EXPECT_EQ(popUp(*again, "projectPopUp").currentText(), "Launch Film");
     EXPECT_EQ(popUp(*again, "deptPopUp").currentText(), "Edit");
     EXPECT_EQ(lastCall("/projects/folders").at("dept"), "11");
@@ -203,8 +207,8 @@ TEST_F(SettingsWindow, AnotherProjectResetsTheSavedPlaceAndARefusalHoldsTheUploa
     EXPECT_EQ(warning->text(), "You do not have permission to upload files to this project.");
     EXPECT_FALSE(button(*w, "uploadBtn").isEnabled());
     ASSERT_TRUE(waitForLists(*w));
-    EXPECT_EQ(apiPaths(), (Paths{"/projects/departments", "/projects/workflows",
-                                 "/files/canupload", "/projects/folders"}));
+    EXPECT_EQ(apiPaths(), (Paths{"/projects/departments", "/projects/workflows", "/files/canupload",
+                                 "/projects/folders"}));
     for (const auto& [path, fields] : apiCalls()) {
         EXPECT_EQ(fields.at("project_id"), "2") << path;
     }
@@ -264,8 +268,9 @@ TEST_F(SettingsWindow, ExportIsRefusedWithoutProjectTitleFolderOrAccount) {
     // The account unlinked meanwhile (in the hub): nothing is read or stored.
     choose(popUp(*w, "folderPopUp"), "(Root)");
     OWQuorvaneAuthController::sharedController()->revokeAuthorization();
-    EXPECT_EQ(uploadRefused(*w), "Error\nPlease authorize with your Quorvane account before "
-                                 "uploading.");
+    EXPECT_EQ(uploadRefused(*w),
+              "Error\nPlease authorize with your Quorvane account before "
+              "uploading.");
     EXPECT_EQ(w->folder(), C::kCreateNewValue);
     EXPECT_FALSE(w->finished());
     EXPECT_TRUE(w->window()->isVisible());
@@ -281,7 +286,7 @@ TEST_F(SettingsWindow, NewProjectAndNewFolderAreMadeOnTheServiceAndSelected) {
 
     choose(popUp(*w, "projectPopUp"), "Create new project...");
     ASSERT_TRUE(waitFor([&] { return QApplication::activeModalWidget() == &sheet; }));
-    EXPECT_TRUE(sheet.isWindowModal());
+    EXPECT_EQ(sheet.windowModality(), Qt::WindowModal);
     auto seen = answerNextModal();
     click(button(*w, "createNewProjectBtn"));
     EXPECT_EQ(*seen, "Unable to create project\nYou must specify a title.");
@@ -293,9 +298,9 @@ TEST_F(SettingsWindow, NewProjectAndNewFolderAreMadeOnTheServiceAndSelected) {
     const Fields made = lastCall("/projects/create");
     EXPECT_EQ(made.at("title"), "Pilot");
     EXPECT_EQ(made.at("status"), "0");
-    const int64_t pilot = C::representedValue(popUp(*w, "projectPopUp"),
-                                              popUp(*w, "projectPopUp").currentIndex())
-                              .integerValue();
+    const int64_t pilot =
+        C::representedValue(popUp(*w, "projectPopUp"), popUp(*w, "projectPopUp").currentIndex())
+            .integerValue();
     EXPECT_GE(pilot, 100);
     EXPECT_EQ(*preferences().find("selectedProjectID"), base::Value(pilot));
     ASSERT_TRUE(waitForLists(*w));
@@ -310,9 +315,10 @@ TEST_F(SettingsWindow, NewProjectAndNewFolderAreMadeOnTheServiceAndSelected) {
     QTest::keyClick(&field(*w, "newFolderTitle"), Qt::Key_Return);
     EXPECT_FALSE(folderSheet.isVisible());
     ASSERT_TRUE(waitFor([&] { return popUp(*w, "folderPopUp").currentText() == "Dailies"; }));
-    EXPECT_EQ(lastCall("/folders/create"),
-              (Fields{{"folder", "/Dailies"}, {"dept", "-1"},
-                      {"project_id", std::to_string(pilot)}, {"access_token", token}}));
+    EXPECT_EQ(lastCall("/folders/create"), (Fields{{"folder", "/Dailies"},
+                                                   {"dept", "-1"},
+                                                   {"project_id", std::to_string(pilot)},
+                                                   {"access_token", token}}));
     EXPECT_EQ(*preferences().find("selectedFolder"), base::Value("/Dailies"));
     EXPECT_EQ(lastCall("/projects/folders").at("project_id"), std::to_string(pilot));
 }
@@ -348,8 +354,9 @@ TEST_F(SettingsWindow, AnUnlinkedAccountOffersTheHubAndEndsCancelledASecondLater
     useBundle(C::kShareDestinationIdentifier);
     seen = answerNextModal(Qt::Key_Escape);
     auto declined = C::create();
-    EXPECT_EQ(*seen, "Account not linked\nFirst you need to link the plugin to your account with "
-                     "Quorvane Plugin Hub. Would you like to launch Quorvane Plugin Hub now?");
+    EXPECT_EQ(*seen,
+              "Account not linked\nFirst you need to link the plugin to your account with "
+              "Quorvane Plugin Hub. Would you like to launch Quorvane Plugin Hub now?");
     ASSERT_TRUE(waitFor([&] { return declined->finished(); }, 5));
     EXPECT_TRUE(declined->cancelled());
     EXPECT_FALSE(std::filesystem::exists(hub->argumentsFile()));
