@@ -21,7 +21,12 @@ namespace {
 
 constexpr int kStartTimeoutMs = 15000;
 
+// CTest names the source tree; a compiler cache may have made __FILE__ relative to the
+// build folder, which only holds when the test runs from there.
 std::string scriptPath() {
+    if (const char* source = std::getenv("QV_SOURCE_DIR"); source && *source) {
+        return std::string(source) + "/tests/fakes/service.py";
+    }
     return (std::filesystem::path(__FILE__).parent_path() / "service.py").string();
 }
 
