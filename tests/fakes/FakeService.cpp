@@ -21,8 +21,8 @@ namespace {
 
 constexpr int kStartTimeoutMs = 15000;
 
-// CTest names the source tree; a compiler cache may have made __FILE__ relative to the
-// build folder, which only holds when the test runs from there.
+// QV_SOURCE_DIR first (CTest sets it): with a compiler cache's base folder __FILE__ is
+// relative to the build folder, which is not where tests run.
 std::string scriptPath() {
     if (const char* source = std::getenv("QV_SOURCE_DIR"); source && *source) {
         return std::string(source) + "/tests/fakes/service.py";
