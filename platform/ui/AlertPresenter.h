@@ -19,6 +19,10 @@ struct AlertRequest {
     // A preference key whose value a "do not show again" check box reads and writes.
     std::optional<std::string> suppressionBinding;
     const void* parentWindow = nullptr;  // identity only; none means a window of its own
+    // With a suppression binding: the check box's state when shown (the preference's
+    // value), and where each change of it goes (written to the preference).
+    bool suppressionChecked = false;
+    std::function<void(bool checked)> setSuppressionChecked = nullptr;
 };
 
 class AlertPresenter {
@@ -32,6 +36,9 @@ class AlertPresenter {
     virtual void dismiss(const AlertRequest& request) = 0;
     // Whether `window` already carries a sheet.
     virtual bool windowHasSheet(const void*) const { return false; }
+    // Whether a person sees the alert and answers it. One that cannot answers by itself
+    // with the choice that changes nothing (see HeadlessAlertPresenter).
+    virtual bool canAsk() const { return true; }
 
     // The presenter in use: a headless one until a program or a test sets another.
     static std::shared_ptr<AlertPresenter> current();
