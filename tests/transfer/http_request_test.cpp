@@ -24,6 +24,7 @@
 #include "transfer/TXDataDecompressor.h"
 #include "transfer/TXHTTPRequest.h"
 #include "transfer/TXNetworkThread.h"
+#include "transfer/TXS3Request.h"
 
 namespace {
 
@@ -423,6 +424,19 @@ TEST_F(RequestTest, RedirectToAnotherOriginDropsCredentialsAndSignatures) {
     EXPECT_TRUE(first.requests().back().hasHeader("Authorization"));
     ASSERT_EQ(2u, other.requests().size());
     EXPECT_FALSE(other.requests().at(1).hasHeader("Authorization"));
+
+    // A storage request signs itself again after a redirect, but only for its origin.
+    for (const char* path : {"/away", "/same"}) {
+        auto s3 = TXS3Request::requestWithURL(U(first.url(path)));
+        s3->setAccessKey("AKIDEXAMPLE");
+        s3->setSecretAccessKey("secret");
+        s3->startSynchronous();
+        EXPECT_EQ(0u, first.requests().back().header("Authorization").rfind("AWS AKIDEXAMPLE:", 0))
+            << path;
+    }
+    ASSERT_EQ(3u, other.requests().size());
+    EXPECT_FALSE(other.requests().at(2).hasHeader("Authorization"));
+    EXPECT_EQ("/landed", first.requests().back().target);
 }
 
 // ---- time-outs, retries and cancellation -----------------------------------------------
