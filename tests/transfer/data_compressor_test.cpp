@@ -205,7 +205,12 @@ TEST(DataDecompressorTest, AnInflatingBombStopsAtTheCap) {
     size_t at = out.find("PEAK ");
     ASSERT_NE(at, std::string::npos) << out;
     long peak = std::atol(out.c_str() + at + 5);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizers keep freed memory in quarantine: the peak says nothing there.
+    (void)peak;
+#else
     EXPECT_LT(peak, 160) << "MiB at the peak; the cap is 256 MiB";
+#endif
 }
 
 TEST(DataCompressorFileTest, ChunkMultiplesStillMakeACompleteGzipFile) {
