@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/Bundle.h"
@@ -255,6 +256,22 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane>, public OWQuo
     // A picture exactly 120 pixels wide is encoded as it is; any other is scaled to 120
     // wide first. Sent as a JPEG of quality 0.8.
     void uploadThumbnailImage(const platform::image::RGBAImage& image, int64_t fileID);
+
+    // Form uploads: files from disk posted to `url` as one multipart form, with the
+    // parameters and the access token as text fields; streamed from disk, 180-second
+    // time-out, 3 retries, queued like the uploads. The MIME type, file name and
+    // context are not used: each part takes its own file's name and type, and the
+    // outcome is always that of "files/upload" (fileUploaded() with the reply, or
+    // uploadFileFailedWithError()). The upload list is left alone and no progress is
+    // reported. Nothing happens unless linked.
+    using FormFiles = std::vector<std::pair<std::string, std::string>>;  // field name, path
+    // The one file goes under the field name "file".
+    void postURL(const std::string& url, base::Dictionary params, const std::string& file,
+                 const std::string& mimeType, const std::optional<std::string>& filename,
+                 const std::string& context);
+    void postURL(const std::string& url, base::Dictionary params, const FormFiles& files,
+                 const std::string& mimeType, const std::optional<std::string>& filename,
+                 const std::string& context);
     // ==== end of uploads ====
 
   private:
@@ -287,6 +304,11 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane>, public OWQuo
                        std::shared_ptr<OWQuorvaneUploadTransfer> transfer);
     void sendToServer(const std::string& file, base::Dictionary settings,
                       std::shared_ptr<OWQuorvaneUploadTransfer> transfer);
+    // A form post of `fields`, the access token and `files` whose outcome goes to
+    // `transfer`.
+    std::shared_ptr<base::Operation> makeFormUpload(
+        const std::string& url, const base::Dictionary& fields, const FormFiles& files,
+        const std::shared_ptr<OWQuorvaneUploadTransfer>& transfer);
     void keepTransfer(std::shared_ptr<OWQuorvaneUploadTransfer> transfer);
     void releaseTransfer(const OWQuorvaneUploadTransfer* transfer);
     // Receivers of the running and queued transfers; each lets go when its request ends.

@@ -71,8 +71,8 @@ std::optional<OWQuorvaneHubCredentials> OWQuorvaneHubHandOver::readCredentials()
     const std::string executable = (fs::path(*bundle) / kHubExecutable).string();
     // Standard output is collected (the task runner never writes it to the log); the
     // error output is dropped.
-    const std::string output =
+    const auto output =
         OWTaskEx::stringFromTask(executable, {kHubArgument}, OWTaskEx::Encoding::UTF8, timeout_,
                                  /*logOutput=*/true, /*logError=*/false);
-    return OWQuorvaneHubCredentials::parse(output);
+    return OWQuorvaneHubCredentials::parse(output.value_or(""));
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "base/Path.h"
+#include "base/RunLoop.h"
 #include "base/UserDefaults.h"
 #include "client/OWQuorvane.h"
 #include "client/OWQuorvaneCore.h"
@@ -204,9 +205,19 @@ void OWQuorvane::sendToStorage(const std::string& file, base::Dictionary setting
 
 void OWQuorvane::sendToServer(const std::string& file, base::Dictionary settings,
                               std::shared_ptr<OWQuorvaneUploadTransfer> transfer) {
-    const auto address = base::Url::parse(apiURLString() + "/files/upload");
-    auto request = TXFormDataRequest::requestWithURL(address);
-    for (const auto& [name, value] : settings) {
+    auto request =
+        makeFormUpload(apiURLString() + "/files/upload", settings, {{"file", file}}, transfer);
+    settings.set("file", file);
+    keepTransfer(std::move(transfer));
+    appendUploadSettings(std::move(settings));
+    addOperationToQueue(request);
+}
+
+std::shared_ptr<base::Operation> OWQuorvane::makeFormUpload(
+    const std::string& url, const base::Dictionary& fields, const FormFiles& files,
+    const std::shared_ptr<OWQuorvaneUploadTransfer>& transfer) {
+    auto request = TXFormDataRequest::requestWithURL(base::Url::parse(url));
+    for (const auto& [name, value] : fields) {
         request->addPostValue(value, name);
     }
     if (const auto account = this->account()) {
@@ -214,17 +225,42 @@ void OWQuorvane::sendToServer(const std::string& file, base::Dictionary settings
             request->addPostValue(*token, std::string(OWQuorvaneRequest::kAccessTokenField));
         }
     }
-    request->addFile(file, "file");
+    // Added before anyone listens: a file that cannot be sent fails the form while it
+    // is built, and that failure is told below when the form's turn in the queue comes.
+    for (const auto& [field, path] : files) {
+        request->addFile(path, field);
+    }
+    if (request->error()) {
+        return std::make_shared<base::BlockOperation>([request, transfer] {
+            base::MainQueue::post([request, transfer] { transfer->uploadFailed(*request); });
+        });
+    }
     request->setDelegate(transfer);
     request->setUploadProgressDelegate(transfer);
     transfer->attach(*request);
     request->setTimeOutSeconds(kServerTimeOutSeconds);
     request->setNumberOfTimesToRetryOnTimeout(kServerRetries);
     request->setShouldStreamPostDataFromDisk(true);
+    return request;
+}
 
-    settings.set("file", file);
+void OWQuorvane::postURL(const std::string& url, base::Dictionary params, const std::string& file,
+                         const std::string& mimeType, const std::optional<std::string>& filename,
+                         const std::string& context) {
+    postURL(url, std::move(params), FormFiles{{"file", file}}, mimeType, filename, context);
+}
+
+void OWQuorvane::postURL(const std::string& url, base::Dictionary params, const FormFiles& files,
+                         const std::string& /*mimeType*/,
+                         const std::optional<std::string>& /*filename*/,
+                         const std::string& /*context*/) {
+    if (!isLinked()) {
+        return;
+    }
+    auto transfer = std::make_shared<OWQuorvaneUploadTransfer>(
+        weak_from_this(), OWQuorvaneUploadTransfer::Road::Form, std::string());
+    auto request = makeFormUpload(url, params, files, transfer);
     keepTransfer(std::move(transfer));
-    appendUploadSettings(std::move(settings));
     addOperationToQueue(request);
 }
 

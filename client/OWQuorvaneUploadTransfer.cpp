@@ -26,6 +26,9 @@ void OWQuorvaneUploadTransfer::attach(TXHTTPRequest& request) {
 }
 
 void OWQuorvaneUploadTransfer::didSendBytes(TXHTTPRequest&, int64_t bytes) {
+    if (road_ == Road::Form) {
+        return;  // the list's head is some other upload
+    }
     if (auto client = client_.lock(); client && !client->isUnloading()) {
         client->reportUploadedBytes(bytes);
     }
@@ -39,8 +42,10 @@ void OWQuorvaneUploadTransfer::uploadFinished(TXHTTPRequest& request) {
     }
     if (road_ == Road::Storage) {
         finishStorageUpload(*client);
-    } else {
+    } else if (road_ == Road::Server) {
         finishServerUpload(*client, request);
+    } else {
+        deliverReply(*client, request);
     }
     end();
 }
@@ -75,6 +80,10 @@ void OWQuorvaneUploadTransfer::finishServerUpload(OWQuorvane& client, TXHTTPRequ
     } else {
         OWLog::appendLogAndPrint("Upload finished");
     }
+    deliverReply(client, request);
+}
+
+void OWQuorvaneUploadTransfer::deliverReply(OWQuorvane& client, TXHTTPRequest& request) {
     const base::Data reply = request.responseData().value_or(request.rawResponseData());
     const auto url = request.url();
     client.processReturnedData(reply, kContext, request.responseStatusCode(),
@@ -83,7 +92,9 @@ void OWQuorvaneUploadTransfer::finishServerUpload(OWQuorvane& client, TXHTTPRequ
 
 void OWQuorvaneUploadTransfer::uploadFailed(TXHTTPRequest& request) {
     if (auto client = client_.lock(); client && !client->isUnloading()) {
-        client->takeUploadSettingsHead();
+        if (road_ != Road::Form) {
+            client->takeUploadSettingsHead();
+        }
         const auto error = request.error();
         const std::string text = error ? error->localizedDescription() : "Upload failed";
         client->postError(

@@ -16,8 +16,9 @@ class OWQuorvane;
 class OWQuorvaneUploadTransfer : public TXHTTPRequestDelegate, public TXProgressDelegate {
   public:
     // Hosted: to the storage bucket, then registered. Self-hosted: a form post to the
-    // server, whose reply is the outcome.
-    enum class Road { Storage, Server };
+    // server, whose reply is the outcome. Form: a form upload outside the upload list
+    // (no settings, no progress), whose reply is the outcome.
+    enum class Road { Storage, Server, Form };
 
     OWQuorvaneUploadTransfer(std::weak_ptr<OWQuorvane> client, Road road, std::string archivePath);
     ~OWQuorvaneUploadTransfer() override;
@@ -35,6 +36,7 @@ class OWQuorvaneUploadTransfer : public TXHTTPRequestDelegate, public TXProgress
   private:
     void finishStorageUpload(OWQuorvane& client);
     void finishServerUpload(OWQuorvane& client, TXHTTPRequest& request);
+    static void deliverReply(OWQuorvane& client, TXHTTPRequest& request);
     void removeArchive();
     // The end of the transfer: the archive goes and the client lets go of this object.
     void end();

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "base/RunLoop.h"
+#include "base/UserDefaults.h"
+#include "support/OWLog.h"
 
 namespace {
 
@@ -85,7 +87,16 @@ long OWAlert::timedAlertSheetWithMessageText(const std::string& messageText,
                                      alert);
 }
 
-void OWAlert::alertSheetWithDictionary(const platform::ui::AlertRequest& request) {
+void OWAlert::alertSheetWithDictionary(const platform::ui::AlertRequest& shown) {
+    platform::ui::AlertRequest request = shown;
+    if (request.suppressionBinding) {
+        // The check box reads and writes its preference in the standard user defaults.
+        const std::string key = *request.suppressionBinding;
+        request.suppressionChecked = base::UserDefaults::standard()->boolValue(key);
+        request.setSuppressionChecked = [key](bool checked) {
+            base::UserDefaults::standard()->setObject(base::Value(checked), key);
+        };
+    }
     std::shared_ptr<platform::ui::AlertPresenter> presenter;
     {
         std::lock_guard lock(mutex_);
@@ -93,17 +104,21 @@ void OWAlert::alertSheetWithDictionary(const platform::ui::AlertRequest& request
         presenter = presenter_ ? presenter_ : platform::ui::AlertPresenter::current();
         presenter_ = presenter;
     }
+    const bool unattended = !presenter->canAsk();
     // The answer keeps the alert alive until its sheet has ended.
-    presenter->present(request, [self = shared_from_this()](long code) {
-        std::optional<Selector> didEnd;
-        {
-            std::lock_guard lock(self->mutex_);
-            didEnd = self->didEnd_;
-        }
-        if (didEnd && didEnd->call)
-            didEnd->call(*self, code);
-        self->alertDidEnd(code);
-    });
+    presenter->present(
+        request, [self = shared_from_this(), unattended, message = request.messageText](long code) {
+            if (unattended)
+                OWLog::appendLog("Alert \"%@\" answered %li: no one could be asked", message, code);
+            std::optional<Selector> didEnd;
+            {
+                std::lock_guard lock(self->mutex_);
+                didEnd = self->didEnd_;
+            }
+            if (didEnd && didEnd->call)
+                didEnd->call(*self, code);
+            self->alertDidEnd(code);
+        });
 }
 
 void OWAlert::alertDidEnd(long returnCode) {

@@ -100,7 +100,13 @@ bool OWAuthorization::authStartWithUser(const std::string& user, const std::stri
     if (user.empty() || password.empty()) {
         return false;
     }
-    AuthRef ref = backend()->obtainWithPassword(user, password);
+    auto runner = backend();
+    if (const int error = runner->passwordCheckError(user); error != 0) {
+        base::Console::log("Unable to create authRef - error %d", error);
+        setAuthRef(nullptr);
+        return false;
+    }
+    AuthRef ref = runner->obtainWithPassword(user, password);
     setAuthRef(ref);
     if (!ref) {
         base::Console::log("Authorization failed. Invalid username or password");

@@ -2,7 +2,9 @@
 // The process-wide holder of the administrator right. The file operations fall back
 // to it when the ordinary attempt was refused: it obtains the right on first need
 // and runs the standard tools ("/bin/rm", "/bin/mv", "/bin/cp", "/bin/mkdir") with
-// it; a process running as root runs them directly. Every tool is waited for and
+// it; a process running as root runs them directly. An ordinary user is asked by the
+// desktop's dialog (polkit) in a graphical session, else through sudo's askpass
+// program (platform/system/Privilege.h). Every tool is waited for and
 // the operation answers from its exit status. Paths that are system folders
 // themselves are refused. An empty path stands for none.
 #include <memory>

@@ -369,9 +369,9 @@ void OWFileManager::waitForFileWrites(const std::string& path,
 }
 
 bool OWFileManager::fileIsOpenForWriting(const std::string& path) {
-    std::string output = OWTaskEx::stringFromTask("/usr/bin/lsof", {"-Fa", "-w", "--", path},
-                                                  OWTaskEx::Encoding::UTF8, 3.0, true, false);
-    return platform::system::openfiles::anyWriteAccess(output);
+    const auto output = OWTaskEx::stringFromTask("/usr/bin/lsof", {"-Fa", "-w", "--", path},
+                                                 OWTaskEx::Encoding::UTF8, 3.0, true, false);
+    return platform::system::openfiles::anyWriteAccess(output.value_or(""));
 }
 
 // ---- labels ----

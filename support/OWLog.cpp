@@ -93,13 +93,25 @@ std::string fileStem(const std::string& path) {
     return name;
 }
 
-// "CFBundleVersion" of the bundle around the binary (Name.app/Contents/MacOS/<exe>).
-std::optional<std::string> bundleVersion(const std::string& binary) {
-    const std::string macos = binary.substr(0, binary.find_last_of('/'));
-    if (macos.size() < 6 || macos.compare(macos.size() - 6, 6, "/MacOS") != 0)
+// The Contents folder of the bundle around the binary (Name.app/Contents/MacOS/<exe>);
+// none for a program that lives outside a bundle.
+std::optional<std::string> bundleContents(const std::string& binary) {
+    const size_t slash = binary.find_last_of('/');
+    if (slash == std::string::npos)
         return std::nullopt;
-    const auto info =
-        base::PropertyList::readFile(macos.substr(0, macos.size() - 6) + "/Info.plist");
+    const std::string macos = binary.substr(0, slash);
+    constexpr std::string_view kTail = "/Contents/MacOS";
+    if (macos.size() <= kTail.size() || !macos.ends_with(kTail))
+        return std::nullopt;
+    return macos.substr(0, macos.size() - 6);
+}
+
+// "CFBundleVersion" of the bundle around the binary.
+std::optional<std::string> bundleVersion(const std::string& binary) {
+    const auto contents = bundleContents(binary);
+    if (!contents)
+        return std::nullopt;
+    const auto info = base::PropertyList::readFile(*contents + "/Info.plist");
     const base::Value& version = info ? (*info)["CFBundleVersion"] : base::Value::null();
     if (!version.isString())
         return std::nullopt;
@@ -282,7 +294,7 @@ void OWLog::writeHeader() {
     appendTextToLog("Log started: " + dateText() + "\n");
     if (auto version = bundleVersion(binary))
         appendTextToLog("Version: " + *version + "\n");
-    if (!binary.empty())
+    if (bundleContents(binary))
         appendTextToLog("Path: " + binary + "\n");
     appendTextToLog(systemLine() + "\n");
     appendTextToLog("Running in 64-bit mode\n");

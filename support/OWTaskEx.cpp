@@ -287,17 +287,27 @@ std::optional<base::Data> OWTaskEx::dataFromTask(const std::string& path,
     return capture(path, arguments, environment, logOutput, logError, untimed(task));
 }
 
-std::string OWTaskEx::stringFromTask(const std::string& path, const Arguments& arguments,
-                                     Task* task) {
+namespace {
+
+// A refused program reads as ""; output that is not valid in the encoding as none.
+std::optional<std::string> decodeCapture(const std::optional<base::Data>& data,
+                                         OWTaskEx::Encoding encoding) {
+    if (!data)
+        return std::string();
+    return OWTaskEx::decode(*data, encoding);
+}
+
+}  // namespace
+
+std::optional<std::string> OWTaskEx::stringFromTask(const std::string& path,
+                                                    const Arguments& arguments, Task* task) {
     return stringFromTask(path, arguments, Encoding::ASCII, task);
 }
 
-std::string OWTaskEx::stringFromTask(const std::string& path, const Arguments& arguments,
-                                     Encoding encoding, Task* task) {
-    const auto data = dataFromTask(path, arguments, task);
-    if (!data)
-        return "";
-    return decode(*data, encoding).value_or("");
+std::optional<std::string> OWTaskEx::stringFromTask(const std::string& path,
+                                                    const Arguments& arguments, Encoding encoding,
+                                                    Task* task) {
+    return decodeCapture(dataFromTask(path, arguments, task), encoding);
 }
 
 // --- Timed shapes
@@ -317,18 +327,15 @@ std::optional<base::Data> OWTaskEx::dataFromTask(const std::string& path,
     return create()->dataFromTaskWithTimeout(path, arguments, timeout, logOutput, logError);
 }
 
-std::string OWTaskEx::stringFromTask(const std::string& path, const Arguments& arguments,
-                                     double timeout) {
+std::optional<std::string> OWTaskEx::stringFromTask(const std::string& path,
+                                                    const Arguments& arguments, double timeout) {
     return stringFromTask(path, arguments, Encoding::ASCII, timeout);
 }
 
-std::string OWTaskEx::stringFromTask(const std::string& path, const Arguments& arguments,
-                                     Encoding encoding, double timeout, bool logOutput,
-                                     bool logError) {
-    const auto data = dataFromTask(path, arguments, timeout, logOutput, logError);
-    if (!data)
-        return "";
-    return decode(*data, encoding).value_or("");
+std::optional<std::string> OWTaskEx::stringFromTask(const std::string& path,
+                                                    const Arguments& arguments, Encoding encoding,
+                                                    double timeout, bool logOutput, bool logError) {
+    return decodeCapture(dataFromTask(path, arguments, timeout, logOutput, logError), encoding);
 }
 
 // The instance holds the child of a timed call from just before it starts until the call

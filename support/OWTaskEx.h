@@ -2,6 +2,8 @@
 // Runs other programs: wait for the end, return the exit status, collect the output as
 // bytes or text, or deliver the output chunk by chunk from a background thread. Every
 // refusal and failure is logged and reported as a plain value (false, -1, none, "").
+// The text shapes give "" when the program was refused and none when its output is not
+// valid in the encoding.
 //
 // The program is exec'd directly with `arguments` as its argument vector (argv[0] is
 // the program path); no shell ever sees them, so callers put "--" before operands that
@@ -55,10 +57,12 @@ class OWTaskEx : public std::enable_shared_from_this<OWTaskEx> {
         const std::string& path, const Arguments& arguments, Task* task,
         const std::optional<Environment>& environment = std::nullopt, bool logOutput = true,
         bool logError = true);
-    static std::string stringFromTask(const std::string& path, const Arguments& arguments,
-                                      Task* task = nullptr);
-    static std::string stringFromTask(const std::string& path, const Arguments& arguments,
-                                      Encoding encoding, Task* task = nullptr);
+    static std::optional<std::string> stringFromTask(const std::string& path,
+                                                     const Arguments& arguments,
+                                                     Task* task = nullptr);
+    static std::optional<std::string> stringFromTask(const std::string& path,
+                                                     const Arguments& arguments, Encoding encoding,
+                                                     Task* task = nullptr);
 
     // --- Timed shapes (class forms make a fresh instance and use it).
     static void runTask(const std::string& path, const Arguments& arguments, double timeout);
@@ -67,11 +71,12 @@ class OWTaskEx : public std::enable_shared_from_this<OWTaskEx> {
     static std::optional<base::Data> dataFromTask(const std::string& path,
                                                   const Arguments& arguments, double timeout,
                                                   bool logOutput = true, bool logError = true);
-    static std::string stringFromTask(const std::string& path, const Arguments& arguments,
-                                      double timeout);
-    static std::string stringFromTask(const std::string& path, const Arguments& arguments,
-                                      Encoding encoding, double timeout, bool logOutput = true,
-                                      bool logError = true);
+    static std::optional<std::string> stringFromTask(const std::string& path,
+                                                     const Arguments& arguments, double timeout);
+    static std::optional<std::string> stringFromTask(const std::string& path,
+                                                     const Arguments& arguments, Encoding encoding,
+                                                     double timeout, bool logOutput = true,
+                                                     bool logError = true);
 
     // Instance forms of the timed shapes: the instance holds the child (theTask) while the
     // call runs.

@@ -81,6 +81,7 @@ void TXFormDataRequest::addFile(const std::string& path, const std::optional<std
     if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
         failWithError(
             TXMakeError(TXErrorCode::BuildingRequest, base::format("No file exists at %@", path)));
+        return;
     }
     std::string type =
         contentType.value_or(mimeTypeForFileAtPath(path).value_or("application/octet-stream"));

@@ -26,7 +26,7 @@ class TXFormDataRequest : public TXHTTPRequest {
     void addPostValue(const base::Value& value, const std::optional<std::string>& key);
     void setPostValue(const base::Value& value, const std::optional<std::string>& key);
 
-    // A path that is no file fails the request (code 6), but the field is kept.
+    // A path that is no file fails the request (code 6) and adds no field.
     // The file name defaults to the path's last component, the type to the file's.
     void addFile(const std::string& path, const std::string& key);
     void addFile(const std::string& path, const std::optional<std::string>& fileName,

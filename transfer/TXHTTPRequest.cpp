@@ -53,8 +53,7 @@ TXHTTPRequest::~TXHTTPRequest() {
     // Nothing can reach a request that is being destroyed: its stream, timer and
     // queued tasks all hold it strongly. What remains is to let go of files.
     s_->closeDownloadFiles();
-    if (s_->postBodyWriteFd >= 0)
-        ::close(s_->postBodyWriteFd);
+    s_->closePostBodyWriteStream();
     if (s_->stream)
         s_->stream->close();
 }
@@ -219,6 +218,10 @@ void TXHTTPRequest::startSynchronous() {
         markExecuting();
         if (!isCancelled() && !s_->complete) {
             main();
+        } else {
+            // Cancelled (or failed) before it started: it has reported that already,
+            // and now ends as an operation too, or whoever waits for it waits for ever.
+            markAsFinished();
         }
     }
     base::RunLoop& loop = base::RunLoop::current();
@@ -607,6 +610,10 @@ void TXHTTPRequest::markAsFinished() {
         s_->proxyAuthentication.reset();
         s_->stopStatusTimer();
         s_->inProgress = false;
+        // The body files hold the form's fields, tokens among them: they go however
+        // the request ended, also when it failed while the body was being written.
+        s_->closePostBodyWriteStream();
+        s_->removeTemporaryBodyFiles();
     }
     finish();
     // A synchronous caller pumping its private mode looks again now.

@@ -347,6 +347,8 @@ class TXHTTPRequest : public base::Operation {
     static bool isNetworkInUse();
     static void setShouldUpdateNetworkActivityIndicator(bool on);
 
+    // Same scheme, host and port (a missing port counts as the scheme's own).
+    static bool isSameOrigin(const base::Url& a, const base::Url& b);
     static std::string base64forData(const base::Data& data);
     // A missing file counts as removed; a failed delete answers a code-8 error.
     static std::optional<base::Error> removeFileAtPath(const std::string& path);

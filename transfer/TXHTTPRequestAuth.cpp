@@ -49,10 +49,14 @@ void TXHTTPRequest::addBasicAuthenticationHeaderWithUsername(const std::string& 
 // down to http.
 bool TXHTTPRequest::State::sameOriginAsOriginal() const {
     const std::optional<base::Url>& first = originalURL ? originalURL : url;
-    if (!first || !url)
-        return false;
-    return first->scheme() == url->scheme() && first->host() == url->host() &&
-           effectivePort(*first) == effectivePort(*url);
+    return first && url && isSameOrigin(*first, *url);
+}
+
+bool TXHTTPRequest::isSameOrigin(const base::Url& a, const base::Url& b) {
+    using platform::net::HttpHeaders;
+    return HttpHeaders::equalsIgnoringCase(a.scheme(), b.scheme()) &&
+           HttpHeaders::equalsIgnoringCase(a.host(), b.host()) &&
+           effectivePort(a) == effectivePort(b);
 }
 
 void TXHTTPRequest::State::applyAuthorizationHeader() {

@@ -31,6 +31,19 @@ std::string lower(std::string s) {
     return s;
 }
 
+// Fields that prove who is asking: credentials, cookies, tokens and signatures
+// ("X-Amz-Security-Token", "X-Signature", "X-Api-Key", ...).
+bool carriesCredentials(const std::string& name) {
+    std::string n = lower(name);
+    if (n == "authorization" || n == "proxy-authorization" || n == "cookie")
+        return true;
+    for (const char* word : {"signature", "token", "api-key", "apikey", "secret", "session"}) {
+        if (n.find(word) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 int openForDownload(const std::string& path, bool append) {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
     return ::open(path.c_str(), flags, 0600);
@@ -247,12 +260,15 @@ bool TXHTTPRequest::State::willRedirect() {
     } else {
         requestHeaders.remove("Cookie");
         haveBuiltRequestHeaders = false;
-        // Credentials the engine wrote for one origin are not handed to another; a
-        // header the caller built (a signature) stays.
-        bool crossOrigin = !target || target->scheme() != url->scheme() ||
-                           target->host() != url->host() || target->port() != url->port();
-        if (engineAddedAuthorization && crossOrigin) {
-            requestHeaders.remove("Authorization");
+        // Method, body and headers go on, but credentials and signatures made for one
+        // origin are never handed to another, whoever wrote them.
+        if (!target || !isSameOrigin(*target, *url)) {
+            std::vector<std::string> names;
+            for (const auto& field : requestHeaders.fields()) {
+                if (carriesCredentials(field.first))
+                    names.push_back(field.first);
+            }
+            for (const std::string& name : names) requestHeaders.remove(name);
             engineAddedAuthorization = false;
         }
     }

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 
+#include "base/Bundle.h"
 #include "transfer/TXHTTPRequest.h"
 
 namespace {
@@ -39,6 +39,14 @@ std::string localeIdentifier() {
     return "en_US";
 }
 
+std::string infoText(const base::Bundle& bundle, const char* key) {
+    const base::Value& value = bundle.objectForInfoDictionaryKey(key);
+    std::string text = value.isString() ? *value.string() : "";
+    // A header line must not be cut or extended by what a property list holds.
+    std::erase_if(text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+    return text;
+}
+
 }  // namespace
 
 std::optional<std::string> TXHTTPRequest::userAgentFor(
@@ -60,10 +68,17 @@ std::optional<std::string> TXHTTPRequest::defaultUserAgentString() {
     std::lock_guard guard(userAgentLock);
     if (!userAgentComputed) {
         userAgentComputed = true;
+        // The program's bundle names it; a program outside a bundle has no name to
+        // give and sends no user agent.
+        std::shared_ptr<const base::Bundle> bundle = base::Bundle::main();
+        std::string name = infoText(*bundle, "CFBundleDisplayName");
+        if (name.empty())
+            name = infoText(*bundle, "CFBundleName");
         auto version = systemVersion();
-        const char* name = program_invocation_short_name;
-        if (version && name && *name) {
-            userAgent = userAgentFor(name, "", "", "X11", "Linux", *version, localeIdentifier());
+        if (version && !name.empty()) {
+            userAgent = userAgentFor(name, infoText(*bundle, "CFBundleShortVersionString"),
+                                     infoText(*bundle, "CFBundleVersion"), "X11", "Linux", *version,
+                                     localeIdentifier());
         }
     }
     return userAgent;

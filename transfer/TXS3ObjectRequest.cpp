@@ -77,6 +77,7 @@ std::shared_ptr<TXHTTPRequest> TXS3ObjectRequest::copy() const {
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3ObjectRequest::HEADRequest() {
+    ensureURL();  // with its sub-resource, which the companion signs too
     auto head = std::shared_ptr<TXS3ObjectRequest>(new TXS3ObjectRequest(url()));
     copyHeadConfigurationInto(*head);
     head->setAccessKey(accessKey());

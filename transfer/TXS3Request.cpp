@@ -1,5 +1,6 @@
 #include "transfer/TXS3Request.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "base/Format.h"
@@ -40,6 +41,11 @@ std::string mediaType(const std::string& contentType) {
     return type;
 }
 
+bool isAmzHeader(const std::string& name) {
+    return name.size() > 6 && platform::net::HttpHeaders::equalsIgnoringCase(
+                                  std::string_view(name).substr(0, 6), "x-amz-");
+}
+
 }  // namespace
 
 TXS3Request::TXS3Request(const std::optional<base::Url>& url)
@@ -67,6 +73,9 @@ std::shared_ptr<TXHTTPRequest> TXS3Request::copy() const {
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3Request::HEADRequest() {
+    // A request addressed by its fields has no URL until it starts; its companion
+    // runs first and needs one.
+    ensureURL();
     auto head = requestWithURL(url());
     copyHeadConfigurationInto(*head);
     head->setAccessKey(accessKey());
@@ -125,12 +134,30 @@ void TXS3Request::buildRequestHeaders() {
         setDate(std::chrono::system_clock::now());
     }
     addRequestHeader("Date", dateString());
+    // A HEAD companion asks about its main request's resource.
+    auto main = std::dynamic_pointer_cast<TXS3Request>(mainRequest());
+    std::string resource = main ? main->canonicalizedResource() : canonicalizedResource();
     TXS3Signer::Headers amz = S3Headers();
     for (const auto& [name, value] : amz) {
         addRequestHeader(name, value);
     }
-    std::string text =
-        stringToSignForHeaders(TXS3Signer::canonicalHeaders(amz), canonicalizedResource());
+    // The storage service signs every x-amz header it receives: also those the caller
+    // added and those a companion took over from its main request.
+    for (const auto& [name, value] : requestHeaders().fields()) {
+        bool listed = std::any_of(amz.begin(), amz.end(), [&](const auto& header) {
+            return platform::net::HttpHeaders::equalsIgnoringCase(header.first, name);
+        });
+        if (isAmzHeader(name) && !listed) {
+            amz.emplace_back(name, value);
+        }
+    }
+    // A signature is made for the storage service the request was sent to; a redirect
+    // to another origin gets none.
+    std::optional<base::Url> first = originalURL();
+    if (redirectCount() > 0 && first && url() && !isSameOrigin(*first, *url())) {
+        return;
+    }
+    std::string text = stringToSignForHeaders(TXS3Signer::canonicalHeaders(amz), resource);
     addRequestHeader(
         "Authorization",
         TXS3Signer::authorization(accessKey(), TXS3Signer::signature(secretAccessKey(), text)));

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "base/Format.h"
 #include "base/UniqueFd.h"
@@ -92,8 +93,23 @@ std::optional<base::Data> TXZStream::process(std::span<const uint8_t> input, boo
     }
     z_stream& z = state_->z;
     const size_t growth = std::max(input.size() / 2, kMinGrowth);
-    base::Data out(kind_ == Kind::Deflate ? std::max<size_t>(deflateBound(&z, input.size()), 64)
-                                          : input.size() + growth);
+    size_t initialSize = kind_ == Kind::Deflate
+                             ? std::max<size_t>(deflateBound(&z, input.size()), 64)
+                             : input.size() + growth;
+    if (kind_ == Kind::Inflate && outputLimit_ != UINT64_MAX) {
+        // Under a cap the output is measured first, so that a bomb is refused before
+        // any of it is held, and what is kept is held once, at its size: growing a
+        // buffer would hold old and new copies at once.
+        int status = Z_OK;
+        std::optional<uint64_t> size = inflatedSize(input, outputLimit_ - produced_, &status);
+        if (!size || *size > outputLimit_ - produced_) {
+            if (error)
+                *error = zlibError(size ? Z_MEM_ERROR : status);
+            return std::nullopt;
+        }
+        initialSize = static_cast<size_t>(*size) + 1;  // room left over ends the loop below
+    }
+    base::Data out(initialSize);
     size_t written = 0;
     // zlib's counters are 32-bit; feed large inputs in slices.
     const uint8_t* next = input.data();
@@ -144,6 +160,45 @@ std::optional<base::Data> TXZStream::process(std::span<const uint8_t> input, boo
     produced_ += written;
     out.resize(written);
     return out;
+}
+
+std::optional<uint64_t> TXZStream::inflatedSize(std::span<const uint8_t> input, uint64_t budget,
+                                                int* status) {
+    z_stream probe{};
+    if ((*status = inflateCopy(&probe, &state_->z)) != Z_OK) {
+        return std::nullopt;
+    }
+    std::vector<uint8_t> scratch(64 * 1024);
+    uint64_t size = 0;
+    const uint8_t* next = input.data();
+    size_t remaining = input.size();
+    std::optional<uint64_t> answer;
+    for (;;) {
+        if (probe.avail_in == 0 && remaining > 0) {
+            const size_t slice = std::min<size_t>(remaining, std::numeric_limits<uInt>::max());
+            probe.next_in = const_cast<Bytef*>(next);
+            probe.avail_in = static_cast<uInt>(slice);
+            next += slice;
+            remaining -= slice;
+        }
+        probe.next_out = scratch.data();
+        probe.avail_out = static_cast<uInt>(scratch.size());
+        *status = inflate(&probe, Z_NO_FLUSH);
+        size += scratch.size() - probe.avail_out;
+        if (*status == Z_STREAM_END || size > budget) {
+            answer = size;
+            break;
+        }
+        if (*status != Z_OK && !(*status == Z_BUF_ERROR && probe.avail_out != 0)) {
+            break;
+        }
+        if (probe.avail_out != 0 && probe.avail_in == 0 && remaining == 0) {
+            answer = size;
+            break;
+        }
+    }
+    inflateEnd(&probe);
+    return answer;
 }
 
 bool TXZStream::processFile(const std::string& source, const std::string& destination,

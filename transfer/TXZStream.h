@@ -41,6 +41,11 @@ class TXZStream {
     void setOutputLimit(uint64_t bytes) { outputLimit_ = bytes; }
 
   private:
+    // What `input` inflates to from the stream's present state, counted on a copy of
+    // it (the stream itself does not move); counting stops once past `budget`. None
+    // for bad data, with zlib's code in *status.
+    std::optional<uint64_t> inflatedSize(std::span<const uint8_t> input, uint64_t budget,
+                                         int* status);
     base::Error zlibError(int code) const;
     const char* verb() const;
 

@@ -51,7 +51,7 @@ bool hasControl(std::string_view s) {
 
 void applyAttribute(Cookie& c, const std::string& name, const std::string& value, double now,
                     std::optional<double>& maxAge, std::optional<double>& expires,
-                    std::optional<std::string>& domain) {
+                    std::optional<std::string>& domain, std::optional<std::string>& path) {
     std::string key = lower(name);
     if (key == "expires") {
         if (auto t = HttpDate::parse(value))
@@ -73,8 +73,8 @@ void applyAttribute(Cookie& c, const std::string& name, const std::string& value
         if (!d.empty())
             domain = d;
     } else if (key == "path") {
-        if (!value.empty() && value[0] == '/')
-            c.path = value;
+        // The last Path counts; one that is empty or not absolute asks for the default.
+        path = !value.empty() && value[0] == '/' ? value : "";
     } else if (key == "secure") {
         c.secure = true;
     } else if (key == "httponly") {
@@ -109,32 +109,33 @@ std::optional<Cookie> Cookie::parse(const std::string& setCookie, const Url& fro
     c.created = now;
 
     std::optional<double> maxAge, expires;
-    std::optional<std::string> domain;
+    std::optional<std::string> domain, path;
     while (semi != std::string::npos) {
         size_t next = setCookie.find(';', semi + 1);
         std::string_view av = std::string_view(setCookie).substr(semi + 1, next - semi - 1);
         size_t aeq = av.find('=');
         applyAttribute(c, trim(av.substr(0, aeq)),
                        aeq == std::string_view::npos ? "" : trim(av.substr(aeq + 1)), now, maxAge,
-                       expires, domain);
+                       expires, domain, path);
         semi = next;
     }
     c.expires = maxAge ? maxAge : expires;
 
-    if (domain && *domain != from.host()) {
-        // A domain cookie must cover the host that set it, and must not be set
-        // on a bare top-level name or an IP address.
-        if (!domainMatches(from.host(), *domain) || domain->find('.') == std::string::npos) {
+    if (domain) {
+        // A domain cookie must cover the host that set it, and must not be set on a
+        // bare top-level name: a host of one label naming itself keeps the cookie to
+        // itself. A host naming itself otherwise shares it with its subdomains.
+        bool singleLabel = domain->find('.') == std::string::npos;
+        if (!domainMatches(from.host(), *domain) || (singleLabel && *domain != from.host())) {
             return std::nullopt;
         }
         c.domain = *domain;
-        c.hostOnly = false;
+        c.hostOnly = singleLabel;
     } else {
         c.domain = from.host();
         c.hostOnly = true;
     }
-    if (c.path.empty())
-        c.path = defaultPath(from);
+    c.path = path && !path->empty() ? *path : defaultPath(from);
     if (c.secure && !from.isSecure())
         return std::nullopt;  // only secure origins set those
     return c;

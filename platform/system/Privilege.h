@@ -1,8 +1,10 @@
 #pragma once
 // Running the standard file tools with administrator rights. A backend knows how:
-// a process that already runs as root runs them directly; otherwise sudo, with the
-// password handed over only through a pipe to its standard input; tests use a
-// backend that records what would run.
+// a process that already runs as root runs them directly; an ordinary user in a
+// graphical session is asked by the desktop's own dialog (polkit, through pkexec);
+// elsewhere sudo asks through an askpass program, or takes a password handed in
+// through a pipe to its standard input; tests use a backend that records what would
+// run.
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +35,9 @@ class PrivilegeBackend {
     virtual std::shared_ptr<PrivilegeGrant> obtain() = 0;
     virtual std::shared_ptr<PrivilegeGrant> obtainWithPassword(const std::string& user,
                                                                const std::string& password) = 0;
+    // Whether a password of `user` can be checked at all: 0 when it can, otherwise an
+    // errno value (ENOENT: the tool that checks it is missing; EPERM: another user).
+    virtual int passwordCheckError(const std::string& /*user*/) const { return 0; }
     // Runs a tool with the right (`grant` may be null when runsAsRoot()). With `wait`
     // the answer is the tool's exit status once it has ended; without, 0 once it has
     // started. -1 when it could not be started.
@@ -40,7 +45,24 @@ class PrivilegeBackend {
                         bool wait) = 0;
 };
 
-// Root: direct; anyone else: sudo.
+// What decides how a right is obtained.
+struct PrivilegeSession {
+    bool root = false;         // the real user id is 0
+    bool graphical = false;    // DISPLAY or WAYLAND_DISPLAY is set
+    std::string askpass = {};  // SUDO_ASKPASS, or ""
+    static PrivilegeSession current();
+};
+
+struct PrivilegeTools {
+    std::string pkexec = "/usr/bin/pkexec";
+    std::string sudo = "/usr/bin/sudo";
+};
+
+// Root: direct. A graphical session with pkexec: polkit. Otherwise sudo, asking
+// through the askpass program when there is one.
+std::unique_ptr<PrivilegeBackend> makePrivilegeBackend(const PrivilegeSession& session,
+                                                       const PrivilegeTools& tools = {});
+// The backend of this process's own session.
 std::unique_ptr<PrivilegeBackend> makeDefaultPrivilegeBackend();
 
 }  // namespace platform::system

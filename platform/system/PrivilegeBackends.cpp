@@ -1,6 +1,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/system/PrivilegeDirect.h"
@@ -27,6 +29,7 @@ class SudoGrant final : public PrivilegeGrant {
   private:
     std::string password_;
 };
+class PolkitGrant final : public PrivilegeGrant {};
 class RecordedGrant final : public PrivilegeGrant {};
 
 std::string currentUserName() {
@@ -41,11 +44,29 @@ std::string currentUserName() {
 
 }  // namespace
 
-std::unique_ptr<PrivilegeBackend> makeDefaultPrivilegeBackend() {
-    if (::getuid() == 0) {
+PrivilegeSession PrivilegeSession::current() {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    const char* askpass = std::getenv("SUDO_ASKPASS");
+    return {::getuid() == 0, set("DISPLAY") || set("WAYLAND_DISPLAY"),
+            askpass != nullptr ? askpass : ""};
+}
+
+std::unique_ptr<PrivilegeBackend> makePrivilegeBackend(const PrivilegeSession& session,
+                                                       const PrivilegeTools& tools) {
+    if (session.root) {
         return std::make_unique<PrivilegeDirect>();
     }
-    return std::make_unique<PrivilegeSudo>();
+    if (session.graphical && ::access(tools.pkexec.c_str(), X_OK) == 0) {
+        return std::make_unique<PrivilegePolkit>(tools.pkexec, tools.sudo);
+    }
+    return std::make_unique<PrivilegeSudo>(tools.sudo, session.askpass);
+}
+
+std::unique_ptr<PrivilegeBackend> makeDefaultPrivilegeBackend() {
+    return makePrivilegeBackend(PrivilegeSession::current());
 }
 
 // ---- direct ----
@@ -65,7 +86,8 @@ int PrivilegeDirect::execute(const PrivilegeGrant*, const PrivilegedCommand& com
 
 // ---- sudo ----
 
-PrivilegeSudo::PrivilegeSudo(std::string sudoPath) : sudo_(std::move(sudoPath)) {}
+PrivilegeSudo::PrivilegeSudo(std::string sudoPath, std::string askpass)
+    : sudo_(std::move(sudoPath)), askpass_(std::move(askpass)) {}
 
 PrivilegedCommand PrivilegeSudo::wrap(const PrivilegedCommand& command, bool withPassword) const {
     PrivilegedCommand wrapped{sudo_, {}};
@@ -73,6 +95,8 @@ PrivilegedCommand PrivilegeSudo::wrap(const PrivilegedCommand& command, bool wit
         // -k: always ask, so the password on standard input is always consumed by
         // sudo and never reaches the tool. -p "": no prompt text.
         wrapped.arguments = {"-S", "-k", "-p", ""};
+    } else if (!askpass_.empty()) {
+        wrapped.arguments = {"-A"};
     } else {
         wrapped.arguments = {"-n"};
     }
@@ -83,12 +107,32 @@ PrivilegedCommand PrivilegeSudo::wrap(const PrivilegedCommand& command, bool wit
     return wrapped;
 }
 
+int PrivilegeSudo::run(const PrivilegedCommand& command, const std::optional<std::string>& input,
+                       bool wait) const {
+    std::vector<std::string> environment;
+    if (!askpass_.empty()) {
+        environment.push_back("SUDO_ASKPASS=" + askpass_);
+    }
+    return privilegespawn::run(command, input, wait, environment);
+}
+
+int PrivilegeSudo::passwordCheckError(const std::string& user) const {
+    if (::access(sudo_.c_str(), X_OK) != 0) {
+        return ENOENT;
+    }
+    return user == currentUserName() ? 0 : EPERM;
+}
+
 std::shared_ptr<PrivilegeGrant> PrivilegeSudo::obtain() {
     if (::access(sudo_.c_str(), X_OK) != 0) {
         return nullptr;
     }
-    // There is no password dialog here: only a right sudo grants without asking.
-    if (privilegespawn::run({sudo_, {"-n", "-v"}}, std::nullopt, true) != 0) {
+    // With an askpass program sudo asks now and remembers the answer for the runs that
+    // follow; without one, only a right sudo grants without asking.
+    const std::vector<std::string> validate = askpass_.empty()
+                                                  ? std::vector<std::string>{"-n", "-v"}
+                                                  : std::vector<std::string>{"-A", "-v"};
+    if (run({sudo_, validate}, std::nullopt, true) != 0) {
         return nullptr;
     }
     return std::make_shared<SudoGrant>(std::string());
@@ -96,14 +140,14 @@ std::shared_ptr<PrivilegeGrant> PrivilegeSudo::obtain() {
 
 std::shared_ptr<PrivilegeGrant> PrivilegeSudo::obtainWithPassword(const std::string& user,
                                                                   const std::string& password) {
-    if (::access(sudo_.c_str(), X_OK) != 0 || user != currentUserName()) {
+    if (passwordCheckError(user) != 0) {
         return nullptr;
     }
     // A rule without password: keep none, so nothing is ever fed to a tool.
-    if (privilegespawn::run({sudo_, {"-n", "-k", "--", "/bin/true"}}, std::nullopt, true) == 0) {
+    if (run({sudo_, {"-n", "-k", "--", "/bin/true"}}, std::nullopt, true) == 0) {
         return std::make_shared<SudoGrant>(std::string());
     }
-    if (privilegespawn::run({sudo_, {"-S", "-k", "-p", "", "-v"}}, password + "\n", true) != 0) {
+    if (run({sudo_, {"-S", "-k", "-p", "", "-v"}}, password + "\n", true) != 0) {
         return nullptr;
     }
     return std::make_shared<SudoGrant>(password);
@@ -120,7 +164,44 @@ int PrivilegeSudo::execute(const PrivilegeGrant* grant, const PrivilegedCommand&
     if (withPassword) {
         input = sudoGrant->password() + "\n";
     }
-    return privilegespawn::run(wrap(command, withPassword), input, wait);
+    return run(wrap(command, withPassword), input, wait);
+}
+
+// ---- polkit ----
+
+PrivilegePolkit::PrivilegePolkit(std::string pkexecPath, std::string sudoPath)
+    : pkexec_(std::move(pkexecPath)), sudo_(std::move(sudoPath)) {}
+
+PrivilegedCommand PrivilegePolkit::wrap(const PrivilegedCommand& command) const {
+    // No text agent of pkexec's own: nobody reads a terminal here.
+    PrivilegedCommand wrapped{pkexec_, {"--disable-internal-agent", command.tool}};
+    wrapped.arguments.insert(wrapped.arguments.end(), command.arguments.begin(),
+                             command.arguments.end());
+    return wrapped;
+}
+
+std::shared_ptr<PrivilegeGrant> PrivilegePolkit::obtain() {
+    if (::access(pkexec_.c_str(), X_OK) != 0) {
+        return nullptr;
+    }
+    return std::make_shared<PolkitGrant>();
+}
+
+std::shared_ptr<PrivilegeGrant> PrivilegePolkit::obtainWithPassword(const std::string& user,
+                                                                    const std::string& password) {
+    return sudo_.obtainWithPassword(user, password);
+}
+
+int PrivilegePolkit::passwordCheckError(const std::string& user) const {
+    return sudo_.passwordCheckError(user);
+}
+
+int PrivilegePolkit::execute(const PrivilegeGrant* grant, const PrivilegedCommand& command,
+                             bool wait) {
+    if (dynamic_cast<const PolkitGrant*>(grant) != nullptr) {
+        return privilegespawn::run(wrap(command), std::nullopt, wait);
+    }
+    return sudo_.execute(grant, command, wait);
 }
 
 // ---- recording ----

@@ -15,8 +15,9 @@ class PrivilegeRecording final : public PrivilegeBackend {
         bool grantAvailable = true;  // obtain() succeeds
         std::string user = {};       // obtainWithPassword() accepts only this pair
         std::string password = {};
-        int exitStatus = 0;    // answer of execute() when not performing
-        bool perform = false;  // also run the command for real
+        int passwordCheckError = 0;  // answer of passwordCheckError()
+        int exitStatus = 0;          // answer of execute() when not performing
+        bool perform = false;        // also run the command for real
     };
 
     explicit PrivilegeRecording(Options options) : options_(std::move(options)) {}
@@ -26,6 +27,9 @@ class PrivilegeRecording final : public PrivilegeBackend {
     std::shared_ptr<PrivilegeGrant> obtain() override;
     std::shared_ptr<PrivilegeGrant> obtainWithPassword(const std::string& user,
                                                        const std::string& password) override;
+    int passwordCheckError(const std::string&) const override {
+        return options_.passwordCheckError;
+    }
     int execute(const PrivilegeGrant* grant, const PrivilegedCommand& command, bool wait) override;
 
     std::vector<PrivilegedCommand> commands() const;

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -47,7 +49,8 @@ void feed(int fd, const std::string& input) {
 
 }  // namespace
 
-int run(const PrivilegedCommand& command, const std::optional<std::string>& input, bool wait) {
+int run(const PrivilegedCommand& command, const std::optional<std::string>& input, bool wait,
+        const std::vector<std::string>& environment) {
     int sock[2] = {-1, -1};
     if (input && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sock) != 0) {
         return -1;
@@ -70,8 +73,25 @@ int run(const PrivilegedCommand& command, const std::optional<std::string>& inpu
     }
     argv.push_back(nullptr);
 
+    std::vector<char*> envp;
+    for (const auto& entry : environment) {
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    }
+    for (char** e = environ; *e; ++e) {
+        const std::string_view name(*e, std::strcspn(*e, "="));
+        bool replaced = false;
+        for (const auto& entry : environment) {
+            replaced = replaced || (entry.size() > name.size() && entry.starts_with(name) &&
+                                    entry[name.size()] == '=');
+        }
+        if (!replaced) {
+            envp.push_back(*e);
+        }
+    }
+    envp.push_back(nullptr);
+
     pid_t pid = -1;
-    int rc = ::posix_spawn(&pid, command.tool.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = ::posix_spawn(&pid, command.tool.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (input) {
         ::close(sock[1]);

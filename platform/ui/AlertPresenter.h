@@ -36,6 +36,9 @@ class AlertPresenter {
     virtual void dismiss(const AlertRequest& request) = 0;
     // Whether `window` already carries a sheet.
     virtual bool windowHasSheet(const void*) const { return false; }
+    // Whether a person sees the alert and answers it. One that cannot answers by itself
+    // with the choice that changes nothing (see HeadlessAlertPresenter).
+    virtual bool canAsk() const { return true; }
 
     // The presenter in use: a headless one until a program or a test sets another.
     static std::shared_ptr<AlertPresenter> current();

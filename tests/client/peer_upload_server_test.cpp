@@ -196,10 +196,11 @@ echo json_encode(['id' => 808, 'uri' => $_SERVER['REQUEST_URI'],
             dir.path(), port))
             << php_.failure();
         token = "php-token-0123456789";
-        const std::string url = "http://127.0.0.1:" + std::to_string(port);
+        url = "http://127.0.0.1:" + std::to_string(port);
         makeClient(url, url);
     }
     Peer php_;
+    std::string url;
 };
 
 TEST_F(PhpServerUploadTest, PhpReadsEveryFieldAndTheWholeFile) {
@@ -244,6 +245,52 @@ TEST_F(PhpServerUploadTest, PhpReadsAnEmptyFileAndAnArchivedFolder) {
     EXPECT_EQ(zipped["files"]["file"]["type"].stringValue(), "application/zip");
     EXPECT_TRUE(zipped["files"]["file"]["name"].stringValue().ends_with(".zip"));
     EXPECT_GT(zipped["files"]["file"]["size"].integerValue(), 0);
+}
+
+// Form uploads of files from disk to any address, read by PHP: each part keeps its own
+// name and type whatever the call says, the outcome is that of "files/upload", and an
+// upload queued behind keeps its place in the upload list and its progress.
+TEST_F(PhpServerUploadTest, FormUploadsPostFilesFromDiskUnderTheirFields) {
+    const std::string clip = writeFile("take 1.mov", 300000);
+    const std::string still = writeFile("still.png", 1000);
+    client->pauseQueue();
+    client->postURL(url + "/hooks/form", {{"note", "50% done"}},
+                    OWQuorvane::FormFiles{{"movie", clip}, {"picture", still}}, "text/plain",
+                    std::string("renamed.bin"), "files/thumb");
+    client->postURL(url + "/one", {}, still, "text/plain", std::nullopt, "files/thumb");
+    client->postURL(url + "/gone", {}, dir.file("gone.mov"), "", std::nullopt, "");
+    client->uploadFile(writeFile("marker.mov", 2000), 1, std::nullopt, std::nullopt);
+    client->oauthChanged();  // resumes the queue
+    ASSERT_TRUE(pumpUntil([&] { return delegate->outcomes() >= 4; }, 60));
+    ASSERT_EQ(delegate->uploaded.size(), 3u) << delegate->failureText();
+    ASSERT_EQ(delegate->failures.size(), 1u);
+    EXPECT_EQ(delegate->failures[0].domain(), "OWQuorvaneErrorDomain");
+
+    const base::Value form = delegate->uploaded[0];
+    EXPECT_EQ(form["uri"].stringValue(), "/hooks/form");
+    EXPECT_EQ(form["post"]["note"].stringValue(), "50% done");
+    EXPECT_EQ(form["post"]["access_token"].stringValue(), token);
+    const base::Value movie = form["files"]["movie"];
+    EXPECT_EQ(movie["name"].stringValue(), "take 1.mov");
+    EXPECT_EQ(movie["type"].stringValue(), "video/quicktime");
+    EXPECT_EQ(movie["size"].integerValue(), 300000);
+    EXPECT_EQ(movie["sha256"].stringValue(), sha256Hex(testsupport::readFile(clip)));
+    EXPECT_EQ(form["files"]["picture"]["name"].stringValue(), "still.png");
+    EXPECT_EQ(form["files"]["picture"]["type"].stringValue(), "image/png");
+    EXPECT_EQ(form["files"]["picture"]["sha256"].stringValue(),
+              sha256Hex(testsupport::readFile(still)));
+
+    const base::Value one = delegate->uploaded[1];
+    EXPECT_EQ(one["uri"].stringValue(), "/one");
+    EXPECT_EQ(one["files"]["file"]["name"].stringValue(), "still.png");
+    EXPECT_EQ(one["files"]["file"]["size"].integerValue(), 1000);
+
+    EXPECT_EQ(delegate->uploaded[2]["uri"].stringValue(), "/api/0/files/upload");
+    ASSERT_FALSE(delegate->progress.empty());
+    for (const auto& file : delegate->files) {
+        EXPECT_TRUE(base::Value(file)["source"].stringValue().ends_with("-marker.mov"));
+    }
+    EXPECT_TRUE(client->uploadQueueSettings().empty());
 }
 
 }  // namespace

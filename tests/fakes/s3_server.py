@@ -6,9 +6,10 @@ botocore's own signer (HmacV1Auth) reproduces from the request as received; any
 difference answers SignatureDoesNotMatch. Buckets are taken from the host name
 ("bucket.localhost:port"). Objects and parts are kept on disk.
 
-Supported: PUT, GET, HEAD and DELETE of objects; initiate (POST ?uploads), part
-upload (PUT ?partNumber&uploadId), complete (POST ?uploadId) and abort
-(DELETE ?uploadId) of multipart uploads.
+Supported: PUT, GET, HEAD and DELETE of objects; HEAD of a bucket and its listing
+(GET with an optional ?prefix=: one page of the keys stored by single PUTs, with
+their sizes); initiate (POST ?uploads), part upload (PUT ?partNumber&uploadId),
+complete (POST ?uploadId) and abort (DELETE ?uploadId) of multipart uploads.
 
 Faults are scripted by POSTing JSON to /__script (unsigned, loopback only):
   request_timeout: n      the next n signed requests answer RequestTimeout (400)
@@ -19,9 +20,10 @@ Faults are scripted by POSTing JSON to /__script (unsigned, loopback only):
   stall_parts: n          the next n part uploads are read and never answered
                           (the connection is held for stall_seconds, default 30)
   status_only: code       the next signed request answers `code` with no body
-GET /__stats answers counters as JSON, among them the connections accepted, the
-requests that came on a connection after it answered RequestTimeout, and the
-requests that repeat the Date of a request answered RequestTimeout.
+GET /__stats answers counters as JSON, among them the HEAD requests, the
+connections accepted, the requests that came on a connection after it answered
+RequestTimeout, and the requests that repeat the Date of a request answered
+RequestTimeout.
 
 Usage: s3_server.py PORT DIRECTORY ACCESS_KEY SECRET_KEY
 """
@@ -37,6 +39,7 @@ from email.utils import parsedate_to_datetime
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import urlsplit, parse_qsl, unquote
 from xml.etree import ElementTree
+from xml.sax.saxutils import escape
 
 from botocore.auth import HmacV1Auth
 from botocore.awsrequest import HTTPHeaders
@@ -52,7 +55,7 @@ script = {"namespaced": True}
 stats = {"aborts": 0, "completes": 0, "initiates": 0, "parts": 0, "puts": 0,
          "signature_failures": 0, "requests": 0, "connections": 0,
          "reused_after_timeout": 0, "same_date_after_timeout": 0,
-         "stalls": 0}
+         "stalls": 0, "heads": 0}
 timeout_dates = set()
 
 
@@ -255,6 +258,11 @@ class Handler(BaseHTTPRequestHandler):
         if status_only:
             return self.reply(int(status_only))
         query = dict(parse_qsl(split.query, keep_blank_values=True))
+        if self.command == "HEAD":
+            with lock:
+                stats["heads"] += 1
+        if bucket and not key and self.command in ("GET", "HEAD"):
+            return self.list_bucket(bucket, query.get("prefix", ""))
         if not bucket or not key:
             return self.fail(400, "InvalidRequest", "A bucket and a key are required.")
         self.dispatch(bucket, key, query, body)
@@ -284,6 +292,8 @@ class Handler(BaseHTTPRequestHandler):
             os.makedirs(os.path.dirname(obj), exist_ok=True)
             body.keep_as(obj)
             with lock:
+                self.server.keys.setdefault(bucket, set()).add(key)
+            with lock:
                 stats["puts"] += 1
             return self.reply(200, headers={"ETag": '"%s"' % body.md5})
         if self.command in ("GET", "HEAD"):
@@ -293,8 +303,23 @@ class Handler(BaseHTTPRequestHandler):
         if self.command == "DELETE":
             if os.path.exists(obj):
                 os.unlink(obj)
+            with lock:
+                self.server.keys.get(bucket, set()).discard(key)
             return self.reply(204)
         return self.fail(405, "MethodNotAllowed", "The method is not allowed.")
+
+    def list_bucket(self, bucket, prefix):
+        with lock:
+            keys = sorted(k for k in self.server.keys.get(bucket, set()) if k.startswith(prefix))
+        contents = ""
+        for key in keys:
+            obj = os.path.join(self.server.store, bucket, hashlib.sha256(key.encode()).hexdigest())
+            contents += "<Contents><Key>%s</Key><Size>%d</Size></Contents>" % (
+                escape(key), os.path.getsize(obj))
+        self.reply(200, ('<?xml version="1.0" encoding="UTF-8"?>\n'
+                         '<ListBucketResult xmlns="%s"><Name>%s</Name><Prefix>%s</Prefix>'
+                         "<IsTruncated>false</IsTruncated>%s</ListBucketResult>"
+                         % (NS, escape(bucket), escape(prefix), contents)).encode())
 
     # ---- multipart --------------------------------------------------------
     def initiate(self, bucket, key):
@@ -375,6 +400,7 @@ def main():
     port, store, access, secret = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
     server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
     server.store, server.access_key, server.secret_key = store, access, secret
+    server.keys = {}
     server.daemon_threads = True
     server.serve_forever()
 

@@ -2,6 +2,7 @@
 // Temporary trees and small helpers shared by the platform system tests.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,6 +86,26 @@ inline bool haveTool(const std::string& tool) {
             GTEST_SKIP() << "missing tool " << (tool); \
         }                                              \
     } while (0)
+
+// A stand-in for pkexec or sudo at `tree`/`name`: it appends each call's arguments,
+// joined by "|", as one line to "<tool>.calls" and the SUDO_ASKPASS it saw to
+// "<tool>.askpass"; while "<tool>.deny" exists it refuses, as a dismissed dialog
+// does (126); otherwise it drops its own options (up to "--" or the first
+// non-option) and runs the rest, or answers 0 when nothing is left.
+inline std::string writePrivilegeStandIn(const TempTree& tree, const std::string& name) {
+    const std::string path = tree.write(name, R"(#!/bin/sh
+printf '%s|' "$@" >> "$0.calls"; printf '\n' >> "$0.calls"
+printf '%s\n' "${SUDO_ASKPASS-}" >> "$0.askpass"
+[ -e "$0.deny" ] && exit 126
+while [ $# -gt 0 ]; do
+  case "$1" in --) shift; break ;; -*) shift ;; *) break ;; esac
+done
+[ $# -eq 0 ] && exit 0
+exec "$@"
+)");
+    ::chmod(path.c_str(), 0755);
+    return path;
+}
 
 using testsupport::runTool;
 using testsupport::ToolResult;

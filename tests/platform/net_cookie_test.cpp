@@ -138,3 +138,31 @@ TEST(NetCookie, ParsesEverySetCookieFieldOfAResponse) {
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0].expires, 1924992000.0) << "the comma inside Expires is no separator";
 }
+
+// A Domain naming the host itself makes a domain cookie, so its subdomains get it
+// too; a single-label host keeps such a cookie to itself. Of several Path attributes
+// the last counts, and an empty or relative one means the default path.
+TEST(NetCookieStore, DomainNamingTheHostAndRepeatedPaths) {
+    Jar jar;
+    jar.receive("http://example.com/", "plain=1");
+    jar.receive("http://example.com/", "named=2; Domain=example.com");
+    jar.receive("http://example.com/", "dotted=3; Domain=.EXAMPLE.com");
+    EXPECT_EQ(jar.sendTo("http://example.com/"),
+              (std::vector<std::string>{"plain=1", "named=2", "dotted=3"}));
+    EXPECT_EQ(jar.sendTo("http://www.example.com/"),
+              (std::vector<std::string>{"named=2", "dotted=3"}));
+    EXPECT_EQ(jar.sendTo("http://badexample.com/"), std::vector<std::string>{});
+
+    jar.receive("http://localhost/", "local=4; Domain=localhost");
+    EXPECT_EQ(jar.sendTo("http://localhost/"), std::vector<std::string>{"local=4"});
+    EXPECT_EQ(jar.sendTo("http://sub.localhost/"), std::vector<std::string>{});
+
+    auto pathOf = [](const std::string& header) {
+        auto c = Cookie::parse(header, url("http://h/d/e/f"), kNow);
+        return c ? c->path : "(refused)";
+    };
+    EXPECT_EQ(pathOf("a=1; Path=/one; Path=/two"), "/two");
+    EXPECT_EQ(pathOf("a=1; Path=/one; Path="), "/d/e");
+    EXPECT_EQ(pathOf("a=1; Path=/one; Path=x"), "/d/e");
+    EXPECT_EQ(pathOf("a=1; Path=; Path=/two"), "/two");
+}

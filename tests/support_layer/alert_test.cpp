@@ -5,9 +5,10 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/RunLoop.h"
-#include "platform/ui/HeadlessAlertPresenter.h"
+#include "base/UserDefaults.h"
 #include "platform/ui/ScriptedAlertPresenter.h"
 #include "support/OWAlert.h"
 #include "support/OWException.h"
@@ -134,13 +135,75 @@ TEST_F(AlertTest, AnAnswerGivenFirstIsNotOverriddenByTheTimer) {
     EXPECT_EQ(alert->returnCode(), -1);
 }
 
-TEST_F(AlertTest, HeadlessPresenterAnswersDefaultOnTheConsole) {
-    AlertPresenter::setCurrent(std::make_shared<platform::ui::HeadlessAlertPresenter>());
+// Without a screen no one can be asked: the alert answers the choice that changes
+// nothing (never "Link Account" for the user) and says so on the console and in the log.
+TEST_F(AlertTest, WithoutAScreenTheAlertDeclinesAndSaysNoOneWasAsked) {
+    testsupport::LogSandbox sandbox;
+    OWLog::createNewLog();
+    AlertPresenter::setCurrent(nullptr);  // what a program gets unless it sets its own
     testing::internal::CaptureStderr();
-    EXPECT_EQ(OWAlert::alertSheetWithMessageText("No screen", "Go", "Stop", std::nullopt, "50%",
+    EXPECT_EQ(fromBackground([] {
+                  return OWAlert::alertSheetWithMessageText("Link your account?", "Link Account",
+                                                            "Cancel", std::nullopt, "50%", nullptr,
+                                                            true);
+              }),
+              0);
+    EXPECT_EQ(OWAlert::alertSheetWithMessageText("Replace?", "Replace", std::nullopt, "Keep", "",
                                                  nullptr, true),
-              1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Alert: No screen - 50% [Go]\n");
+              -1);
+    EXPECT_EQ(OWAlert::timedAlertSheetWithMessageText("Done", "Link", "Later", std::nullopt, "",
+                                                      nullptr, 30),
+              0);
+    EXPECT_EQ(OWAlert::alertSheetWithMessageText("Saved", std::nullopt, std::nullopt, std::nullopt,
+                                                 "", nullptr, true),
+              1);  // a lone button is only an acknowledgement
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Alert: Link your account? - 50% [Cancel] (no one could be asked)\n"
+              "Alert: Replace? [Keep] (no one could be asked)\n"
+              "Alert: Done [Later] (no one could be asked)\n"
+              "Alert: Saved [OK] (no one could be asked)\n");
+    OWLog::finishWriting();
+    const std::string log = testsupport::readFile(sandbox.logFile());
+    EXPECT_NE(log.find("Alert \"Link your account?\" answered 0: no one could be asked"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Alert \"Replace?\" answered -1: no one could be asked"), std::string::npos);
+}
+
+// A presenter whose user flips the "do not show again" check box before answering.
+class CheckBoxFlipper : public ScriptedAlertPresenter {
+  public:
+    void present(const platform::ui::AlertRequest& request, Answer answer) override {
+        shownChecked.push_back(request.suppressionChecked);
+        if (request.setSuppressionChecked)
+            request.setSuppressionChecked(!request.suppressionChecked);
+        ScriptedAlertPresenter::present(request, std::move(answer));
+    }
+    std::vector<bool> shownChecked;
+};
+
+TEST_F(AlertTest, TheSuppressionCheckBoxReadsAndWritesItsPreference) {
+    testsupport::TempDir prefs;
+    base::UserDefaults::setPreferencesFolder(prefs.path());
+    auto flipper = std::make_shared<CheckBoxFlipper>();
+    AlertPresenter::setCurrent(flipper);
+    const auto show = [](const std::optional<std::string>& binding) {
+        return OWAlert::alertSheetWithMessageText("Heads up", "OK", std::nullopt, std::nullopt, "",
+                                                  nullptr, nullptr, std::nullopt, true, nullptr,
+                                                  binding);
+    };
+    flipper->script(1);
+    flipper->script(1);
+    flipper->script(1);
+    EXPECT_EQ(show("hideHeadsUp"), 1);  // unset: unchecked, then checked by the user
+    EXPECT_TRUE(base::UserDefaults::standard()->boolValue("hideHeadsUp"));
+    EXPECT_EQ(show("hideHeadsUp"), 1);  // shown checked, unchecked again
+    EXPECT_FALSE(base::UserDefaults::standard()->boolValue("hideHeadsUp"));
+    EXPECT_EQ(base::UserDefaults::standard()->object("hideHeadsUp"), base::Value(false));
+    EXPECT_EQ(show(std::nullopt), 1);  // without a binding the box is not there
+    EXPECT_EQ(flipper->shownChecked, (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(base::UserDefaults::standard()->dictionaryRepresentation().size(), 1u);
+    base::UserDefaults::setPreferencesFolder(std::nullopt);
 }
 
 class ExceptionTest : public testing::Test {

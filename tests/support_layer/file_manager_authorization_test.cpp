@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <regex>
 
 #include "base/Console.h"
@@ -10,6 +11,7 @@
 #include "support/OWAuthorization.h"
 #include "support/OWFileManager.h"
 #include "support/OWLocalPaths.h"
+#include "tests/platform/SystemTestTree.h"
 #include "tests/support_layer/FileManagerTestTree.h"
 
 namespace fileops = platform::system::fileops;
@@ -195,6 +197,11 @@ TEST_F(Authorization, ConsoleMessagesNameWhatWasRefused) {
     auth().setHasGUI(false);
     auth().authStart();
     OWFileManager::createDirectory("/Volumes/QvGoneVolume/x");
+    useRecording({.user = "ann", .password = "pw", .passwordCheckError = ENOENT});
+    EXPECT_FALSE(auth().authStartWithUser("ann", "pw"));
+    EXPECT_EQ(recording_->obtainCount(), 0);
+    useRecording({.user = "ann", .password = "pw"});
+    EXPECT_FALSE(auth().authStartWithUser("ann", "wrong"));
     base::Console::setOutput(previous);
     ::close(fd);
     std::string text = testsupport::readFile(log);
@@ -203,7 +210,28 @@ TEST_F(Authorization, ConsoleMessagesNameWhatWasRefused) {
           "Unable to trash path /usr because it is a system directory.",
           "Error in authMoveFile: old path is null",
           "Unable to execute task: path /no/such/tool doesn't exist", "Unable to authorize",
-          "Unable to create directory. Drive is not mounted."}) {
+          "Unable to create directory. Drive is not mounted.", "Unable to create authRef - error 2",
+          "Authorization failed. Invalid username or password"}) {
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     }
+}
+
+// An ordinary user in a graphical session is asked the desktop's way: the fallback runs
+// each tool through pkexec, and a dismissed dialog fails the operation.
+TEST_F(Authorization, AGraphicalSessionIsAskedThroughPolkit) {
+    systemtest::TempTree t;
+    const std::string pkexec = systemtest::writePrivilegeStandIn(t, "pkexec");
+    auth().setBackend(
+        platform::system::makePrivilegeBackend({.graphical = true}, {pkexec, t / "no-sudo"}));
+    EXPECT_FALSE(auth().runsAsRoot());
+    const std::string f = put(dir_, "f", "x");
+    EXPECT_TRUE(auth().authCreateDir(dir_.file("made")));
+    EXPECT_TRUE(fileops::isDirectory(dir_.file("made")));
+    EXPECT_TRUE(auth().isAuthorized());
+    t.write("pkexec.deny", "");
+    EXPECT_FALSE(auth().authRemoveFile(f));
+    EXPECT_TRUE(fileops::exists(f));
+    EXPECT_EQ(systemtest::readFile(pkexec + ".calls"),
+              "--disable-internal-agent|/bin/mkdir|-p|--|" + dir_.file("made") +
+                  "|\n--disable-internal-agent|/bin/rm|-Rdf|--|" + f + "|\n");
 }

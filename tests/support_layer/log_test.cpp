@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -14,6 +17,7 @@
 #include "platform/system/ConsoleUser.h"
 #include "support/OWLocalPaths.h"
 #include "support/OWLog.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 #include "tests/support_layer/LogSandbox.h"
 
@@ -67,16 +71,54 @@ TEST_F(LogTest, NewLogHasHeaderAndPrivateFiles) {
     OWLog::appendLog("first %@ and %d", "entry", 42);
     flush();
     const auto m = messages(sandbox.logFile());
-    ASSERT_EQ(m.size(), 5u) << readFile(sandbox.logFile());
+    // This program lives outside a bundle: no version and no path.
+    ASSERT_EQ(m.size(), 4u) << readFile(sandbox.logFile());
     EXPECT_EQ(m[0].rfind("Log started: ", 0), 0u);
-    EXPECT_EQ(m[1].rfind("Path: /", 0), 0u);
     EXPECT_TRUE(
-        std::regex_match(m[2], std::regex(R"(System: Linux \S+, \d+ CPU\(s\), \d+\.\d\d GB RAM)")))
-        << m[2];
-    EXPECT_EQ(m[3], "Running in 64-bit mode");
-    EXPECT_EQ(m[4], "first entry and 42");
+        std::regex_match(m[1], std::regex(R"(System: Linux \S+, \d+ CPU\(s\), \d+\.\d\d GB RAM)")))
+        << m[1];
+    EXPECT_EQ(m[2], "Running in 64-bit mode");
+    EXPECT_EQ(m[3], "first entry and 42");
     EXPECT_EQ(modeOf(sandbox.logFile()), 0600u);
     EXPECT_EQ(modeOf(sandbox.logFolder()), 0700u);
+}
+
+// The same header written by this test program run again from inside a bundle.
+TEST_F(LogTest, ABundledProgramNamesItsVersionAndPath) {
+    const std::string contents = sandbox.dir().makeFolder("Logger.app/Contents");
+    sandbox.dir().makeFolder("Logger.app/Contents/MacOS");
+    ASSERT_TRUE(base::PropertyList::writeFile(
+        base::Dictionary{{"CFBundleVersion", "4.2.1"}, {"CFBundleExecutable", "logger"}},
+        contents + "/Info.plist"));
+    char self[PATH_MAX] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string exe = contents + "/MacOS/logger";
+    std::error_code error;
+    std::filesystem::create_hard_link(self, exe, error);
+    if (error) {
+        ASSERT_TRUE(std::filesystem::copy_file(self, exe, error)) << error.message();
+    }
+    const auto run = testsupport::runTool({exe, "--gtest_filter=LogBundleChild.*"},
+                                          {"QV_LOG_BUNDLE_CHILD=" + exe});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << run.out;
+}
+
+// Runs only inside the process started above.
+TEST(LogBundleChild, HeaderNamesVersionAndPath) {
+    const char* exe = std::getenv("QV_LOG_BUNDLE_CHILD");
+    if (!exe) {
+        GTEST_SKIP()
+            << "runs from inside a bundle, started by ABundledProgramNamesItsVersionAndPath";
+    }
+    testsupport::LogSandbox sandbox;
+    OWLog::createNewLog();
+    flush();
+    const auto m = messages(sandbox.logFile());
+    ASSERT_EQ(m.size(), 5u) << readFile(sandbox.logFile());
+    EXPECT_EQ(m[1], "Version: 4.2.1");
+    EXPECT_EQ(m[2], std::string("Path: ") + exe);
+    EXPECT_EQ(m[3].rfind("System: Linux ", 0), 0u);
 }
 
 TEST_F(LogTest, PercentSignsAndTrimming) {
@@ -157,9 +199,9 @@ TEST_F(LogTest, CrossingTheLimitStartsANewLog) {
     ASSERT_FALSE(old.empty());
     EXPECT_EQ(old.back(), "this entry crosses the limit");
     const auto fresh = messages(sandbox.logFile(1));
-    ASSERT_EQ(fresh.size(), 5u);
+    ASSERT_EQ(fresh.size(), 4u);
     EXPECT_EQ(fresh[0].rfind("Log started: ", 0), 0u);
-    EXPECT_EQ(fresh[4], "Log truncated at 500KB");
+    EXPECT_EQ(fresh[3], "Log truncated at 500KB");
     EXPECT_LT(log->bytesWritten(), 1000u);
 }
 

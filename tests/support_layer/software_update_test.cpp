@@ -1,5 +1,6 @@
 #include "support/OWSoftwareUpdate.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -21,6 +22,25 @@ namespace fileops = platform::system::fileops;
 using testsupport::FakeApplication;
 
 constexpr const char* kUpdater = "Oxbury Works Software Update.app";
+
+// Makes a Unix socket named `name` in `folder`. A socket address holds only 108 bytes,
+// less than a deep temporary folder may need, so the folder is named through a
+// descriptor of it ("/proc/self/fd/<n>/<name>").
+bool makeSocket(const std::string& folder, const std::string& name) {
+    const int dir = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const std::string path = "/proc/self/fd/" + std::to_string(dir) + "/" + name;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const bool fits = dir >= 0 && fd >= 0 && path.size() < sizeof address.sun_path;
+    if (fits) {
+        path.copy(address.sun_path, path.size());
+    }
+    const bool made = fits && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    close(dir);
+    return made;
+}
 
 // A private home, local domain and temporary folder; the calling bundle is a fake
 // application "Caller.app" in the home.
@@ -122,14 +142,7 @@ TEST_F(SoftwareUpdate, MissingOrBrokenUpdatersAreLoggedAndNeverStarted) {
     // A bundle that cannot be copied (it holds a socket) yields no path at all.
     FakeApplication inside(caller_->path() + "/Contents/MacOS/" + kUpdater,
                            "com.oxburyworks.SoftwareUpdate");
-    const std::string socketPath = inside.path() + "/Contents/s";
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    socketPath.copy(address.sun_path, socketPath.size());
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    close(fd);
+    ASSERT_TRUE(makeSocket(inside.path() + "/Contents", "s"));
     EXPECT_FALSE(OWSoftwareUpdate::updaterPath().has_value());
     EXPECT_FALSE(fileops::exists(OWLocalPaths::tempDirectory() + "/" + kUpdater));
 

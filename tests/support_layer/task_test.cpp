@@ -126,7 +126,7 @@ TEST_F(TaskTest, BothStreamsDrainTogether) {
 TEST_F(TaskTest, NoDescriptorsAreInherited) {
     const int leaked = open("/dev/null", O_RDONLY);  // deliberately without O_CLOEXEC
     ASSERT_GE(leaked, 3);
-    const std::string fds = OWTaskEx::stringFromTask(kSh, {"-c", "ls /proc/$$/fd"});
+    const std::string fds = OWTaskEx::stringFromTask(kSh, {"-c", "ls /proc/$$/fd"}).value_or("");
     close(leaked);
     std::istringstream in(fds);
     std::vector<std::string> seen;
@@ -142,12 +142,15 @@ TEST_F(TaskTest, EnvironmentReplacesOurs) {
 }
 
 TEST_F(TaskTest, Decoding) {
-    EXPECT_EQ(OWTaskEx::stringFromTask(kSh, {"-c", "printf '\\303\\251'"}), "");
-    EXPECT_EQ(
-        OWTaskEx::stringFromTask(kSh, {"-c", "printf '\\303\\251'"}, OWTaskEx::Encoding::UTF8),
-        "\xC3\xA9");
+    // Output that is not valid in the encoding is no text at all, in every text shape.
+    const OWTaskEx::Arguments accent{"-c", "printf '\\303\\251'"};
+    EXPECT_EQ(OWTaskEx::stringFromTask(kSh, accent), std::nullopt);
+    EXPECT_EQ(OWTaskEx::stringFromTask(kSh, accent, 30.0), std::nullopt);
+    EXPECT_EQ(OWTaskEx::stringFromTask(kSh, accent, OWTaskEx::Encoding::UTF8), "\xC3\xA9");
     EXPECT_EQ(OWTaskEx::stringFromTask(kSh, {"-c", "printf '\\351'"}, OWTaskEx::Encoding::UTF8),
-              "");
+              std::nullopt);
+    EXPECT_EQ(OWTaskEx::stringFromTask(kSh, {"-c", "printf '\\351'"}, OWTaskEx::Encoding::UTF8, 30),
+              std::nullopt);
     EXPECT_EQ(
         OWTaskEx::stringFromTask(kSh, {"-c", "printf '\\351'"}, OWTaskEx::Encoding::ISOLatin1),
         "\xC3\xA9");
@@ -221,7 +224,8 @@ TEST_F(TaskTest, TimeOutKillsAChildThatIgnoresTerm) {
 TEST_F(TaskTest, TimeOutReachesAGrandchildHoldingThePipe) {
     testing::internal::CaptureStdout();
     const auto started = Clock::now();
-    const std::string out = OWTaskEx::stringFromTask(kSh, {"-c", "sleep 60 & echo $!"}, 1);
+    const std::string out =
+        OWTaskEx::stringFromTask(kSh, {"-c", "sleep 60 & echo $!"}, 1).value_or("");
     testing::internal::GetCapturedStdout();
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(20));
     const pid_t grandchild = static_cast<pid_t>(std::atoi(out.c_str()));

@@ -2,8 +2,11 @@
 // the switch to multipart, replacing fields, copies, and files that are not there.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <regex>
 
+#include "support/OWLocalPaths.h"
 #include "tests/support/MainThread.h"
 #include "tests/support/TempDir.h"
 #include "tests/transfer/HttpTestServer.h"
@@ -132,25 +135,63 @@ TEST_F(FormRequestTest, AMissingFileOrAFolderFailsWithCode6BeforeAnythingIsSent)
         ASSERT_TRUE(request->error());
         EXPECT_EQ(request->error()->code(), 6);
         EXPECT_EQ(request->error()->localizedDescription(), "No file exists at " + path);
-        ASSERT_TRUE(request->fileData());
-        EXPECT_EQ(request->fileData()->size(), 1u);
+        EXPECT_FALSE(request->fileData()) << "a failed request takes no more fields";
         request->startSynchronous();
+        EXPECT_TRUE(request->isFinished());
     }
     EXPECT_TRUE(server.requests().empty());
 }
 
 // A file that goes away between adding it and sending must not become an empty
-// part that the server takes for the whole upload.
-TEST_F(FormRequestTest, AFileGoneBeforeTheBodyIsBuiltFailsTheRequest) {
+// part that the server takes for the whole upload. The body file, which already
+// holds the fields written before it, goes with the request however that ends.
+TEST_F(FormRequestTest, AFileGoneBeforeTheBodyIsBuiltFailsTheRequestAndLeavesNoBodyFile) {
+    testsupport::TempDir temporary;
+    const char* savedTmp = std::getenv("TMPDIR");
+    std::string saved = savedTmp ? savedTmp : "";
+    ::setenv("TMPDIR", temporary.path().c_str(), 1);
+    std::string bodyFolder = OWLocalPaths::tempDirectory();
+    auto bodyFiles = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(bodyFolder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    };
+
     std::string path = dir.write("gone.mov", "bytes");
     auto request = form();
+    request->addPostValue(base::Value("secret-token"), std::string("token"));
     request->addFile(path, "file");
     ASSERT_FALSE(request->error());
     ASSERT_EQ(::unlink(path.c_str()), 0);
     request->startSynchronous();
     ASSERT_TRUE(request->error());
     EXPECT_EQ(request->error()->code(), 8);
+    EXPECT_TRUE(request->isFinished());
     EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(bodyFiles(), std::vector<std::string>{});
+
+    // Sent, cancelled on its way, or cancelled before it starts: nothing stays either.
+    std::string kept = dir.write("kept.mov", "bytes");
+    for (int ending = 0; ending < 3; ++ending) {
+        auto other = form();
+        other->addPostValue(base::Value("secret-token"), std::string("token"));
+        other->addFile(kept, "file");
+        if (ending == 1) {
+            std::weak_ptr<TXFormDataRequest> weak = other;
+            other->setBytesSentBlock([weak](uint64_t, uint64_t) {
+                if (auto me = weak.lock())
+                    me->cancel();
+            });
+        } else if (ending == 2) {
+            other->cancel();
+        }
+        other->startSynchronous();
+        EXPECT_TRUE(other->isFinished()) << ending;
+        EXPECT_EQ(bodyFiles(), std::vector<std::string>{}) << ending;
+    }
+    saved.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", saved.c_str(), 1);
 }
 
 }  // namespace

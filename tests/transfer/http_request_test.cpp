@@ -3,10 +3,20 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <sys/stat.h>
+#include <sys/utsname.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
+#include "base/PropertyList.h"
 #include "tests/support/MainThread.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 #include "tests/transfer/HttpTestServer.h"
 #include "tests/transfer/RecordingDelegate.h"
@@ -14,6 +24,7 @@
 #include "transfer/TXDataDecompressor.h"
 #include "transfer/TXHTTPRequest.h"
 #include "transfer/TXNetworkThread.h"
+#include "transfer/TXS3Request.h"
 
 namespace {
 
@@ -357,9 +368,9 @@ TEST_F(RequestTest, RedirectsLeadOnlyToWebAddresses) {
     EXPECT_EQ(5, request->error()->code());
 }
 
-// Credentials the engine wrote travel to the same origin only; a header the caller
-// built itself (a signature) is the caller's business and stays.
-TEST_F(RequestTest, RedirectToAnotherOriginDropsTheEngineAuthorization) {
+// Credentials and signatures travel to the same origin only, whoever wrote them: a
+// 307 to another origin carries the method, the body and the other headers on.
+TEST_F(RequestTest, RedirectToAnotherOriginDropsCredentialsAndSignatures) {
     HttpTestServer other([](const ReceivedRequest&) { return ok("other"); });
     std::string elsewhere = "http://localhost:" + std::to_string(other.port()) + "/x";
     HttpTestServer first([&](const ReceivedRequest& r) {
@@ -369,26 +380,63 @@ TEST_F(RequestTest, RedirectToAnotherOriginDropsTheEngineAuthorization) {
             return ok("same");
         return Reply{HttpTestServer::response(307, "Location: " + elsewhere + "\r\n", "")};
     });
-    auto request = TXHTTPRequest::requestWithURL(U(first.url("/away")));
-    request->setUsername("client");
-    request->setPassword("secret");
-    request->setAuthenticationScheme("Basic");
-    request->startSynchronous();
-    EXPECT_TRUE(first.requests().at(0).hasHeader("Authorization"));
+    const std::vector<std::pair<std::string, std::string>> credentials = {
+        {"Authorization", "Bearer abc"},
+        {"Cookie", "sid=1"},
+        {"X-Amz-Security-Token", "tok"},
+        {"X-Request-Signature", "c2lnbmVk"},
+    };
+    auto withHeaders = [&](const std::string& path) {
+        auto request = TXHTTPRequest::requestWithURL(U(first.url(path)));
+        for (const auto& [name, value] : credentials) request->addRequestHeader(name, value);
+        request->addRequestHeader("X-Custom", "kept");
+        request->appendPostData(std::string_view("payload"));
+        request->setUseCookiePersistence(false);
+        return request;
+    };
+
+    withHeaders("/away")->startSynchronous();
     ASSERT_EQ(1u, other.requests().size());
-    EXPECT_FALSE(other.requests().at(0).hasHeader("Authorization"));
+    const ReceivedRequest away = other.requests().at(0);
+    EXPECT_EQ("POST", away.method);
+    EXPECT_EQ("payload", away.body);
+    EXPECT_EQ("kept", away.header("X-Custom"));
+    for (const auto& [name, value] : credentials) {
+        EXPECT_EQ("", away.header(name)) << name << " went to another origin";
+        EXPECT_EQ(value, first.requests().at(0).header(name)) << name;
+    }
 
-    auto signed_ = TXHTTPRequest::requestWithURL(U(first.url("/away")));
-    signed_->addRequestHeader("Authorization", "AWS key:signature");
-    signed_->startSynchronous();
-    EXPECT_EQ("AWS key:signature", other.requests().at(1).header("Authorization"));
+    withHeaders("/same")->startSynchronous();
+    const ReceivedRequest landed = first.requests().back();
+    EXPECT_EQ("/landed", landed.target);
+    for (const auto& [name, value] : credentials) {
+        if (name != "Cookie") {  // built again from the jar for the new address
+            EXPECT_EQ(value, landed.header(name)) << name << " left the same origin";
+        }
+    }
 
-    auto same = TXHTTPRequest::requestWithURL(U(first.url("/same")));
-    same->setUsername("client");
-    same->setPassword("secret");
-    same->setAuthenticationScheme("Basic");
-    same->startSynchronous();
+    // Credentials the engine wrote itself follow the same rule.
+    auto basic = TXHTTPRequest::requestWithURL(U(first.url("/away")));
+    basic->setUsername("client");
+    basic->setPassword("secret");
+    basic->setAuthenticationScheme("Basic");
+    basic->startSynchronous();
     EXPECT_TRUE(first.requests().back().hasHeader("Authorization"));
+    ASSERT_EQ(2u, other.requests().size());
+    EXPECT_FALSE(other.requests().at(1).hasHeader("Authorization"));
+
+    // A storage request signs itself again after a redirect, but only for its origin.
+    for (const char* path : {"/away", "/same"}) {
+        auto s3 = TXS3Request::requestWithURL(U(first.url(path)));
+        s3->setAccessKey("AKIDEXAMPLE");
+        s3->setSecretAccessKey("secret");
+        s3->startSynchronous();
+        EXPECT_EQ(0u, first.requests().back().header("Authorization").rfind("AWS AKIDEXAMPLE:", 0))
+            << path;
+    }
+    ASSERT_EQ(3u, other.requests().size());
+    EXPECT_FALSE(other.requests().at(2).hasHeader("Authorization"));
+    EXPECT_EQ("/landed", first.requests().back().target);
 }
 
 // ---- time-outs, retries and cancellation -----------------------------------------------
@@ -474,6 +522,70 @@ TEST_F(RequestTest, CancelInFlightReportsOnceAndFinishes) {
     EXPECT_EQ(1, delegate->failed);
     EXPECT_EQ(4, request->error()->code());
     EXPECT_TRUE(request->isCancelled());
+}
+
+// A synchronous request cancelled before it starts reports once and ends as an
+// operation, like one cancelled on its way; under cancellation at random moments
+// every request ends, reported exactly once.
+TEST_F(RequestTest, SynchronousRequestsCancelledAtAnyMomentFinish) {
+    HttpTestServer server([](const ReceivedRequest&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return ok("x");
+    });
+    for (bool clearDelegates : {false, true}) {
+        auto request = TXHTTPRequest::requestWithURL(U(server.url()));
+        auto d = std::make_shared<txtest::RecordingDelegate>();
+        request->setDelegate(d);
+        clearDelegates ? request->clearDelegatesAndCancel() : request->cancel();
+        request->startSynchronous();
+        EXPECT_TRUE(request->isFinished()) << clearDelegates;
+        EXPECT_FALSE(request->isExecuting()) << clearDelegates;
+        ASSERT_TRUE(request->error());
+        EXPECT_EQ(4, request->error()->code());
+        pumpUntil([] { return false; }, 0.05);
+        EXPECT_EQ(clearDelegates ? 0 : 1, d->failed);
+    }
+
+    constexpr int kThreads = 4, kEach = 25;
+    std::vector<std::shared_ptr<TXHTTPRequest>> requests;
+    std::vector<std::shared_ptr<std::atomic<int>>> reports;
+    for (int i = 0; i < kThreads * kEach; ++i) {
+        auto request = TXHTTPRequest::requestWithURL(U(server.url("/" + std::to_string(i))));
+        auto count = std::make_shared<std::atomic<int>>(0);
+        request->setCompletionBlock([count] { ++*count; });
+        request->setFailedBlock([count] { ++*count; });
+        requests.push_back(request);
+        reports.push_back(count);
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937 random(static_cast<unsigned>(t));
+            for (int i = t * kEach; i < (t + 1) * kEach; ++i) {
+                auto request = requests[i];
+                auto delay = std::chrono::microseconds(random() % 3000);
+                std::thread canceller([request, delay] {
+                    std::this_thread::sleep_for(delay);
+                    request->cancel();
+                });
+                std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+                request->startSynchronous();
+                canceller.join();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return std::all_of(reports.begin(), reports.end(), [](auto& n) { return *n >= 1; });
+        },
+        20));
+    pumpUntil([] { return false; }, 0.1);
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_TRUE(requests[i]->isFinished()) << i;
+        EXPECT_FALSE(requests[i]->isExecuting()) << i;
+        EXPECT_EQ(1, reports[i]->load()) << i;
+    }
 }
 
 TEST_F(RequestTest, CancelAfterCompletionReportsNothing) {
@@ -567,6 +679,64 @@ TEST(RequestUtilities, UserAgentKeepsItsShape) {
     EXPECT_EQ("Name 1.2 (X11; Linux 6.1.0; de_DE)",
               TXHTTPRequest::userAgentFor("Name", "1.2", "1.2", "X11", "Linux", "6.1.0", "de_DE"));
     EXPECT_FALSE(TXHTTPRequest::userAgentFor("", "1", "1", "X11", "Linux", "6.1.0", "en_US"));
+}
+
+// Run by DefaultUserAgentNamesTheMainBundle inside copies of this program: prints the
+// default user agent and the one a server received.
+TEST(UserAgentProbe, PrintsTheDefault) {
+    if (!std::getenv("QV_USER_AGENT_PROBE")) {
+        GTEST_SKIP() << "only run by RequestUtilities.DefaultUserAgentNamesTheMainBundle";
+    }
+    HttpTestServer server([](const ReceivedRequest&) { return ok(""); });
+    auto request = TXHTTPRequest::requestWithURL(U(server.url()));
+    request->startSynchronous();
+    ASSERT_EQ(1u, server.requests().size());
+    const ReceivedRequest seen = server.requests().front();
+    std::cout << "AGENT " << TXHTTPRequest::defaultUserAgentString().value_or("(none)") << "|"
+              << (seen.hasHeader("User-Agent") ? seen.header("User-Agent") : "(none)") << "\n";
+}
+
+// The program's bundle gives the name and version; a program without one sends none.
+TEST(RequestUtilities, DefaultUserAgentNamesTheMainBundle) {
+    testsupport::TempDir dir;
+    dir.makeFolder("Review Hub.app/Contents/MacOS");
+    std::string exe = dir.file("Review Hub.app/Contents/MacOS/hub");
+    std::filesystem::copy_file("/proc/self/exe", exe);
+    ::chmod(exe.c_str(), 0700);
+    auto probe = [&](const std::string& program) {
+        auto result =
+            testsupport::runTool({program, "--gtest_filter=UserAgentProbe.PrintsTheDefault"},
+                                 {"QV_USER_AGENT_PROBE=1", "LC_ALL=de_DE.UTF-8"});
+        size_t at = result.out.find("AGENT ");
+        return at == std::string::npos
+                   ? result.out
+                   : result.out.substr(at + 6, result.out.find('\n', at) - at - 6);
+    };
+    utsname names{};
+    ASSERT_EQ(0, ::uname(&names));
+    unsigned major = 0, minor = 0, fix = 0;
+    std::sscanf(names.release, "%u.%u.%u", &major, &minor, &fix);
+    std::string platform = " (X11; Linux " + std::to_string(major) + "." + std::to_string(minor) +
+                           "." + std::to_string(fix) + "; de_DE)";
+
+    auto writeInfo = [&](base::Dictionary info) {
+        ASSERT_TRUE(base::PropertyList::writeFile(base::Value(std::move(info)),
+                                                  dir.file("Review Hub.app/Contents/Info.plist")));
+    };
+    writeInfo({{"CFBundleDisplayName", "Quorvane Review Hub"},
+               {"CFBundleName", "Hub"},
+               {"CFBundleShortVersionString", "2.1"},
+               {"CFBundleVersion", "412"}});
+    std::string agent = "Quorvane Review Hub 2.1 rv:412" + platform;
+    EXPECT_EQ(agent + "|" + agent, probe(exe));
+
+    writeInfo({{"CFBundleName", "Hub"},
+               {"CFBundleShortVersionString", "2.1"},
+               {"CFBundleVersion", "2.1"}});
+    EXPECT_EQ("Hub 2.1" + platform + "|Hub 2.1" + platform, probe(exe));
+
+    // This very program lies in no bundle.
+    EXPECT_EQ("(none)|(none)", probe(std::filesystem::read_symlink("/proc/self/exe").string()));
 }
 
 TEST(RequestUtilities, MimeTypesAreDeterministic) {

@@ -2,12 +2,15 @@
 // check is botocore's own signer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "tests/support/MainThread.h"
 #include "tests/transfer/S3StandIn.h"
 #include "transfer/OWTXS3MultipartRequest.h"
 #include "transfer/OWTXS3SegmentedRequest.h"
+#include "transfer/TXNetworkQueue.h"
+#include "transfer/TXS3BucketRequest.h"
 #include "transfer/TXS3ObjectRequest.h"
 
 namespace {
@@ -77,6 +80,48 @@ TEST_F(S3StandInTest, SignedPutOfAFileIsStoredAndReadBack) {
     ASSERT_TRUE(run(put));
     ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
     EXPECT_EQ(server.objectBytes("uploads/My Film+1.mov"), testsupport::readFile(path));
+}
+
+// A queue that counts bytes measures each GET with a HEAD companion first. A bucket
+// listing has no URL until it starts, and a GET may carry x-amz headers: both
+// companions must be addressed and signed as the storage service checks them.
+TEST_F(S3StandInTest, HEADCompanionsOfAQueueAreAddressedAndSigned) {
+    for (const char* key : {"list/a.mov", "list/b.mov"}) {
+        recorder = std::make_shared<Recorder>();
+        ASSERT_TRUE(run(TXS3ObjectRequest::PUTRequestForData(base::Data(key, key + 10),
+                                                             S3StandIn::kBucket, key)));
+        ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    }
+    auto queue = TXNetworkQueue::queue();
+    queue->setShowAccurateProgress(true);
+    auto listing = TXS3BucketRequest::requestWithBucket(S3StandIn::kBucket);
+    listing->setPrefix("list/");
+    auto get = TXS3ObjectRequest::requestWithBucket(S3StandIn::kBucket, "list/b.mov");
+    get->setAccessPolicy(TXS3AccessPolicyPrivate);
+    get->addRequestHeader("X-Amz-Request-Payer", "requester");
+    std::vector<std::shared_ptr<Recorder>> outcomes;
+    for (const std::shared_ptr<TXHTTPRequest>& request :
+         std::vector<std::shared_ptr<TXHTTPRequest>>{listing, get}) {
+        outcomes.push_back(std::make_shared<Recorder>());
+        request->setDelegate(outcomes.back());
+        queue->addOperation(request);
+    }
+    queue->go();
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return std::all_of(outcomes.begin(), outcomes.end(),
+                               [](auto& o) { return o->finished + o->failed > 0; });
+        },
+        60));
+    for (auto& outcome : outcomes) {
+        ASSERT_EQ(outcome->failed, 0) << outcome->error->localizedDescription();
+    }
+    std::vector<std::string> keys;
+    for (const auto& object : listing->objects()) keys.push_back(object.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"list/a.mov", "list/b.mov"}));
+    EXPECT_EQ(get->responseString().value_or(""), "list/b.mov");
+    EXPECT_EQ(server.stat("heads"), 2);
+    EXPECT_EQ(server.stat("signature_failures"), 0);
 }
 
 TEST_F(S3StandInTest, AWrongSecretIsRefusedWithS3sMessage) {
