@@ -124,9 +124,11 @@ void OWAlert::alertSheetWithDictionary(const platform::ui::AlertRequest& shown) 
 void OWAlert::alertDidEnd(long returnCode) {
     bool expected = false;
     std::lock_guard lock(mutex_);
-    // The first answer wins; a timer that fires later changes nothing.
-    if (alertEnded_.compare_exchange_strong(expected, true))
-        returnCode_ = returnCode;
+    // The first answer wins; a timer that fires later changes nothing, and wakes no one:
+    // its thread may outlive the wait it was armed for.
+    if (!alertEnded_.compare_exchange_strong(expected, true))
+        return;
+    returnCode_ = returnCode;
     ended_.notify_all();
     // A main thread waiting for the answer sleeps in its event loop; wake it.
     if (!base::MainQueue::isMainThread())
