@@ -349,7 +349,7 @@ void TXHTTPRequest::State::startRequest() {
     if (totalBytesSent > 0)
         removeUploadProgressSoFar();
     totalBytesSent = lastBytesSent = 0;
-    uploadBufferSize = 0;
+    uploadBufferSize.reset();
     contentLength = 0;
     responseHeaders.reset();
     authenticationNeeded = AuthenticationState::None;
@@ -481,7 +481,7 @@ bool TXHTTPRequest::State::shouldTimeOut() const {
         return false;
     if (postLength == 0)
         return true;
-    if (uploadBufferSize > 0 && totalBytesSent > uploadBufferSize)
+    if (uploadBufferSize && totalBytesSent > *uploadBufferSize)
         return true;
     // The body may still sit in the first send buffer: give it half as long again.
     return idle > timeOutSeconds * 1.5;
