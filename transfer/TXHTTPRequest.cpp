@@ -132,6 +132,7 @@ void TXHTTPRequest::copyConfigurationInto(TXHTTPRequest& other) const {
     b.postBody = a.postBody;
     b.streamFromDisk = a.streamFromDisk;
     b.postBodyFilePath = a.postBodyFilePath;
+    b.postBodyFileRange = a.postBodyFileRange;
     b.requestHeaders = a.requestHeaders;
     b.engineAddedAuthorization = a.engineAddedAuthorization;
     b.compressBody = a.compressBody;

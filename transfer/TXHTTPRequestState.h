@@ -83,6 +83,10 @@ struct TXHTTPRequest::State {
     // ---- body ----
     base::Data postBody;
     std::string postBodyFilePath;
+    struct FileRange {
+        uint64_t offset = 0, length = 0;
+    };
+    std::optional<FileRange> postBodyFileRange;  // of postBodyFilePath, sent as it stands
     int postBodyWriteFd = -1;
     bool didCreateTemporaryPostDataFile = false;
     bool compressBody = false;

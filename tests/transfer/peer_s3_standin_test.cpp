@@ -173,7 +173,7 @@ TEST_F(S3StandInTest, ASecondRequestTimeoutFailsWithS3sMessage) {
     EXPECT_EQ(get->retryCount(), 1);
 }
 
-// A part's body lives in a temporary file; the resend must still find it whole.
+// A part is read from its range of the file again for the resend, whole.
 TEST_F(S3StandInTest, APartResentAfterRequestTimeoutKeepsItsBody) {
     std::string path = writeFile("range.mov", 70000);
     ASSERT_TRUE(server.script("{\"request_timeout\": 1}"));
