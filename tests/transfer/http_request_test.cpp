@@ -258,7 +258,7 @@ TEST_F(RequestTest, UploadProgressToSlowReadersMissesOnlyTheFirstWrite) {
         size_t size;
     };
     for (Case c :
-         {Case{2000000, 6u << 20}, Case{20000000, 24u << 20}, Case{100000000, 64u << 20}}) {
+         {Case{2000000, 4u << 20}, Case{20000000, 16u << 20}, Case{100000000, 40u << 20}}) {
         SCOPED_TRACE(std::to_string(c.rate) + " B/s");
         server.setBodyReadRate(c.rate);
         delegate = std::make_shared<txtest::RecordingDelegate>();
