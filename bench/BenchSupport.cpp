@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "client/json/QMJSON.h"
 #include "tests/support/Peer.h"
+#include "transfer/TXHTTPRequest.h"
+#include "transfer/TXS3Signer.h"
 
 extern char** environ;
 
@@ -36,6 +39,22 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+// "what   123.4 MiB/s  (0.56x <reference>)  peak RSS 1234 KiB"; no ratio for a
+// reference itself (no `reference`).
+void reportOne(const char* what, uint64_t bytes, const Measure& m, const Measure* reference,
+               const char* referenceName) {
+    if (!m.ok) {
+        std::printf("  %-11s failed (see the log)\n", what);
+        return;
+    }
+    const double rate = static_cast<double>(bytes) / (1 << 20) / m.seconds;
+    char ratio[64] = "";
+    if (reference != nullptr && reference->ok)
+        std::snprintf(ratio, sizeof ratio, "(%.2fx %s)", reference->seconds / m.seconds,
+                      referenceName);
+    std::printf("  %-11s %8.1f MiB/s  %-20s peak RSS %7ld KiB\n", what, rate, ratio, m.maxRssKiB);
 }
 
 }  // namespace
@@ -85,25 +104,35 @@ void writeFile(const std::string& path, uint64_t bytes) {
     }
 }
 
-std::string writeNginxConfig(const std::string& folder, uint16_t port) {
+std::string writeNginxConfig(const std::string& folder, uint16_t port, const std::string& bucket) {
     std::filesystem::create_directories(folder + "/tmp");
     std::filesystem::create_directories(folder + "/www/dav");
     const std::string conf = folder + "/nginx.conf";
     const std::string tmp = folder + "/tmp";
-    std::ofstream(conf) << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                        << "pid " << folder << "/nginx.pid;\n"
-                        << "error_log " << folder << "/error.log;\n"
-                        << "events { worker_connections 64; }\n"
-                        << "http {\n access_log off; sendfile on; tcp_nopush on;\n"
-                        << " client_body_temp_path " << tmp << ";\n"
-                        << " proxy_temp_path " << tmp << ";\n"
-                        << " fastcgi_temp_path " << tmp << ";\n"
-                        << " uwsgi_temp_path " << tmp << ";\n"
-                        << " scgi_temp_path " << tmp << ";\n"
-                        << " server {\n  listen 127.0.0.1:" << port << ";\n"
-                        << "  root " << folder << "/www;\n"
-                        << "  location /dav/ { dav_methods PUT; client_max_body_size 0; "
-                        << "client_body_buffer_size 1m; }\n }\n}\n";
+    const std::string dav =
+        "dav_methods PUT; create_full_put_path on; client_max_body_size 0; "
+        "client_body_buffer_size 1m;";
+    std::ofstream out(conf);
+    out << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+        << "pid " << folder << "/nginx.pid;\n"
+        << "error_log " << folder << "/error.log;\n"
+        << "events { worker_connections 64; }\n"
+        << "http {\n access_log off; sendfile on; tcp_nopush on;\n"
+        << " client_body_temp_path " << tmp << ";\n"
+        << " proxy_temp_path " << tmp << ";\n"
+        << " fastcgi_temp_path " << tmp << ";\n"
+        << " uwsgi_temp_path " << tmp << ";\n"
+        << " scgi_temp_path " << tmp << ";\n"
+        << " server {\n  listen 127.0.0.1:" << port << ";\n"
+        << "  root " << folder << "/www;\n"
+        << "  location /dav/ { " << dav << " }\n }\n";
+    if (!bucket.empty()) {
+        std::filesystem::create_directories(folder + "/www/" + bucket);
+        out << " server {\n  listen 127.0.0.1:" << port << ";\n  server_name " << bucket
+            << ".localhost;\n  root " << folder << "/www/" << bucket << ";\n  location / { " << dav
+            << " }\n }\n";
+    }
+    out << "}\n";
     return conf;
 }
 
@@ -156,6 +185,83 @@ bool UploadPeers::start(const std::string& folder, const std::string& nginx, con
                      s.service.failure().c_str(), s.web.failure().c_str());
     }
     return started;
+std::vector<std::string> s3rverCommand(const std::string& folder, uint16_t port,
+                                       const std::string& bucket) {
+    const std::string s3rver = sourceDir() + "/tests/peers/node_modules/.bin/s3rver";
+    if (access(s3rver.c_str(), X_OK) != 0 || testsupport::Peer::findBinary("node").empty())
+        return {};
+    std::filesystem::create_directories(folder + "/s3rver");
+    return {s3rver,
+            "--directory",
+            folder + "/s3rver",
+            "--address",
+            "127.0.0.1",
+            "--port",
+            std::to_string(port),
+            "--silent",
+            "--allow-mismatched-signatures",
+            "--service-endpoint",
+            "localhost",
+            "--configure-bucket",
+            bucket};
+}
+
+Measure curlSignedPut(const std::string& curl, const std::string& file, const std::string& url,
+                      const std::string& resource, const std::string& accessKey,
+                      const std::string& secretKey, const std::string& log) {
+    const std::string type =
+        TXHTTPRequest::mimeTypeForFileAtPath(file).value_or("application/octet-stream");
+    const std::string date = TXS3Signer::requestDateString(std::chrono::system_clock::now());
+    const std::string authorization = TXS3Signer::authorization(
+        accessKey, TXS3Signer::signature(
+                       secretKey, TXS3Signer::stringToSign("PUT", type, date, "", resource)));
+    return run({curl,
+                "-s",
+                "-f",
+                "-o",
+                "/dev/null",
+                "-A",
+                TXHTTPRequest::defaultUserAgentString().value_or("bench"),
+                "-H",
+                "Accept-Encoding: gzip",
+                "-H",
+                "Date: " + date,
+                "-H",
+                "Content-Type: " + type,
+                "-H",
+                "Authorization: " + authorization,
+                "-H",
+                "Expect:",
+                "-T",
+                file,
+                url},
+               log);
+}
+
+Measure s3cmdMultipartPut(const std::string& s3cmd, const std::string& folder, uint16_t port,
+                          const std::string& file, const std::string& bucket,
+                          const std::string& key, int partMiB, const std::string& accessKey,
+                          const std::string& log) {
+    const std::string host = "127.0.0.1:" + std::to_string(port);
+    const std::string config = folder + "/s3cfg";
+    std::ofstream(config) << "[default]\naccess_key = " << accessKey
+                          << "\nsecret_key = " << accessKey << "\nhost_base = " << host
+                          << "\nhost_bucket = " << host
+                          << "\nuse_https = False\nsignature_v2 = True\n";
+    return run({s3cmd, "-c", config, "--no-progress",
+                "--multipart-chunk-size-mb=" + std::to_string(partMiB), "put", file,
+                "s3://" + bucket + "/" + key},
+               log);
+}
+
+bool report(const UploadComparison& c, uint64_t bytes, const std::string& bucket, int partMiB) {
+    std::printf("into nginx (DAV for %s.localhost):\n", bucket.c_str());
+    reportOne("curl -T", bytes, c.curlPut, nullptr, "");
+    reportOne("single PUT", bytes, c.single, &c.curlPut, "curl -T");
+    std::printf("into s3rver (parts of %d MiB):\n", partMiB);
+    reportOne("s3cmd", bytes, c.s3cmdPut, nullptr, "");
+    reportOne("multipart", bytes, c.multi, &c.s3cmdPut, "s3cmd");
+    return c.curlPut.ok && c.single.ok && c.s3cmdPut.ok && c.multi.ok;
 }
 
 }  // namespace bench

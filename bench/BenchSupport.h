@@ -1,6 +1,7 @@
 #pragma once
 // What the benches share: a scratch folder, a file of incompressible bytes, an
-// nginx that serves a folder and takes PUTs under /dav/, and child programs run to
+// nginx that serves a folder and takes PUTs under /dav/ (and for a bucket's host
+// name), s3rver, the reference uploaders (curl, s3cmd), and child programs run to
 // their end with their wall time and peak memory.
 #include <cstdint>
 #include <string>
@@ -31,9 +32,39 @@ std::string sourceDir();
 void writeFile(const std::string& path, uint64_t bytes);
 
 // Writes `folder`/nginx.conf: nginx serving `folder`/www on 127.0.0.1:`port`, PUT
-// allowed under /dav/ with no size limit, and its files under `folder`. Creates the
-// folders it names; returns the configuration's path.
-std::string writeNginxConfig(const std::string& folder, uint16_t port);
+// allowed under /dav/ with no size limit, and its files under `folder`. With a
+// `bucket`, requests for "<bucket>.localhost" store every PUT under
+// `folder`/www/<bucket>, as a storage bucket addressed by host name would. Creates
+// the folders it names; returns the configuration's path.
+std::string writeNginxConfig(const std::string& folder, uint16_t port,
+                             const std::string& bucket = {});
+
+// The command that runs s3rver (tests/peers, npm) on 127.0.0.1:`port` with `bucket`,
+// its store under `folder`, reading "<bucket>.s3.localhost" as the bucket's host;
+// empty when s3rver or node is missing. It takes any signature.
+std::vector<std::string> s3rverCommand(const std::string& folder, uint16_t port,
+                                       const std::string& bucket);
+
+// The reference uploads, each a child process measured by run():
+// curl -T of `file` to `url` with the headers our signed single PUT of it carries.
+Measure curlSignedPut(const std::string& curl, const std::string& file, const std::string& url,
+                      const std::string& resource, const std::string& accessKey,
+                      const std::string& secretKey, const std::string& log);
+// s3cmd's multipart upload of `file` to s3rver on `port` as s3://`bucket`/`key`, in
+// parts of `partMiB`, signed as ours are (version 2).
+Measure s3cmdMultipartPut(const std::string& s3cmd, const std::string& folder, uint16_t port,
+                          const std::string& file, const std::string& bucket,
+                          const std::string& key, int partMiB, const std::string& accessKey,
+                          const std::string& log);
+
+// The four uploads of one run: ours and each one's reference into the same receiver.
+struct UploadComparison {
+    Measure curlPut, single;  // into nginx
+    Measure s3cmdPut, multi;  // into s3rver
+};
+// Prints each with its rate, its ratio to its reference and its peak memory; true
+// when all four succeeded.
+bool report(const UploadComparison& c, uint64_t bytes, const std::string& bucket, int partMiB);
 
 // The access token the stand-in service on `port` issues for a user; empty on failure.
 std::string issueToken(const std::string& curl, uint16_t port, const std::string& folder);

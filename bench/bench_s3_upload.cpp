@@ -1,14 +1,17 @@
-// Uploads one large file to the stand-in storage server on loopback, once by a
-// single signed PUT and once by multipart upload, and, in the same run, with
-// `curl -T` to nginx (dav_methods PUT) as the reference. Prints throughput and the
-// peak resident memory of each uploader; every upload runs in a child process of
-// its own so the peaks do not mix. Multipart time runs to the stored object (the
-// complete reply), not to the caller's finish 2 s later. "curl->s3" is curl sending
-// the same file to the stand-in unsigned, which it reads whole before refusing: the
-// stand-in's own ceiling.
+// Uploads one large file over loopback and sets each of our two uploads against
+// another client sending into the same receiver in the same run, so the ratio
+// measures the clients and not the servers:
+//   single PUT (signed)  against curl -T with the same headers, into nginx (DAV
+//                        answering for the bucket's host name);
+//   multipart upload     against s3cmd's multipart upload with the same part size
+//                        (20 MiB), into s3rver.
+// Prints throughput, the ratio and the peak resident memory of each uploader; every
+// upload runs in a child process of its own so the peaks do not mix. Multipart time
+// runs to the stored object (the complete reply), not to the caller's finish 2 s
+// later.
 //
-// Usage: bench_s3_upload [MiB]   (1024 MiB, or $QV_BENCH_S3_MIB)
-// Needs /usr/bin/python3 with botocore, nginx and curl (scripts/setup).
+// Usage: bench_s3_upload [MiB]   (256 MiB, or $QV_BENCH_S3_MIB)
+// Needs nginx, curl, s3cmd, node and s3rver (scripts/setup).
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,12 +27,12 @@
 
 namespace {
 
-using bench::Measure;
 using testsupport::Peer;
 
-constexpr const char* kAccessKey = "AKIDBENCH00000000000";
-constexpr const char* kSecretKey = "YmVuY2ggc2VjcmV0IGtleQ==";
+// s3rver's own account; nginx takes any signature.
+constexpr const char* kKey = "S3RVER";
 constexpr const char* kBucket = "bench";
+constexpr int kPartMiB = 20;
 
 // ---- the uploading child ----------------------------------------------------
 
@@ -44,10 +47,12 @@ class Watcher : public TXHTTPRequestDelegate {
     bool done = false;
 };
 
-int uploadChild(const std::string& how, const std::string& path) {
+int uploadChild(const std::string& how, const std::string& path, const std::string& host) {
     base::RunLoop::setMainThread();
-    TXS3Request::setSharedAccessKey(kAccessKey);
-    TXS3Request::setSharedSecretAccessKey(kSecretKey);
+    setenv("QUORVANE_STORAGE_HOST", host.c_str(), 1);
+    setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
+    TXS3Request::setSharedAccessKey(kKey);
+    TXS3Request::setSharedSecretAccessKey(kKey);
     if (how == "single") {
         auto put = TXS3ObjectRequest::PUTRequestForFile(path, kBucket, "single.bin");
         put->setTimeOutSeconds(600);
@@ -56,7 +61,7 @@ int uploadChild(const std::string& how, const std::string& path) {
             std::fprintf(stderr, "failed: %s\n", put->error()->localizedDescription().c_str());
             return 1;
         }
-        return put->responseStatusCode() == 200 ? 0 : 1;
+        return put->responseStatusCode() / 100 == 2 ? 0 : 1;
     }
     auto upload = OWTXS3MultipartRequest::PUTRequestForFile(path, kBucket, "multipart.bin");
     auto watcher = std::make_shared<Watcher>();
@@ -67,91 +72,69 @@ int uploadChild(const std::string& how, const std::string& path) {
     return upload->isFinished() && !upload->error() ? 0 : 1;
 }
 
-void report(const char* what, uint64_t bytes, const Measure& m, const Measure& curl) {
-    double mib = static_cast<double>(bytes) / (1 << 20);
-    std::printf("%-10s %8.1f MiB/s  (%.2fx curl)  peak RSS %7ld KiB\n", what, mib / m.seconds,
-                curl.seconds / m.seconds, m.maxRssKiB);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--child")
-        return uploadChild(argv[2], argv[3]);
+    if (argc == 5 && std::string(argv[1]) == "--child")
+        return uploadChild(argv[2], argv[3], argv[4]);
 
-    uint64_t mib = 1024;
+    uint64_t mib = 256;
     if (const char* env = std::getenv("QV_BENCH_S3_MIB"))
         mib = std::strtoull(env, nullptr, 10);
     if (argc > 1)
         mib = std::strtoull(argv[1], nullptr, 10);
-    std::string curl = Peer::findBinary("curl"), nginx = Peer::findBinary("nginx");
-    std::string server = bench::sourceDir() + "/tests/fakes/s3_server.py";
-    if (mib == 0 || curl.empty() || nginx.empty() || access("/usr/bin/python3", X_OK) != 0 ||
-        access(server.c_str(), R_OK) != 0) {
+    const std::string curl = Peer::findBinary("curl"), nginx = Peer::findBinary("nginx"),
+                      s3cmd = Peer::findBinary("s3cmd");
+    const std::string folder = bench::makeFolder("s3");
+    const uint16_t webPort = Peer::freePort(), s3Port = Peer::freePort();
+    const auto s3rver =
+        folder.empty() ? std::vector<std::string>() : bench::s3rverCommand(folder, s3Port, kBucket);
+    if (mib == 0 || curl.empty() || nginx.empty() || s3cmd.empty() || s3rver.empty()) {
         std::fprintf(stderr,
-                     "usage: bench_s3_upload [MiB]; needs curl, nginx, /usr/bin/python3 with "
-                     "botocore and %s\n",
-                     server.c_str());
+                     "usage: bench_s3_upload [MiB]; needs curl, nginx, s3cmd, node and s3rver "
+                     "(scripts/setup)\n");
         return 2;
     }
-    std::string folder = bench::makeFolder("s3");
-    if (folder.empty())
-        return 1;
-    for (const char* sub : {"/store", "/s3"}) std::filesystem::create_directories(folder + sub);
-    uint64_t bytes = mib << 20;
-    std::string file = folder + "/upload.bin";
+    const uint64_t bytes = mib << 20;
+    const std::string file = folder + "/upload.bin";
     bench::writeFile(file, bytes);
 
     int rc = 1;
     {
-        uint16_t s3Port = Peer::freePort(), webPort = Peer::freePort();
-        Peer s3, web;
-        bool started =
-            s3.start({"/usr/bin/python3", server, std::to_string(s3Port), folder + "/store",
-                      kAccessKey, kSecretKey},
-                     folder + "/s3", s3Port) &&
-            web.start({nginx, "-p", folder, "-c", bench::writeNginxConfig(folder, webPort), "-e",
-                       folder + "/error.log"},
-                      folder, webPort);
-        if (!started)
-            std::fprintf(stderr, "a server did not start: %s%s\n", s3.failure().c_str(),
-                         web.failure().c_str());
-        if (started) {
-            setenv("QUORVANE_STORAGE_HOST", ("localhost:" + std::to_string(s3Port)).c_str(), 1);
-            setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
-            std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-            std::string log = folder + "/child.log";
-            std::printf("s3 upload: %llu MiB over loopback\n",
-                        static_cast<unsigned long long>(mib));
-            Measure ref =
-                bench::run({curl, "-s", "-f", "-o", "/dev/null", "-H", "Expect:", "-T", file,
-                            "http://127.0.0.1:" + std::to_string(webPort) + "/dav/curl.bin"},
-                           log);
-            // The stand-in reads a whole unsigned body before refusing it: curl's time
-            // there is the most the stand-in itself can take in.
-            Measure ceiling =
-                bench::run({curl, "-s", "-o", "/dev/null", "-H", "Expect:", "-T", file,
-                            "http://127.0.0.1:" + std::to_string(s3Port) + "/bench/ceiling"},
-                           log);
-            Measure single = bench::run({self, "--child", "single", file}, log);
-            Measure multi = bench::run({self, "--child", "multipart", file}, log);
+        Peer web, s3;
+        const bool started =
+            web.start({nginx, "-p", folder, "-c", bench::writeNginxConfig(folder, webPort, kBucket),
+                       "-e", folder + "/error.log"},
+                      folder, webPort) &&
+            s3.start(s3rver, folder, s3Port, 30);
+        if (!started) {
+            std::fprintf(stderr, "a server did not start: %s%s\n", web.failure().c_str(),
+                         s3.failure().c_str());
+        } else {
+            const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+            const std::string log = folder + "/child.log";
+            const std::string webHost = "localhost:" + std::to_string(webPort);
+            std::printf(
+                "s3 upload: %llu MiB over loopback, each client against another into "
+                "the same receiver\n",
+                static_cast<unsigned long long>(mib));
+            bench::UploadComparison c;
+            c.curlPut = bench::curlSignedPut(
+                curl, file, "http://" + std::string(kBucket) + "." + webHost + "/curl.bin",
+                "/" + std::string(kBucket) + "/curl.bin", kKey, kKey, log);
+            c.single = bench::run({self, "--child", "single", file, webHost}, log);
+            c.s3cmdPut = bench::s3cmdMultipartPut(s3cmd, folder, s3Port, file, kBucket, "s3cmd.bin",
+                                                  kPartMiB, kKey, log);
+            c.multi = bench::run(
+                {self, "--child", "multipart", file, "s3.localhost:" + std::to_string(s3Port)},
+                log);
             std::error_code ec;
-            bool stored =
-                std::filesystem::file_size(folder + "/www/dav/curl.bin", ec) == bytes && !ec;
-            if (ref.ok && single.ok && multi.ok && stored) {
-                double refRate = static_cast<double>(bytes) / (1 << 20) / ref.seconds;
-                std::printf("curl -T    %8.1f MiB/s  (nginx, reference)   peak RSS %7ld KiB\n",
-                            refRate, ref.maxRssKiB);
-                if (ceiling.ok)
-                    report("curl->s3", bytes, ceiling, ref);
-                report("single PUT", bytes, single, ref);
-                report("multipart", bytes, multi, ref);
-                rc = 0;
-            } else {
-                std::fprintf(stderr,
-                             "an upload failed (curl %d, single %d, multipart %d); see %s\n",
-                             ref.ok, single.ok, multi.ok, log.c_str());
-            }
+            const std::string stored = folder + "/www/" + kBucket;
+            const bool whole = std::filesystem::file_size(stored + "/curl.bin", ec) == bytes &&
+                               std::filesystem::file_size(stored + "/single.bin", ec) == bytes;
+            rc = bench::report(c, bytes, kBucket, kPartMiB) && whole ? 0 : 1;
+            if (rc != 0)
+                std::fprintf(stderr, "an upload failed or arrived short; see %s\n", log.c_str());
         }
     }
     if (rc == 0)

@@ -1,13 +1,16 @@
 // Uploads one large file end to end through the service client's hosted road on
-// loopback: to the stand-in storage (tests/fakes/s3_server.py) by a single signed PUT
-// and by multipart upload, each followed by the registration with the stand-in
-// service (tests/fakes/service.py). In the same run `curl -T` sends the same file to
-// nginx (dav_methods PUT) as the reference. Each upload runs in a child process of
-// its own, so its peak resident memory is its own; times run from the call to
-// uploadFile() to the delegate's fileUploaded().
+// loopback (upload, then the registration with the stand-in service,
+// tests/fakes/service.py), and sets each road against another client sending into
+// the same storage receiver in the same run:
+//   single signed PUT  against curl -T with the same headers, into nginx (DAV
+//                      answering for the bucket's host name);
+//   multipart upload   against s3cmd's multipart upload with the same part size
+//                      (20 MiB), into s3rver.
+// Each upload runs in a child process of its own, so its peak resident memory is its
+// own; our times run from the call to uploadFile() to the delegate's fileUploaded().
 //
-// Usage: bench_upload_road [MiB]   (default 1024)
-// Needs /usr/bin/python3 with botocore, nginx and curl (scripts/setup).
+// Usage: bench_upload_road [MiB]   (default 256)
+// Needs /usr/bin/python3, nginx, curl, s3cmd, node and s3rver (scripts/setup).
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,6 +25,7 @@
 #include "bench/BenchSupport.h"
 #include "client/OWQuorvane.h"
 #include "client/OWQuorvaneURLLoader.h"
+#include "client/json/QMJSON.h"
 #include "tests/client/QuorvaneFakes.h"
 #include "tests/support/Peer.h"
 
@@ -30,9 +34,24 @@ namespace {
 using bench::Measure;
 using testsupport::Peer;
 
-constexpr const char* kAccessKey = "AKIDBENCHROAD0000000";
-constexpr const char* kSecretKey = "YmVuY2ggcm9hZCBzZWNyZXQ=";
+// s3rver's own account; nginx takes any signature.
+constexpr const char* kKey = "S3RVER";
 constexpr const char* kBucket = "quorvane";
+constexpr int kPartMiB = 20;
+
+// The access token the stand-in service issues for a user.
+std::string issueToken(const std::string& curl, uint16_t port, const std::string& folder) {
+    const std::string out = folder + "/token.json";
+    const Measure m = bench::run(
+        {curl, "-s", "-f", "-o", out, "-X", "POST", "--data-binary", R"({"user_name": "bench"})",
+         "http://127.0.0.1:" + std::to_string(port) + "/_control/issue"},
+        folder + "/curl.log");
+    std::ifstream in(out);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QMJSON json;
+    const auto value = m.ok ? json.objectWithString(text) : std::nullopt;
+    return value ? (*value)["access_token"].stringValue() : std::string();
+}
 
 // ---- the uploading child ----
 
@@ -69,51 +88,42 @@ int uploadChild(const std::string& mode, const std::string& path, const std::str
     return outcome->uploaded ? 0 : 1;
 }
 
-void report(const char* what, uint64_t bytes, const Measure& m, const Measure& curl) {
-    if (!m.ok) {
-        std::printf("%-10s failed (see child.log)\n", what);
-        return;
-    }
-    const double mib = static_cast<double>(bytes) / (1 << 20);
-    std::printf("%-10s %8.1f MiB/s  (%.2fx curl)  peak RSS %7ld KiB\n", what, mib / m.seconds,
-                curl.seconds / m.seconds, m.maxRssKiB);
-}
-
-// The reference upload and both of ours, once the servers run; the exit status.
-int measure(const std::string& curl, const std::string& folder, const std::string& file,
-            uint64_t bytes, uint16_t s3Port, uint16_t servicePort, uint16_t webPort) {
-    const std::string token = bench::issueToken(curl, servicePort, folder);
-    ::setenv("QUORVANE_STORAGE_HOST", ("localhost:" + std::to_string(s3Port)).c_str(), 1);
+// The reference uploads and both of ours, once the servers run; the exit status.
+int measure(const std::string& curl, const std::string& s3cmd, const std::string& folder,
+            const std::string& file, uint64_t bytes, uint16_t s3Port, uint16_t servicePort,
+            uint16_t webPort) {
+    const std::string token = issueToken(curl, servicePort, folder);
     ::setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
     ::setenv("QUORVANE_STORAGE_BUCKET", kBucket, 1);
-    // The client signs with the configured pair.
-    ::setenv("QUORVANE_STORAGE_ACCESS_KEY", kAccessKey, 1);
-    ::setenv("QUORVANE_STORAGE_SECRET_KEY", kSecretKey, 1);
+    // The client signs with the configured pair: s3rver's own account (nginx takes any).
+    ::setenv("QUORVANE_STORAGE_ACCESS_KEY", kKey, 1);
+    ::setenv("QUORVANE_STORAGE_SECRET_KEY", kKey, 1);
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string site = "http://127.0.0.1:" + std::to_string(servicePort);
     const std::string log = folder + "/child.log";
-    std::printf("upload road: %llu MiB over loopback, upload to registration\n",
-                static_cast<unsigned long long>(bytes >> 20));
-    const Measure ref =
-        bench::run({curl, "-s", "-f", "-o", "/dev/null", "-H", "Expect:", "-T", file,
-                    "http://127.0.0.1:" + std::to_string(webPort) + "/dav/curl.bin"},
-                   log);
-    const Measure single =
-        bench::run({self, "--child", "single", file, site, token, folder + "/prefs"}, log);
-    const Measure multi =
-        bench::run({self, "--child", "multipart", file, site, token, folder + "/prefs"}, log);
+    const std::string webHost = "localhost:" + std::to_string(webPort);
+    std::printf(
+        "upload road: %llu MiB over loopback, upload to registration, each against "
+        "another client into the same receiver\n",
+        static_cast<unsigned long long>(bytes >> 20));
+    bench::UploadComparison c;
+    c.curlPut = bench::curlSignedPut(curl, file,
+                                     "http://" + std::string(kBucket) + "." + webHost + "/curl.mov",
+                                     "/" + std::string(kBucket) + "/curl.mov", kKey, kKey, log);
+    ::setenv("QUORVANE_STORAGE_HOST", webHost.c_str(), 1);
+    c.single = bench::run({self, "--child", "single", file, site, token, folder + "/prefs"}, log);
+    c.s3cmdPut = bench::s3cmdMultipartPut(s3cmd, folder, s3Port, file, kBucket, "s3cmd.mov",
+                                          kPartMiB, kKey, log);
+    ::setenv("QUORVANE_STORAGE_HOST", ("s3.localhost:" + std::to_string(s3Port)).c_str(), 1);
+    c.multi = bench::run({self, "--child", "multipart", file, site, token, folder + "/prefs"}, log);
     std::error_code ec;
     const bool stored =
-        std::filesystem::file_size(folder + "/www/dav/curl.bin", ec) == bytes && !ec;
-    if (token.empty() || !ref.ok || !stored) {
+        std::filesystem::file_size(folder + "/www/" + kBucket + "/curl.mov", ec) == bytes && !ec;
+    if (token.empty() || !stored) {
         std::fprintf(stderr, "the reference upload or the token failed; see %s\n", folder.c_str());
         return 1;
     }
-    std::printf("curl -T    %8.1f MiB/s  (nginx, reference)   peak RSS %7ld KiB\n",
-                static_cast<double>(bytes >> 20) / ref.seconds, ref.maxRssKiB);
-    report("single PUT", bytes, single, ref);
-    report("multipart", bytes, multi, ref);
-    return single.ok && multi.ok ? 0 : 1;
+    return bench::report(c, bytes, kBucket, kPartMiB) ? 0 : 1;
 }
 
 }  // namespace
@@ -122,33 +132,46 @@ int main(int argc, char** argv) {
     if (argc == 7 && std::string(argv[1]) == "--child") {
         return uploadChild(argv[2], argv[3], argv[4], argv[5], argv[6]);
     }
-    uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
-    const std::string curl = Peer::findBinary("curl"), nginx = Peer::findBinary("nginx");
-    const std::string source = bench::sourceDir();
-    const std::string storageServer = source + "/tests/fakes/s3_server.py";
-    const std::string serviceServer = source + "/tests/fakes/service.py";
-    if (mib == 0 || curl.empty() || nginx.empty() || ::access("/usr/bin/python3", X_OK) != 0 ||
-        ::access(storageServer.c_str(), R_OK) != 0 || ::access(serviceServer.c_str(), R_OK) != 0) {
+    uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
+    const std::string curl = Peer::findBinary("curl"), nginx = Peer::findBinary("nginx"),
+                      s3cmd = Peer::findBinary("s3cmd");
+    const std::string serviceServer = bench::sourceDir() + "/tests/fakes/service.py";
+    const std::string folder = bench::makeFolder("road");
+    const uint16_t s3Port = Peer::freePort(), servicePort = Peer::freePort(),
+                   webPort = Peer::freePort();
+    const auto s3rver =
+        folder.empty() ? std::vector<std::string>() : bench::s3rverCommand(folder, s3Port, kBucket);
+    if (mib == 0 || curl.empty() || nginx.empty() || s3cmd.empty() || s3rver.empty() ||
+        ::access("/usr/bin/python3", X_OK) != 0 || ::access(serviceServer.c_str(), R_OK) != 0) {
         std::fprintf(stderr,
-                     "usage: bench_upload_road [MiB]; needs curl, nginx, /usr/bin/python3 with "
-                     "botocore and %s/tests/fakes\n",
-                     source.c_str());
+                     "usage: bench_upload_road [MiB]; needs curl, nginx, s3cmd, node and s3rver, "
+                     "/usr/bin/python3 and %s\n",
+                     serviceServer.c_str());
         return 2;
     }
-    const std::string folder = bench::makeFolder("road");
-    if (folder.empty()) {
-        return 1;
+    for (const char* sub : {"/prefs", "/service"}) {
+        std::filesystem::create_directories(folder + sub);
     }
-    std::filesystem::create_directories(folder + "/prefs");
     const uint64_t bytes = mib << 20;
     const std::string file = folder + "/upload.mov";
     bench::writeFile(file, bytes);
 
     int rc = 1;
     {
-        bench::UploadPeers peers;
-        if (peers.start(folder, nginx, kAccessKey, kSecretKey)) {
-            rc = measure(curl, folder, file, bytes, peers.s3Port, peers.servicePort, peers.webPort);
+        Peer s3, service, web;
+        const bool started =
+            s3.start(s3rver, folder, s3Port, 30) &&
+            service.start(
+                {"/usr/bin/python3", serviceServer, "--port", std::to_string(servicePort)},
+                folder + "/service", servicePort) &&
+            web.start({nginx, "-p", folder, "-c", bench::writeNginxConfig(folder, webPort, kBucket),
+                       "-e", folder + "/error.log"},
+                      folder, webPort);
+        if (!started) {
+            std::fprintf(stderr, "a server did not start: %s%s%s\n", s3.failure().c_str(),
+                         service.failure().c_str(), web.failure().c_str());
+        } else {
+            rc = measure(curl, s3cmd, folder, file, bytes, s3Port, servicePort, webPort);
         }
     }
     if (rc == 0) {

@@ -123,10 +123,19 @@ std::shared_ptr<TXS3ObjectRequest> OWTXS3MultipartRequest::subRequest(
     const std::string& subResource, const std::string& method) {
     auto request = requestWithBucket(bucket(), key(), subResource);
     request->setRequestMethod(method);
-    request->setRequestScheme(requestScheme());
-    request->setAccessKey(accessKey());
-    request->setSecretAccessKey(secretAccessKey());
+    passOnTo(*request);
     return request;
+}
+
+// Every request of the upload goes to the same place, signed with the same keys and
+// trusting the same certificates as the upload was set up to.
+void OWTXS3MultipartRequest::passOnTo(TXS3ObjectRequest& request) const {
+    request.setRequestScheme(requestScheme());
+    request.setAccessKey(accessKey());
+    request.setSecretAccessKey(secretAccessKey());
+    request.setValidatesSecureCertificate(validatesSecureCertificate());
+    request.setCertificateAuthorityFile(certificateAuthorityFile());
+    request.setClientCertificateIdentity(clientCertificateIdentity());
 }
 
 // ---- the road ---------------------------------------------------------------
@@ -201,9 +210,7 @@ void OWTXS3MultipartRequest::buildRequests() {
                                                                  bucket(), key());
         part->setSubResource(base::format("partNumber=%lu&uploadId=%@", i + 1, id));
         part->setSegmentID(i + 1);
-        part->setRequestScheme(requestScheme());
-        part->setAccessKey(accessKey());
-        part->setSecretAccessKey(secretAccessKey());
+        passOnTo(*part);
         part->setDelegate(listener_);
         part->setUploadProgressDelegate(listener_);
         part->setNumberOfTimesToRetryOnTimeout(kPartRetries);

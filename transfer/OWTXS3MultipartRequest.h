@@ -63,6 +63,7 @@ class OWTXS3MultipartRequest : public TXS3ObjectRequest {
     std::shared_ptr<OWTXS3MultipartRequest> self();
     std::shared_ptr<TXS3ObjectRequest> subRequest(const std::string& subResource,
                                                   const std::string& method);
+    void passOnTo(TXS3ObjectRequest& request) const;
     void buildRequests();
     void finishFile();
     void sendAbort();

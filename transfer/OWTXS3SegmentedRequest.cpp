@@ -1,9 +1,7 @@
 #include "transfer/OWTXS3SegmentedRequest.h"
 
-#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "base/Console.h"
 #include "base/Format.h"
@@ -20,38 +18,19 @@ std::shared_ptr<OWTXS3SegmentedRequest> OWTXS3SegmentedRequest::PUTRequestForSeg
     return request;
 }
 
+// The part is sent straight from its range of the file, read as it goes out: no copy
+// of it is made, so a part costs neither a second write and read of its bytes nor
+// their room in the temporary folder.
 bool OWTXS3SegmentedRequest::readFileData() {
     base::Console::log("append post data from file");
-    setupPostBody();
-    auto fail = [this] {
+    struct stat st {};
+    if (::stat(filePath_.c_str(), &st) != 0 || ::access(filePath_.c_str(), R_OK) != 0 ||
+        static_cast<uint64_t>(st.st_size) < dataRange_.location + dataRange_.length) {
         failWithError(
             TXMakeError(TXErrorCode::FileManagement,
                         base::format("Failed to read from file at path '%@'", filePath_)));
         return false;
-    };
-    int fd = ::open(filePath_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return fail();
     }
-    base::Data chunk(kReadChunk);
-    uint64_t remaining = dataRange_.length;
-    auto offset = static_cast<off_t>(dataRange_.location);
-    while (remaining > 0) {
-        size_t want = remaining < kReadChunk ? static_cast<size_t>(remaining) : kReadChunk;
-        ssize_t n = ::pread(fd, chunk.data(), want, offset);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        appendPostData(base::Data(chunk.begin(), chunk.begin() + n));
-        remaining -= static_cast<uint64_t>(n);
-        offset += n;
-    }
-    ::close(fd);
-    if (remaining > 0) {
-        return fail();
-    }
+    setPostBodyFileRange(filePath_, dataRange_.location, dataRange_.length);
     return !error();
 }

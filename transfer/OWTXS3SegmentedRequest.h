@@ -1,6 +1,6 @@
 #pragma once
-// One part of a multipart upload: a PUT of one byte range of a file, its body
-// copied from the file into the request's temporary body file just before it runs.
+// One part of a multipart upload: a PUT of one byte range of a file, its body read
+// from that range of the file as it is sent.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,16 +14,14 @@ struct OWTXS3ByteRange {
 
 class OWTXS3SegmentedRequest : public TXS3ObjectRequest {
   public:
-    static constexpr size_t kReadChunk = 262144;
-
     static std::shared_ptr<OWTXS3SegmentedRequest> PUTRequestForSegment(const std::string& path,
                                                                         OWTXS3ByteRange dataRange,
                                                                         const std::string& bucket,
                                                                         const std::string& key);
 
-    // Fills the body with the range; false (and the request failed) when the file
-    // cannot be read or holds fewer bytes than the range, since a short part would
-    // assemble a corrupt object.
+    // Makes the range the body; false (and the request failed) when the file cannot
+    // be read or holds fewer bytes than the range, since a short part would assemble
+    // a corrupt object.
     bool readFileData();
 
     OWTXS3ByteRange dataRange() const { return dataRange_; }

@@ -131,6 +131,7 @@ void TXHTTPRequest::copyConfigurationInto(TXHTTPRequest& other) const {
     b.postBody = a.postBody;
     b.streamFromDisk = a.streamFromDisk;
     b.postBodyFilePath = a.postBodyFilePath;
+    b.postBodyFileRange = a.postBodyFileRange;
     b.requestHeaders = a.requestHeaders;
     b.engineAddedAuthorization = a.engineAddedAuthorization;
     b.compressBody = a.compressBody;
@@ -352,7 +353,7 @@ void TXHTTPRequest::State::startRequest() {
     if (totalBytesSent > 0)
         removeUploadProgressSoFar();
     totalBytesSent = lastBytesSent = 0;
-    uploadBufferSize = 0;
+    uploadBufferSize.reset();
     contentLength = 0;
     responseHeaders.reset();
     authenticationNeeded = AuthenticationState::None;
@@ -484,7 +485,7 @@ bool TXHTTPRequest::State::shouldTimeOut() const {
         return false;
     if (postLength == 0)
         return true;
-    if (uploadBufferSize > 0 && totalBytesSent > uploadBufferSize)
+    if (uploadBufferSize && totalBytesSent > *uploadBufferSize)
         return true;
     // The body may still sit in the first send buffer: give it half as long again.
     return idle > timeOutSeconds * 1.5;

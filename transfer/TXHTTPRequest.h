@@ -183,6 +183,10 @@ class TXHTTPRequest : public base::Operation {
     void setPostBody(base::Data body);
     std::string postBodyFilePath() const;
     void setPostBodyFilePath(const std::string& path);
+    // The body is `length` bytes of the file at `path` from `offset`, read from there
+    // as it is sent (the file is the caller's and stays), never compressed. The
+    // request fails when the file is shorter.
+    void setPostBodyFileRange(const std::string& path, uint64_t offset, uint64_t length);
     bool shouldStreamPostDataFromDisk() const;
     void setShouldStreamPostDataFromDisk(bool on);
     bool shouldCompressRequestBody() const;

@@ -67,6 +67,14 @@ void TXHTTPRequest::setupPostBody() {
     }
 }
 
+void TXHTTPRequest::setPostBodyFileRange(const std::string& path, uint64_t offset,
+                                         uint64_t length) {
+    std::lock_guard guard(s_->lock);
+    s_->streamFromDisk = true;
+    s_->postBodyFilePath = path;
+    s_->postBodyFileRange = State::FileRange{offset, length};
+}
+
 void TXHTTPRequest::appendPostData(const base::Data& data) {
     std::lock_guard guard(s_->lock);
     setupPostBody();
@@ -134,7 +142,17 @@ void TXHTTPRequest::buildPostBody() {
     State& s = *s_;
     if (s.haveBuiltPostBody)
         return;
-    if (!s.postBodyFilePath.empty()) {
+    if (s.postBodyFileRange && !s.postBodyFilePath.empty()) {
+        auto size = fileSize(s.postBodyFilePath);
+        if (!size || *size < s.postBodyFileRange->offset + s.postBodyFileRange->length ||
+            s.compressBody) {
+            failWithError(
+                TXMakeError(TXErrorCode::FileManagement,
+                            "Failed to read from file at path '" + s.postBodyFilePath + "'"));
+            return;
+        }
+        s.postLength = s.postBodyFileRange->length;
+    } else if (!s.postBodyFilePath.empty()) {
         s.closePostBodyWriteStream();
         const std::string* measured = &s.postBodyFilePath;
         if (s.compressBody) {
@@ -189,6 +207,17 @@ std::shared_ptr<platform::net::BodyStream> TXHTTPRequest::State::makeBodyStream(
     };
     base::RunLoop* l = loop;
     auto clock = [l] { return (l ? l : &base::RunLoop::current())->clock()->monotonic(); };
+    if (streamFromDisk && postBodyFileRange) {
+        if (postBodyFileRange->length == 0)
+            return nullptr;
+        auto body = TXInputStream::inputStreamWithFileRange(
+            postBodyFilePath, postBodyFileRange->offset, postBodyFileRange->length, hook, clock);
+        if (!body) {
+            r.failWithError(
+                TXMakeError(TXErrorCode::BuildingRequest, "Unable to create read stream"));
+        }
+        return body;
+    }
     if (streamFromDisk && !postBodyFilePath.empty() && fileSize(postBodyFilePath)) {
         const std::string& path =
             !compressedPostBodyFilePath.empty() && fileSize(compressedPostBodyFilePath)

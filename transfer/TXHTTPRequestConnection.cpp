@@ -1,4 +1,5 @@
 // Persistent connections, the bandwidth throttle and progress accounting.
+#include <algorithm>
 #include <cstdio>
 
 #include "transfer/TXBandwidthThrottle.h"
@@ -204,9 +205,11 @@ void TXHTTPRequest::State::incrementDownloadSizeBy(int64_t amount) {
     });
 }
 
+// Withdraws what the receivers were told of this transfer (not what the socket took
+// at once, which they never heard of).
 void TXHTTPRequest::State::removeUploadProgressSoFar() {
-    int64_t amount = -static_cast<int64_t>(totalBytesSent);
-    sendProgress(true, amount, 0, postLength);
+    sendProgress(true, -uploadReported, 0, postLength);
+    uploadReported = 0;
 }
 
 void TXHTTPRequest::State::resetProgressIndicators() {
@@ -241,27 +244,31 @@ void TXHTTPRequest::State::updateProgressIndicators() {
 void TXHTTPRequest::State::updateUploadProgress() {
     if (cancelled || totalBytesSent == 0)
         return;
-    if (uploadBufferSize == 0 && totalBytesSent != postLength) {
-        // The first count that is not the whole body is what the socket took at
-        // once: its send buffer. It is not progress the user can see.
-        uploadBufferSize = totalBytesSent;
-        incrementUploadSizeBy(-static_cast<int64_t>(uploadBufferSize));
+    if (!uploadBufferSize && totalBytesSent != postLength) {
+        // What the first write of the body left in the socket's send buffer is not
+        // progress the user can see. It is taken when that write returned: a count
+        // taken at this tick would also swallow all that went out since.
+        auto fill = stream ? stream->initialSendBufferFill() : std::nullopt;
+        uploadBufferSize = std::min(fill.value_or(totalBytesSent), totalBytesSent);
+        if (*uploadBufferSize > 0)
+            incrementUploadSizeBy(-static_cast<int64_t>(*uploadBufferSize));
     }
+    uint64_t buffered = uploadBufferSize.value_or(0);
     int64_t amount = 0;
     if (accurateProgress) {
-        if (totalBytesSent != postLength && lastBytesSent == 0)
+        uint64_t from = std::max(lastBytesSent, buffered);
+        if (totalBytesSent <= from)
             return;
-        amount = static_cast<int64_t>(totalBytesSent) - static_cast<int64_t>(lastBytesSent);
-        if (amount == 0)
-            return;
+        amount = static_cast<int64_t>(totalBytesSent - from);
     } else {
         amount = 1;
         updatedProgress = true;
     }
-    double denominator = static_cast<double>(postLength - uploadBufferSize);
-    double fraction = denominator > 0
-                          ? static_cast<double>(totalBytesSent - uploadBufferSize) / denominator
-                          : 1.0;
+    double denominator = static_cast<double>(postLength - buffered);
+    double fraction =
+        denominator > 0 ? static_cast<double>(totalBytesSent - buffered) / denominator : 1.0;
+    uploadReported += amount;
+    lastBytesSent = totalBytesSent;  // a second look at the same count reports nothing
     sendProgress(true, amount, fraction, postLength);
 }
 

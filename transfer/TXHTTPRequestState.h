@@ -83,6 +83,10 @@ struct TXHTTPRequest::State {
     // ---- body ----
     base::Data postBody;
     std::string postBodyFilePath;
+    struct FileRange {
+        uint64_t offset = 0, length = 0;
+    };
+    std::optional<FileRange> postBodyFileRange;  // of postBodyFilePath, sent as it stands
     int postBodyWriteFd = -1;
     bool didCreateTemporaryPostDataFile = false;
     bool compressBody = false;
@@ -136,7 +140,9 @@ struct TXHTTPRequest::State {
     std::string responseEncoding = "ISO-8859-1";
     uint64_t contentLength = 0, partialDownloadSize = 0;
     uint64_t totalBytesRead = 0, lastBytesRead = 0, totalBytesSent = 0, lastBytesSent = 0;
-    uint64_t uploadBufferSize = 0;
+    // What the send buffer took of the body at once; none until it is known.
+    std::optional<uint64_t> uploadBufferSize;
+    int64_t uploadReported = 0;  // the sum of this transfer's upload amounts
     bool updatedProgress = false;
     std::optional<base::Error> error;
     std::optional<base::Error> fileError;

@@ -24,6 +24,15 @@ std::shared_ptr<TXInputStream> TXInputStream::inputStreamWithFileAtPath(const st
     return stream;
 }
 
+std::shared_ptr<TXInputStream> TXInputStream::inputStreamWithFileRange(
+    const std::string& path, uint64_t offset, uint64_t length, ThrottleHook hook, Clock clock) {
+    auto stream = inputStreamWithFileAtPath(path, std::move(hook), std::move(clock));
+    if (!stream || ::lseek(stream->fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+        return nullptr;
+    stream->fileLeft_ = length;
+    return stream;
+}
+
 std::shared_ptr<TXInputStream> TXInputStream::inputStreamWithData(base::Data data,
                                                                   ThrottleHook hook, Clock clock) {
     auto stream =
@@ -69,10 +78,15 @@ ssize_t TXInputStream::readWrapped(uint8_t* buf, size_t n) {
     if (isFile_) {
         if (fd_ < 0)
             return -1;
+        n = static_cast<size_t>(std::min<uint64_t>(n, fileLeft_));
+        if (n == 0)
+            return 0;
         for (;;) {
             ssize_t got = ::read(fd_, buf, n);
             if (got < 0 && errno == EINTR)
                 continue;
+            if (got > 0 && fileLeft_ != UINT64_MAX)
+                fileLeft_ -= static_cast<uint64_t>(got);
             return got;
         }
     }

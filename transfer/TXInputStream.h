@@ -19,6 +19,10 @@ class TXInputStream final : public platform::net::BodyStream {
     // None when the file cannot be opened.
     static std::shared_ptr<TXInputStream> inputStreamWithFileAtPath(const std::string& path,
                                                                     ThrottleHook hook, Clock clock);
+    // The same for `length` bytes from `offset`; none when it cannot seek there.
+    static std::shared_ptr<TXInputStream> inputStreamWithFileRange(const std::string& path,
+                                                                   uint64_t offset, uint64_t length,
+                                                                   ThrottleHook hook, Clock clock);
     static std::shared_ptr<TXInputStream> inputStreamWithData(base::Data data, ThrottleHook hook,
                                                               Clock clock);
     ~TXInputStream() override;
@@ -40,6 +44,7 @@ class TXInputStream final : public platform::net::BodyStream {
     Clock clock_;
     int fd_ = -1;
     bool isFile_ = false;
+    uint64_t fileLeft_ = UINT64_MAX;  // what the file may still give
     base::Data data_;
     size_t offset_ = 0;
 };

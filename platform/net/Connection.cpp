@@ -1,6 +1,8 @@
 #include "platform/net/Connection.h"
 
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -57,6 +59,24 @@ IoResult Connection::write(const void* buf, size_t len, size_t& n,
         return IoResult::WantWrite;
     error = posixError(errno, "send");
     return IoResult::Failed;
+}
+
+bool Connection::hasEarlyInput() {
+    if (tls_)
+        return tls_->hasApplicationData();
+    uint8_t probe;
+    return ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+uint64_t Connection::queuedOutput() const {
+    int queued = 0;
+    if (::ioctl(fd_, SIOCOUTQ, &queued) == 0 && queued >= 0)
+        return static_cast<uint64_t>(queued);
+    int size = 0;
+    socklen_t len = sizeof size;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, &len) == 0 && size > 0)
+        return static_cast<uint64_t>(size);
+    return 0;
 }
 
 bool Connection::isAlive() const {

@@ -25,6 +25,14 @@ class Connection {
     IoResult read(void* buf, size_t len, size_t& n, std::optional<base::Error>& error);
     IoResult write(const void* buf, size_t len, size_t& n, std::optional<base::Error>& error);
     bool hasBufferedInput() const { return tls_ && tls_->hasBufferedInput(); }
+    // Whether the server has sent something a read would return, while a request
+    // is still going out (an early answer). Over TLS only application data counts,
+    // not the records TLS exchanges by itself.
+    bool hasEarlyInput();
+    // The request bytes the kernel still holds for this socket, unsent or not yet
+    // acknowledged by the peer; capped by the socket's send buffer when the count
+    // cannot be had.
+    uint64_t queuedOutput() const;
 
     // An idle kept-alive connection is usable when the server has neither closed
     // it nor sent anything unasked.

@@ -583,6 +583,8 @@ HttpReadStream::Step HttpReadStream::stepSendBody() {
         if (r == IoResult::Done) {
             chunkOffset_ += n;
             bodyWritten_ += n;
+            if (!initialSendBufferFill_)
+                initialSendBufferFill_ = std::min<uint64_t>(n, conn_->queuedOutput());
             continue;
         }
         if (r == IoResult::WantWrite || r == IoResult::WantRead) {
@@ -662,8 +664,18 @@ HttpReadStream::Step HttpReadStream::stepReceive() {
 }
 
 void HttpReadStream::finishExchange() {
-    phase_ = Phase::Done;
     const HttpResponseHead& head = parser_->head();
+    // A server may answer before it has read the whole body (a refusal, a redirect);
+    // an answer of success to a body that did not go out whole would pass a short
+    // upload off as stored.
+    if (bodyWritten_ < bodyLength_ && isTwoHundred(head.statusCode)) {
+        fail(httpError(kHttpBodyMismatch, "The server answered " + std::to_string(head.statusCode) +
+                                              " after " + std::to_string(bodyWritten_) + " of " +
+                                              std::to_string(bodyLength_) +
+                                              " bytes of the request body"));
+        return;
+    }
+    phase_ = Phase::Done;
     bool reusable =
         options_.persistent && requestSent_ && !leftover_ && head.allowsKeepAlive() &&
         parser_->framing() != HttpResponseParser::Framing::UntilClose &&
@@ -720,9 +732,7 @@ void HttpReadStream::advance() {
                 step = stepSendBody();
                 if (step == Step::Block && phase_ == Phase::SendingBody) {
                     // An early answer ends the upload.
-                    uint8_t probe;
-                    if (::recv(conn_->fd(), &probe, 1, MSG_PEEK | MSG_DONTWAIT) > 0 ||
-                        conn_->hasBufferedInput()) {
+                    if (conn_->hasEarlyInput()) {
                         options_.persistent = false;
                         phase_ = Phase::Receiving;
                         step = Step::Again;

@@ -70,6 +70,10 @@ class HttpReadStream : public std::enable_shared_from_this<HttpReadStream> {
     // The response head once it is complete, else null.
     const HttpResponseHead* responseHead() const;
     uint64_t requestBodyBytesWritten() const { return bodyWritten_; }
+    // What the first write of the body left queued in the kernel, taken when that
+    // write returned: the part of the body the socket swallowed at once, which says
+    // nothing about progress. None before that write.
+    std::optional<uint64_t> initialSendBufferFill() const { return initialSendBufferFill_; }
     const std::optional<base::Error>& error() const { return error_; }
     Status status() const;
     // The exchange ran on a connection an earlier request had used.
@@ -155,6 +159,7 @@ class HttpReadStream : public std::enable_shared_from_this<HttpReadStream> {
 
     uint64_t bodyLength_ = 0;
     uint64_t bodyWritten_ = 0;
+    std::optional<uint64_t> initialSendBufferFill_;
     std::vector<uint8_t> chunk_;
     size_t chunkOffset_ = 0;
     bool requestSent_ = false;

@@ -225,4 +225,19 @@ bool TlsSession::hasBufferedInput() const {
     return SSL_pending(ssl_) > 0;
 }
 
+bool TlsSession::hasApplicationData() {
+    if (hasBufferedInput())
+        return true;
+    ERR_clear_error();
+    errno = 0;
+    unsigned char probe = 0;
+    size_t n = 0;
+    if (SSL_peek_ex(ssl_, &probe, 1, &n) == 1)
+        return n > 0;
+    // Nothing yet (WANT_READ), or an end or failure that the next write or read
+    // meets and reports itself; the error it left is not this question's.
+    ERR_clear_error();
+    return false;
+}
+
 }  // namespace platform::net

@@ -29,6 +29,10 @@ class TlsSession {
     IoResult read(void* buf, size_t len, size_t& n);
     IoResult write(const void* buf, size_t len, size_t& n);
     bool hasBufferedInput() const;
+    // Whether the server has sent application data that read() would return. Reads
+    // from the socket as needed, consuming records that carry none (session tickets,
+    // key updates), and takes none of the data.
+    bool hasApplicationData();
     const std::optional<base::Error>& error() const { return error_; }
 
   private:

@@ -20,16 +20,24 @@ Faults are scripted by POSTing JSON to /__script (unsigned, loopback only):
   stall_parts: n          the next n part uploads are read and never answered
                           (the connection is held for stall_seconds, default 30)
   status_only: code       the next signed request answers `code` with no body
+  read_delay: s           bodies over 1 MiB are read only s seconds after their
+                          request head
+  read_rate: n            bodies over 1 MiB are read at n bytes a second at most
+  tls_version: "1.2"      TLS connections accepted from now on speak at most
+                          that version ("1.3", the default, allows both)
 GET /__stats answers counters as JSON, among them the HEAD requests, the
 connections accepted, the requests that came on a connection after it answered
 RequestTimeout, and the requests that repeat the Date of a request answered
 RequestTimeout.
 
-Usage: s3_server.py PORT DIRECTORY ACCESS_KEY SECRET_KEY
+Usage: s3_server.py PORT DIRECTORY ACCESS_KEY SECRET_KEY [TLS_PORT CERT KEY]
+With TLS_PORT the same service answers over TLS there too (the control paths stay
+on PORT).
 """
 import hashlib
 import json
 import os
+import ssl
 import sys
 import tempfile
 import threading
@@ -73,15 +81,26 @@ class ReceivedDateSigner(HmacV1Auth):
 class Body:
     """A request body spooled to a file in the store as it arrives, with its MD5."""
 
-    def __init__(self, folder, stream, length):
+    def __init__(self, folder, stream, length, paced=True):
         handle, self.path = tempfile.mkstemp(dir=folder, prefix="body-")
         digest = hashlib.md5()
         self.size = 0
         with os.fdopen(handle, "wb") as out:
+            delay, rate = (script.get("read_delay", 0), script.get("read_rate", 0)) \
+                if paced and length > CHUNK else (0, 0)
+            if delay:
+                time.sleep(delay)
+            started = time.monotonic()
             while self.size < length:
-                chunk = stream.read(min(CHUNK, length - self.size))
+                step = min(CHUNK, 64 * 1024) if rate else CHUNK
+                want = min(step, length - self.size)
+                chunk = stream.read1(want) if rate else stream.read(want)
                 if not chunk:
                     break
+                if rate:
+                    ahead = (self.size + len(chunk)) / rate - (time.monotonic() - started)
+                    if ahead > 0:
+                        time.sleep(ahead)
                 digest.update(chunk)
                 out.write(chunk)
                 self.size += len(chunk)
@@ -115,6 +134,11 @@ class Handler(BaseHTTPRequestHandler):
     server_version = "StandInS3/1.0"
 
     def setup(self):
+        contexts = getattr(self.server, "tls_contexts", None)
+        if contexts:
+            self.request.settimeout(60)
+            self.request = contexts[script.get("tls_version", "1.3")].wrap_socket(
+                self.request, server_side=True)
         super().setup()
         self.timed_out = False
         with lock:
@@ -156,7 +180,7 @@ class Handler(BaseHTTPRequestHandler):
         self.reply(status, error_xml(code, message))
 
     # ---- request parts ----------------------------------------------------
-    def read_body(self):
+    def read_body(self, paced=True):
         if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
             return None
         length = int(self.headers.get("Content-Length") or 0)
@@ -164,7 +188,7 @@ class Handler(BaseHTTPRequestHandler):
             return None
         folder = os.path.join(self.server.store, "incoming")
         os.makedirs(folder, exist_ok=True)
-        body = Body(folder, self.rfile, length)
+        body = Body(folder, self.rfile, length, paced)
         if not body.complete:
             body.discard()
             return None
@@ -207,7 +231,7 @@ class Handler(BaseHTTPRequestHandler):
             stats["requests"] += 1
         split = urlsplit(self.path)
         if split.path == "/__script" and self.command == "POST":
-            body = self.read_body()
+            body = self.read_body(paced=False)
             text = body.text() if body else b""
             if body:
                 body.discard()
@@ -396,13 +420,31 @@ class Handler(BaseHTTPRequestHandler):
     do_GET = do_PUT = do_POST = do_DELETE = do_HEAD = handle_any
 
 
+def tls_contexts(cert, key):
+    contexts = {}
+    for name, highest in (("1.2", ssl.TLSVersion.TLSv1_2), ("1.3", ssl.TLSVersion.TLSv1_3)):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        context.maximum_version = highest
+        contexts[name] = context
+    return contexts
+
+
 def main():
     port, store, access, secret = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
-    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
-    server.store, server.access_key, server.secret_key = store, access, secret
-    server.keys = {}
-    server.daemon_threads = True
-    server.serve_forever()
+    servers = [ThreadingHTTPServer(("127.0.0.1", port), Handler)]
+    if len(sys.argv) >= 8:
+        secure = ThreadingHTTPServer(("127.0.0.1", int(sys.argv[5])), Handler)
+        secure.tls_contexts = tls_contexts(sys.argv[6], sys.argv[7])
+        servers.append(secure)
+    keys = {}  # one store of uploaded keys for both listeners
+    for server in servers:
+        server.store, server.access_key, server.secret_key = store, access, secret
+        server.keys = keys
+        server.daemon_threads = True
+    for server in servers[1:]:
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    servers[0].serve_forever()
 
 
 if __name__ == "__main__":

@@ -159,22 +159,34 @@ TEST_F(NetReadStream, AStaleReusedConnectionIsReportedAsLost) {
     EXPECT_EQ(fresh.error->code(), kHttpTruncated);
 }
 
-TEST_F(NetReadStream, AnEarlyAnswerEndsTheUpload) {
-    ScriptedServer server([&](int fd, int) {
-        ScriptedServer::readHead(fd);
-        ScriptedServer::send(fd, "HTTP/1.1 401 Unauthorized\r\nContent-Length: 4\r\n\r\nauth");
-        shutdown(fd, SHUT_WR);
-        ScriptedServer::readExactly(fd, 64 * 1024);
-    });
-    HttpRequestMessage m("PUT", *Url::parse(server.url()));
-    std::string big(8 * 1024 * 1024, 'z');
-    m.setHeader("Content-Length", std::to_string(big.size()));
-    auto out =
-        nettest::run(HttpReadStream::create(std::move(m), std::make_shared<DataBodyStream>(big)));
-    ASSERT_TRUE(out.ended) << (out.error ? out.error->describe() : "");
-    EXPECT_EQ(out.status(), 401);
-    EXPECT_EQ(out.body, "auth");
-    EXPECT_LT(out.bodyBytesWritten, big.size());
+// A refusal before the body is read ends the upload and is the answer; a success
+// before it is read whole would pass a short body off as stored, and fails.
+TEST_F(NetReadStream, AnEarlyAnswerEndsTheUploadButNeverAsSuccess) {
+    for (std::string answer : {"401 Unauthorized", "200 OK"}) {
+        SCOPED_TRACE(answer);
+        ScriptedServer server([&](int fd, int) {
+            ScriptedServer::readHead(fd);
+            ScriptedServer::send(fd, "HTTP/1.1 " + answer + "\r\nContent-Length: 4\r\n\r\nauth");
+            shutdown(fd, SHUT_WR);
+            ScriptedServer::readExactly(fd, 64 * 1024);
+        });
+        HttpRequestMessage m("PUT", *Url::parse(server.url()));
+        std::string big(8 * 1024 * 1024, 'z');
+        m.setHeader("Content-Length", std::to_string(big.size()));
+        auto out = nettest::run(
+            HttpReadStream::create(std::move(m), std::make_shared<DataBodyStream>(big)));
+        EXPECT_LT(out.bodyBytesWritten, big.size());
+        if (answer.starts_with("200")) {
+            ASSERT_TRUE(out.error);
+            EXPECT_FALSE(out.ended);
+            EXPECT_EQ(out.error->domain(), kHttpErrorDomain);
+            EXPECT_EQ(out.error->code(), kHttpBodyMismatch);
+            continue;
+        }
+        ASSERT_TRUE(out.ended) << (out.error ? out.error->describe() : "");
+        EXPECT_EQ(out.status(), 401);
+        EXPECT_EQ(out.body, "auth");
+    }
 }
 
 TEST_F(NetReadStream, ReportsBrokenResponsesAndRefusedConnections) {

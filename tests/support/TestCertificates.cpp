@@ -65,7 +65,8 @@ bool TestCertificates::make(const std::string& dir, std::string& error) {
         error = "openssl could not make the test CA";
         return false;
     }
-    if (!issue(openssl, dir, "server", "/CN=localhost", "DNS:localhost,IP:127.0.0.1", log, error) ||
+    if (!issue(openssl, dir, "server", "/CN=localhost",
+               "DNS:localhost,DNS:bucket.localhost,IP:127.0.0.1", log, error) ||
         !issue(openssl, dir, "wrong", "/CN=wrong.example", "DNS:wrong.example", log, error) ||
         !issue(openssl, dir, "client", "/CN=Test Client", "email:client@example.invalid", log,
                error)) {

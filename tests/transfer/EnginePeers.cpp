@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <utility>
 
 #include "platform/crypto/Digest.h"
 
@@ -84,7 +85,20 @@ bool EngineNginx::start(const testsupport::TempDir& dir, const testsupport::Test
     conf +=
         "  location /dav/ { dav_methods PUT; create_full_put_path on; "
         "client_max_body_size 0; }\n";
-    conf += " }\n}\n";
+    conf += " }\n";
+    // A storage stand-in per TLS version that reads each body a second late, through
+    // a small buffer into a kept file, and answers with that file's path.
+    for (auto [versionPort, protocol] :
+         {std::pair{&tls12Port, "TLSv1.2"}, {&tls13Port, "TLSv1.3"}}) {
+        *versionPort = testsupport::Peer::freePort();
+        conf += " server {\n  listen " + ports(*versionPort) + " ssl;\n  ssl_protocols " +
+                protocol + ";\n";
+        conf +=
+            "  location / { client_max_body_size 0; client_body_buffer_size 16k; "
+            "client_body_in_file_only on; echo_sleep 1; echo_read_request_body; "
+            "echo -n $request_body_file; }\n }\n";
+    }
+    conf += "}\n";
     std::string confPath = dir.write("nginx/nginx.conf", conf);
     if (!peer.start({nginx, "-p", base, "-c", confPath, "-e", base + "/error.log"}, base, port)) {
         error = peer.failure();

@@ -1,7 +1,7 @@
 #pragma once
 // Real servers for the engine's peer tests, configured in the test's own folder
 // on free loopback ports: nginx with the echo module (redirects, gzip, ranges,
-// cookies, Basic authentication, PUT storage, TLS), squid with Basic proxy
+// cookies, Basic authentication, PUT storage, TLS, late body readers), squid with Basic proxy
 // authentication, and apache2 with Digest authentication.
 #include <string>
 
@@ -14,6 +14,9 @@ namespace txtest {
 struct EngineNginx {
     testsupport::Peer peer;
     uint16_t port = 0, tlsPort = 0;
+    // TLS 1.2 only and TLS 1.3 only: any path takes a body, read one second late,
+    // and answers with the path of the file nginx kept it in.
+    uint16_t tls12Port = 0, tls13Port = 0;
     std::string root;       // served files; "dav/" receives PUT bodies
     std::string accessLog;  // "<connection> <requests on it> <status> <uri> <user>" per line
     // Basic authentication under /private/ accepts alice:secret.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace txtest {
@@ -126,7 +127,12 @@ void HttpTestServer::serve(int fd, int index) {
         request.method = request.head.substr(0, sp);
         request.target = request.head.substr(sp + 1, request.head.find(' ', sp + 1) - sp - 1);
         size_t length = std::strtoull(request.header("Content-Length").c_str(), nullptr, 10);
+        auto started = std::chrono::steady_clock::now();
         while (buffer.size() < length) {
+            if (uint64_t rate = readRate_) {
+                std::this_thread::sleep_until(
+                    started + std::chrono::microseconds(buffer.size() * 1000000 / rate));
+            }
             if (!readMore(fd, buffer))
                 return;
         }

@@ -38,6 +38,8 @@ class HttpTestServer {
     std::string url(const std::string& path = "/") const;
     std::vector<ReceivedRequest> requests() const;
     int connections() const { return accepted_.load(); }
+    // Request bodies are read at this many bytes a second at most (0: at once).
+    void setBodyReadRate(uint64_t bytesPerSecond) { readRate_ = bytesPerSecond; }
 
     // "HTTP/1.1 <status>\r\n<headers>Content-Length: n\r\n\r\n<body>".
     static std::string response(int status, const std::string& headers, const std::string& body);
@@ -50,6 +52,7 @@ class HttpTestServer {
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> accepted_{0};
+    std::atomic<uint64_t> readRate_{0};
     std::thread acceptor_;
     mutable std::mutex mutex_;
     std::vector<ReceivedRequest> requests_;

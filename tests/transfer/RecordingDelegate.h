@@ -18,6 +18,8 @@ class RecordingDelegate : public TXHTTPRequestDelegate, public TXProgressDelegat
     bool offMainThread = false;
     int finished = 0, failed = 0, started = 0;
     int64_t sent = 0, received = 0, uploadSize = 0, downloadSize = 0;
+    std::vector<int64_t> sentAmounts;
+    std::vector<double> fractions;  // as a progress bar is told them
     bool answerAuthentication = false;
     int authenticationQuestions = 0;
     // The error of the last failure.
@@ -49,7 +51,11 @@ class RecordingDelegate : public TXHTTPRequestDelegate, public TXProgressDelegat
         ++authenticationQuestions;
         note("auth");
     }
-    void didSendBytes(TXHTTPRequest&, int64_t n) override { sent += n; }
+    void didSendBytes(TXHTTPRequest&, int64_t n) override {
+        sent += n;
+        sentAmounts.push_back(n);
+    }
+    void setDoubleValue(double fraction) override { fractions.push_back(fraction); }
     void didReceiveBytes(TXHTTPRequest&, int64_t n) override { received += n; }
     void incrementUploadSizeBy(TXHTTPRequest&, int64_t n) override { uploadSize += n; }
     void incrementDownloadSizeBy(TXHTTPRequest&, int64_t n) override { downloadSize += n; }

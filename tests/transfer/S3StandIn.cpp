@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "platform/crypto/Digest.h"
 
@@ -30,13 +31,26 @@ std::string S3StandIn::interpreter() {
 }
 
 bool S3StandIn::start() {
+    return startWithTls({}, {});
+}
+
+bool S3StandIn::startWithTls(const std::string& certificate, const std::string& key) {
     port_ = Peer::freePort();
     std::string store = dir_.makeFolder("store");
-    ::setenv("QUORVANE_STORAGE_HOST", ("localhost:" + std::to_string(port_)).c_str(), 1);
-    ::setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
-    return peer_.start({interpreter(), sourceDir() + "/tests/fakes/s3_server.py",
-                        std::to_string(port_), store, kAccessKey, kSecretKey},
-                       dir_.path(), port_);
+    std::vector<std::string> argv{interpreter(),
+                                  sourceDir() + "/tests/fakes/s3_server.py",
+                                  std::to_string(port_),
+                                  store,
+                                  kAccessKey,
+                                  kSecretKey};
+    uint16_t storagePort = port_;
+    if (!certificate.empty()) {
+        tlsPort_ = storagePort = Peer::freePort();
+        argv.insert(argv.end(), {std::to_string(tlsPort_), certificate, key});
+    }
+    ::setenv("QUORVANE_STORAGE_HOST", ("localhost:" + std::to_string(storagePort)).c_str(), 1);
+    ::setenv("QUORVANE_STORAGE_SCHEME", certificate.empty() ? "http" : "https", 1);
+    return peer_.start(argv, dir_.path(), port_);
 }
 
 // A plain HTTP/1.0 exchange; enough for the server's control paths.

@@ -18,7 +18,11 @@ class S3StandIn {
     // Empty when /usr/bin/python3 or botocore is missing.
     static std::string interpreter();
     bool start();
+    // The same, also answering over TLS with `certificate` and `key` on tlsPort(),
+    // where the storage configuration then points (https).
+    bool startWithTls(const std::string& certificate, const std::string& key);
     uint16_t port() const { return port_; }
+    uint16_t tlsPort() const { return tlsPort_; }
     // POSTs a fault script (JSON) to the server.
     bool script(const std::string& json);
     // One counter of /__stats; -1 when unreadable.
@@ -32,6 +36,7 @@ class S3StandIn {
     TempDir dir_;
     Peer peer_;
     uint16_t port_ = 0;
+    uint16_t tlsPort_ = 0;
 };
 
 }  // namespace testsupport

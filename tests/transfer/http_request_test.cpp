@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -252,6 +253,44 @@ TEST_F(RequestTest, UploadProgressSumsToTheBodyLength) {
         },
         5));
     EXPECT_LE(delegate->uploadSize, 2000000);
+}
+
+// Readers at three rates keep the upload going past the first status tick. The
+// receivers hear of every byte but what the first write of the body left queued in
+// the kernel (that write is 64 KiB at most): never what the kernel's send buffer,
+// grown to megabytes on loopback, and the first quarter second took in besides.
+// Amounts and the fraction never go back, and the amounts add up to the size the
+// receivers were given.
+TEST_F(RequestTest, UploadProgressToSlowReadersMissesOnlyTheFirstWrite) {
+    constexpr int64_t kFirstWriteAtMost = 256 * 1024;
+    HttpTestServer server([](const ReceivedRequest&) { return ok("stored"); });
+    struct Case {
+        uint64_t rate;
+        size_t size;
+    };
+    for (Case c :
+         {Case{2000000, 4u << 20}, Case{20000000, 16u << 20}, Case{100000000, 40u << 20}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " B/s");
+        server.setBodyReadRate(c.rate);
+        delegate = std::make_shared<txtest::RecordingDelegate>();
+        auto request = TXHTTPRequest::requestWithURL(U(server.url()));
+        request->setUploadProgressDelegate(delegate);
+        request->setRequestMethod("PUT");
+        request->appendPostData(std::string(c.size, 'p'));
+        runAsync(request);
+        ASSERT_EQ(delegate->failed, 0) << delegate->error->localizedDescription();
+        ASSERT_EQ(server.requests().back().body.size(), c.size);
+        int64_t unreported = static_cast<int64_t>(c.size) - delegate->sent;
+        EXPECT_GE(unreported, 0);
+        EXPECT_LE(unreported, kFirstWriteAtMost)
+            << unreported << " of " << c.size << " bytes were never reported";
+        EXPECT_EQ(delegate->sent, delegate->uploadSize);
+        EXPECT_GT(delegate->sentAmounts.size(), 1u) << "the upload outlasted the first tick";
+        for (int64_t amount : delegate->sentAmounts) EXPECT_GT(amount, 0);
+        ASSERT_FALSE(delegate->fractions.empty());
+        EXPECT_TRUE(std::is_sorted(delegate->fractions.begin(), delegate->fractions.end()));
+        EXPECT_DOUBLE_EQ(delegate->fractions.back(), 1.0);
+    }
 }
 
 // ---- gzip responses and files ------------------------------------------------------

@@ -12,7 +12,9 @@
 #include "tests/support/MainThread.h"
 #include "tests/transfer/EnginePeers.h"
 #include "tests/transfer/RecordingDelegate.h"
+#include "transfer/OWTXS3SegmentedRequest.h"
 #include "transfer/TXHTTPRequest.h"
+#include "transfer/TXS3ObjectRequest.h"
 
 namespace {
 
@@ -390,6 +392,37 @@ TEST_F(EngineNginxTest, TlsWithTheTestAuthorityAndRefusedWithoutIt) {
     untrusted->startSynchronous();
     ASSERT_TRUE(untrusted->error());
     EXPECT_EQ(1, untrusted->error()->code());
+}
+
+// nginx starts reading a second after the request head, by which time the body
+// fills both socket buffers and, under TLS 1.3, the server's session tickets wait
+// on the socket. An S3 PUT and a part of a multipart upload arrive whole over both
+// versions.
+TEST_F(EngineNginxTest, S3UploadsOverTlsReachALateReaderWhole) {
+    std::string body = randomBytes(12u << 20, 12);
+    std::string source = dir.write("upload.mov", body);
+    TXS3Request::setSharedAccessKey("AKIDNGINX00000000000");
+    TXS3Request::setSharedSecretAccessKey("bmdpbnggaWdub3JlcyBzaWduYXR1cmVz");
+    for (uint16_t port : {nginx.tls12Port, nginx.tls13Port}) {
+        SCOPED_TRACE(port == nginx.tls12Port ? "TLS 1.2" : "TLS 1.3");
+        ::setenv("QUORVANE_STORAGE_HOST", ("localhost:" + std::to_string(port)).c_str(), 1);
+        ::setenv("QUORVANE_STORAGE_SCHEME", "https", 1);
+        auto put = TXS3ObjectRequest::PUTRequestForFile(source, "bucket", "whole.mov");
+        auto part = OWTXS3SegmentedRequest::PUTRequestForSegment(source, {1000, 9u << 20}, "bucket",
+                                                                 "part.mov");
+        part->setSubResource("partNumber=1&uploadId=up");
+        ASSERT_TRUE(part->readFileData());
+        for (const auto& [request, expected] :
+             {std::pair<std::shared_ptr<TXS3ObjectRequest>, std::string>{put, body},
+              {part, body.substr(1000, 9u << 20)}}) {
+            request->setCertificateAuthorityFile(certs.caCert);
+            request->startSynchronous();
+            ASSERT_FALSE(request->error()) << request->error()->localizedDescription();
+            ASSERT_EQ(200, request->responseStatusCode());
+            std::string kept = request->responseString().value_or("");
+            EXPECT_EQ(sha256(expected), sha256(testsupport::readFile(kept))) << kept;
+        }
+    }
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <random>
 
+#include "platform/crypto/Digest.h"
 #include "tests/support/MainThread.h"
+#include "tests/support/TestCertificates.h"
 #include "tests/transfer/S3StandIn.h"
 #include "transfer/OWTXS3MultipartRequest.h"
 #include "transfer/OWTXS3SegmentedRequest.h"
@@ -17,6 +19,11 @@ namespace {
 
 using testsupport::S3StandIn;
 
+std::string sha256(const std::string& bytes) {
+    using platform::crypto::Digest;
+    return Digest::hex(Digest::of(Digest::Algorithm::SHA256, bytes));
+}
+
 class Recorder : public TXHTTPRequestDelegate, public TXProgressDelegate {
   public:
     void requestFinished(TXHTTPRequest&) override { ++finished; }
@@ -24,10 +31,14 @@ class Recorder : public TXHTTPRequestDelegate, public TXProgressDelegate {
         ++failed;
         error = r.error();
     }
-    void didSendBytes(TXHTTPRequest&, int64_t amount) override { sent += amount; }
+    void didSendBytes(TXHTTPRequest&, int64_t amount) override {
+        sent += amount;
+        amounts.push_back(amount);
+    }
     int finished = 0;
     int failed = 0;
     int64_t sent = 0;
+    std::vector<int64_t> amounts;
     std::optional<base::Error> error;
 };
 
@@ -207,7 +218,7 @@ TEST_F(S3StandInTest, ASecondRequestTimeoutFailsWithS3sMessage) {
     EXPECT_EQ(get->retryCount(), 1);
 }
 
-// A part's body lives in a temporary file; the resend must still find it whole.
+// A part is read from its range of the file again for the resend, whole.
 TEST_F(S3StandInTest, APartResentAfterRequestTimeoutKeepsItsBody) {
     std::string path = writeFile("range.mov", 70000);
     ASSERT_TRUE(server.script("{\"request_timeout\": 1}"));
@@ -228,6 +239,27 @@ TEST_F(S3StandInTest, AnInitiateTimedOutOnceStillUploads) {
     ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
     EXPECT_EQ(server.objectBytes("i.mov"), testsupport::readFile(path));
     EXPECT_EQ(server.stat("initiates"), 1);
+}
+
+// The parts' progress adds up as a single request's does: each part's count falls
+// short only by what its first write left queued in the kernel (64 KiB at most),
+// however long the part runs past the first tick, and no amount goes back.
+TEST_F(S3StandInTest, MultipartProgressMissesAtMostTheFirstWriteOfEachPart) {
+    constexpr int64_t kFirstWriteAtMost = 256 * 1024;
+    ASSERT_TRUE(server.script("{\"read_rate\": 16000000}"));
+    const size_t size = (40u << 20) + 500000;
+    std::string path = writeFile("progress.mov", size);
+    auto upload =
+        OWTXS3MultipartRequest::PUTRequestForFile(path, S3StandIn::kBucket, "progress.mov");
+    ASSERT_TRUE(run(upload, 120));
+    ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+    ASSERT_EQ(upload->segmentCount(), 3u);
+    int64_t unreported = static_cast<int64_t>(size) - recorder->sent;
+    EXPECT_GE(unreported, 0);
+    EXPECT_LE(unreported, 3 * kFirstWriteAtMost)
+        << unreported << " of " << size << " bytes were never reported";
+    EXPECT_GT(recorder->amounts.size(), 6u) << "each part outlasted the first tick";
+    for (int64_t amount : recorder->amounts) EXPECT_GT(amount, 0);
 }
 
 // ---- part retries and cancellation ----------------------------------------
@@ -295,6 +327,58 @@ TEST_F(S3StandInTest, CancellingBeforeTheUploadIdIsKnownAbortsItWhenItArrives) {
     EXPECT_TRUE(pumpUntil([&] { return server.stat("aborts") == 1; }, 20));
     EXPECT_EQ(server.stat("parts"), 0);
     EXPECT_EQ(recorder->failed, 1);
+}
+
+// ---- uploads over TLS to a receiver that reads late and slowly -------------------
+
+class S3StandInTlsTest : public S3StandInTest {
+  protected:
+    void SetUp() override {
+        MainThreadTest::SetUp();
+        QV_REQUIRE_PEER_BINARY(S3StandIn::interpreter(), "python3 with botocore");
+        QV_REQUIRE_PEER_BINARY(testsupport::Peer::findBinary("openssl"), "openssl");
+        std::string error;
+        ASSERT_TRUE(certs.make(dir.makeFolder("certs"), error)) << error;
+        ASSERT_TRUE(server.startWithTls(certs.serverCert, certs.serverKey)) << server.failure();
+        TXS3Request::setSharedAccessKey(S3StandIn::kAccessKey);
+        TXS3Request::setSharedSecretAccessKey(S3StandIn::kSecretKey);
+        recorder = std::make_shared<Recorder>();
+    }
+    void TearDown() override {
+        TXHTTPRequest::expirePersistentConnections();
+        MainThreadTest::TearDown();
+    }
+    testsupport::TestCertificates certs;
+};
+
+// The server's TLS 1.3 session tickets reach the socket while the body is still
+// going out; they are no early answer, and the upload must not stop at them. The
+// stand-in starts reading each body a second late and then at 48 MB/s, so the
+// body waits in full socket buffers for a while.
+TEST_F(S3StandInTlsTest, LargeUploadsReachALateSlowReaderWholeOverTls12And13) {
+    std::string single = writeFile("single.mov", 8u << 20);
+    std::string parts = writeFile("parts.mov", (20u << 20) + 300000);
+    for (const char* version : {"1.2", "1.3"}) {
+        SCOPED_TRACE(std::string("TLS ") + version);
+        ASSERT_TRUE(server.script(std::string("{\"tls_version\": \"") + version +
+                                  "\", \"read_delay\": 1, \"read_rate\": 48000000}"));
+        std::string key = std::string("tls") + version;
+        auto put = TXS3ObjectRequest::PUTRequestForFile(single, S3StandIn::kBucket, key);
+        put->setCertificateAuthorityFile(certs.caCert);
+        recorder->finished = recorder->failed = 0;
+        ASSERT_TRUE(run(put, 60));
+        ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+        EXPECT_EQ(sha256(server.objectBytes(key)), sha256(testsupport::readFile(single)));
+
+        auto upload =
+            OWTXS3MultipartRequest::PUTRequestForFile(parts, S3StandIn::kBucket, key + "-parts");
+        upload->setCertificateAuthorityFile(certs.caCert);
+        recorder->finished = recorder->failed = 0;
+        ASSERT_TRUE(run(upload, 120));
+        ASSERT_EQ(recorder->failed, 0) << recorder->error->localizedDescription();
+        EXPECT_EQ(sha256(server.objectBytes(key + "-parts")), sha256(testsupport::readFile(parts)));
+    }
+    EXPECT_EQ(server.stat("parts"), 4);
 }
 
 }  // namespace
