@@ -185,6 +185,8 @@ bool UploadPeers::start(const std::string& folder, const std::string& nginx, con
                      s.service.failure().c_str(), s.web.failure().c_str());
     }
     return started;
+}
+
 std::vector<std::string> s3rverCommand(const std::string& folder, uint16_t port,
                                        const std::string& bucket) {
     const std::string s3rver = sourceDir() + "/tests/peers/node_modules/.bin/s3rver";
