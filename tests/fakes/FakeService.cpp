@@ -22,6 +22,11 @@ namespace {
 constexpr int kStartTimeoutMs = 15000;
 
 std::string scriptPath() {
+    // The test runner names the source tree; a build that records relative source
+    // names (a shared compiler cache) leaves __FILE__ relative to the build folder.
+    if (const char* source = std::getenv("QV_SOURCE_DIR"); source && *source) {
+        return (std::filesystem::path(source) / "tests/fakes/service.py").string();
+    }
     return (std::filesystem::path(__FILE__).parent_path() / "service.py").string();
 }
 
