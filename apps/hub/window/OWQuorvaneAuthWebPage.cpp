@@ -1,5 +1,6 @@
 #include "apps/hub/window/OWQuorvaneAuthWebPage.h"
 #include <QTimer>
+#include <QWebEngineSettings>
 
 #include "apps/hub/window/OWQuorvaneAuthProtocol.h"
 #include "client/OWQuorvaneAuthController.h"
@@ -32,6 +33,9 @@ class NewWindowPage : public QWebEnginePage {
 OWQuorvaneAuthWebPage::OWQuorvaneAuthWebPage(QWebEngineProfile* profile, QObject* parent,
                                              Opener opener)
     : QWebEnginePage(profile, parent), opener_(std::move(opener)) {
+    // The status page is shown with the resource folder as its base, which makes it a
+    // local page; its buttons lead to the service.
+    settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     connect(this, &QWebEnginePage::loadStarted, this, [this] { loading_ = true; });
     connect(this, &QWebEnginePage::loadFinished, this, [this](bool) {
         loading_ = false;
