@@ -2,10 +2,9 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
 
 #include "client/OWQuorvane.h"
+#include "platform/ui/qt/WindowPlacement.h"
 #include "ui_HubWindow.h"
 
 namespace {
@@ -43,10 +42,6 @@ void AppDelegate::applicationDidFinishLaunching() {
     window->addAction(close);
 
     window->resize(kInitialWindowSize);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
+    platform::ui::qt::centerOnPrimaryScreen(*window);
     window->show();
 }

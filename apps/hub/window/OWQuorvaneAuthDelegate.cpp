@@ -23,10 +23,11 @@
 
 namespace {
 
-// The user's default browser, through the desktop's opener.
+// The user's default browser.
 void openInDefaultBrowser(const std::string& address) {
-    if (auto error = base::Workspace::spawnDetached("/usr/bin/xdg-open", {address})) {
-        OWLog::appendLog("Unable to open %@ in the browser", address);
+    if (auto error = base::Workspace::openURL(address)) {
+        OWLog::appendLog("Unable to open an address in the browser: %@",
+                         error->localizedDescription());
     }
 }
 
@@ -47,7 +48,7 @@ std::shared_ptr<OWQuorvaneAuthDelegate> OWQuorvaneAuthDelegate::sharedController
     return shared;
 }
 
-OWQuorvaneAuthDelegate::OWQuorvaneAuthDelegate() : externalOpener_(openInDefaultBrowser) {}
+OWQuorvaneAuthDelegate::OWQuorvaneAuthDelegate() = default;
 
 OWQuorvaneAuthDelegate::~OWQuorvaneAuthDelegate() {
     tearDown();
@@ -78,10 +79,6 @@ QLineEdit* OWQuorvaneAuthDelegate::serverURLText() const {
 }
 QDialog* OWQuorvaneAuthDelegate::serverURLWindow() const {
     return serverURLWindow_;
-}
-
-void OWQuorvaneAuthDelegate::setExternalOpener(std::function<void(const std::string&)> opener) {
-    externalOpener_ = std::move(opener);
 }
 
 std::shared_ptr<OWQuorvaneAuthController> OWQuorvaneAuthDelegate::controller() const {
@@ -135,12 +132,7 @@ void OWQuorvaneAuthDelegate::awakeFromNib() {
         serverURLText_->setText(QString::fromStdString(quorv_->siteURLString()));
     }
     ensureProfile();
-    page_ = new OWQuorvaneAuthWebPage(
-        profile_, webView_, [weak = weak_from_this()](const std::string& address) {
-            if (auto self = weak.lock(); self && self->externalOpener_) {
-                self->externalOpener_(address);
-            }
-        });
+    page_ = new OWQuorvaneAuthWebPage(profile_, webView_, openInDefaultBrowser);
     webView_->setPage(page_);
     reloadStatusPage();
 }

@@ -8,7 +8,6 @@
 // server. Everything runs on the main thread.
 #include <QObject>
 #include <QPointer>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,10 +66,6 @@ class OWQuorvaneAuthDelegate : public QObject,
     QDialog* serverURLWindow() const;
     std::shared_ptr<OWQuorvane> quorv() const { return quorv_; }
 
-    // Where addresses that leave the service's site go; the default browser unless
-    // replaced (tests record them).
-    void setExternalOpener(std::function<void(const std::string&)> opener);
-
   private:
     OWQuorvaneAuthDelegate();
     void connectActions();
@@ -89,5 +84,4 @@ class OWQuorvaneAuthDelegate : public QObject,
     QPointer<OWQuorvaneAuthWebPage> page_;
     QWebEngineProfile* profile_ = nullptr;  // owned; outlives every page
     std::shared_ptr<OWQuorvane> quorv_;
-    std::function<void(const std::string&)> externalOpener_;
 };

@@ -1,21 +1,40 @@
 #include "tests/hub/window/HubWindowTest.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+
 #include <cstdlib>
+#include <sstream>
 
 #include "apps/hub/window/OWQuorvaneAuthProtocol.h"
 #include "base/Format.h"
 #include "base/RunLoop.h"
 #include "base/Url.h"
+#include "base/Workspace.h"
 #include "client/OWQuorvane.h"
 #include "client/OWQuorvaneAuthController.h"
 #include "tests/support/RunTool.h"
+#include "tests/support/TempDir.h"
 
 namespace hubtest {
 
 fakes::FakeService* HubWindowTest::service = nullptr;
+
+namespace {
+
+// The stand-in for the default browser and the file where it writes what it opened.
+testsupport::TempDir& browserFolder() {
+    static testsupport::TempDir folder;
+    return folder;
+}
+std::string openedFile() {
+    return browserFolder().file("opened");
+}
+
+}  // namespace
 
 std::string jsText(const std::string& text) {
     return "decodeURIComponent('" + base::Url::percentEncode(text) + "')";
@@ -32,6 +51,10 @@ void HubWindowTest::SetUpTestSuite() {
     if (service->running()) {
         ::setenv(OWQuorvaneAuthController::kSiteURLEnvironment, service->url().c_str(), 1);
     }
+    const std::string browser = browserFolder().write(
+        "browser", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + openedFile() + "'\n");
+    ::chmod(browser.c_str(), 0755);
+    ::setenv(base::Workspace::kURLOpenerEnvironment, browser.c_str(), 1);
 }
 
 void HubWindowTest::TearDownTestSuite() {
@@ -46,7 +69,7 @@ void HubWindowTest::SetUp() {
     auto controller = OWQuorvaneAuthController::sharedController();
     controller->revokeAuthorization();
     controller->setQuorvServerURLString("");
-    linking().setExternalOpener([this](const std::string& address) { opened.push_back(address); });
+    ::unlink(openedFile().c_str());
     app = std::make_unique<AppDelegate>();
     app->applicationDidFinishLaunching();
     ASSERT_TRUE(waitForUnlinkedPage());
@@ -54,7 +77,6 @@ void HubWindowTest::SetUp() {
 
 void HubWindowTest::TearDown() {
     app.reset();
-    linking().setExternalOpener(nullptr);
     DesktopTest::TearDown();
 }
 
@@ -128,6 +150,15 @@ void HubWindowTest::linkDirectly(const std::string& user) {
     ASSERT_TRUE(OWQuorvaneAuthProtocol::canInitWithRequest(reply.location()));
     ASSERT_TRUE(waitFor([&] { return controller->oauthToken() && app->quorv()->isLinked(); }));
     ASSERT_TRUE(waitForLinkedPage());
+}
+
+std::vector<std::string> HubWindowTest::opened() const {
+    std::vector<std::string> lines;
+    std::istringstream in(testsupport::readFile(openedFile()));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 std::optional<platform::keychain::Item> HubWindowTest::keychainRecord() const {

@@ -2,7 +2,7 @@
 // A fixture that runs the hub's window as the program does (AppDelegate, the shared
 // linking controller, the real web engine) against the stand-in service with its
 // sign-in page. Pages are read and driven through their own JavaScript and real mouse
-// clicks; addresses sent to the default browser are recorded.
+// clicks; the default browser is a script that records the addresses it is given.
 #include <QVariant>
 #include <memory>
 #include <optional>
@@ -58,9 +58,11 @@ class HubWindowTest : public testsupport::DesktopTest {
     // The requests the service saw to `path`.
     int requestsTo(const std::string& method, const std::string& path) const;
 
+    // The addresses sent to the default browser so far.
+    std::vector<std::string> opened() const;
+
     static fakes::FakeService* service;
     std::unique_ptr<AppDelegate> app;
-    std::vector<std::string> opened;  // addresses sent to the default browser
 };
 
 }  // namespace hubtest

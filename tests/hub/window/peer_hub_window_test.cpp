@@ -146,9 +146,9 @@ TEST_F(HubPagesTest, TheCallbackIsClaimedOnlyInItsExactCaseAndHandedOverOnce) {
 TEST_F(HubPagesTest, AddressesOutsideTheServiceOpenInTheDefaultBrowser) {
     evaluate("location.href = 'https://elsewhere.example/help?x=1'; true");
     evaluate("window.open('https://other.example/new'); true");
-    ASSERT_TRUE(waitFor([this] { return opened.size() == 2; }));
-    EXPECT_EQ(opened[0], "https://elsewhere.example/help?x=1");
-    EXPECT_EQ(opened[1], "https://other.example/new");
+    ASSERT_TRUE(waitFor([this] { return opened().size() == 2; }));
+    EXPECT_EQ(opened(), (std::vector<std::string>{"https://elsewhere.example/help?x=1",
+                                                  "https://other.example/new"}));
     EXPECT_TRUE(waitForUnlinkedPage()) << "the window left its own page";
 }
 
