@@ -96,6 +96,9 @@ bool OWQuorvaneAuthDelegate::loadInterface() {
     serverURLLabel_ = ui_->serverURLLabel;
     serverURLText_ = ui_->serverURLText;
     serverURLWindow_ = ui_->serverURLWindow;
+    // Room for a whole server address: a floor in characters of the field's own font, so
+    // it grows with the font and the screen's scale.
+    serverURLText_->setMinimumWidth(serverURLText_->fontMetrics().averageCharWidth() * 56);
     connectActions();
     awakeFromNib();
     return true;
