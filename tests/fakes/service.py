@@ -5,6 +5,11 @@ Python standard library only. It serves:
 
   GET  /authorize?response_type=code&client_id=C&state=S
          -> 302 to "quorv<c>://oauth/authorized?code=...&state=S"
+         With the sign-in page on (--sign-in-page, or "sign_in_page" in the config) it
+         answers a form instead (user name, password, "Allow") that posts to:
+  POST /authorize  username=U&password=P&client_id=C&state=S&response_type=code
+         -> 302 to the same callback, the code issued to U (the password is checked
+            when U is one of the --user accounts); a wrong one shows the form again
   GET  /authorize?revoke=T&client_id=C
          -> the token T (when known) is revoked; 302 to "quorv<c>://oauth/revoked"
   POST /token   form body, client id and secret in a Basic header; three grants:
@@ -23,20 +28,22 @@ Service.route(method, path). The REST API under /api/0 comes from service_api.py
          answering), "drop" (true: close the connection without an answer),
          "pieces" (n: the body goes out in n writes, "piece_delay" seconds apart)
   POST /_control/config  {"expires_in": 3600 | null, "rotate_refresh": bool,
-                          "user_name": "alice", "code_param_order": ["state", "code"]}
+                          "user_name": "alice", "code_param_order": ["state", "code"],
+                          "sign_in_page": bool}
   POST /_control/issue   {"user_name": "alice"} -> {"access_token", "refresh_token"}
   GET  /_control/log     every request so far (method, path, query, headers, body)
   GET  /_control/tokens  the live tokens
   POST /_control/reset   forgets the log and the scripted replies
 
 Start: service.py [--host 127.0.0.1] [--port 0] [--client ID:SECRET ...]
-                  [--user NAME:PASSWORD ...]
+                  [--user NAME:PASSWORD ...] [--sign-in-page]
 Once listening it prints "READY <port>" on a line of its own on standard output.
 """
 
 import argparse
 import base64
 import binascii
+import html
 import json
 import secrets
 import sys
@@ -54,6 +61,38 @@ GRANT_FIELDS = {
     "refresh_token": ["grant_type", "refresh_token"],
     "password": ["grant_type", "username", "password"],
 }
+
+SIGN_IN_PAGE = """<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1.0">
+<title>Sign in - Quorvane</title>
+<style>
+body { font-family: sans-serif; background: #f3f4f7; color: #1d2230; margin: 0; }
+form { max-width: 22em; margin: 3em auto; background: #fff; padding: 1.5em 2em;
+       border-radius: 8px; box-shadow: 0 1px 4px rgba(0,0,0,.15); }
+h1 { font-size: 1.3em; margin-top: 0; }
+label { display: block; margin: .8em 0 .2em; }
+input[type=text], input[type=password] { width: 100%%; box-sizing: border-box; padding: .4em; }
+button { margin-top: 1.2em; padding: .5em 1.6em; background: #2a6df4; color: #fff;
+         border: 0; border-radius: 4px; font-size: 1em; }
+.problem { color: #b00020; }
+</style></head>
+<body>
+<form id="sign-in" method="post" action="/authorize">
+<h1>Sign in to Quorvane</h1>
+<p>An application asks to use your account.</p>
+%(notice)s
+<label for="username">User name</label>
+<input type="text" id="username" name="username" autocomplete="username" autofocus>
+<label for="password">Password</label>
+<input type="password" id="password" name="password" autocomplete="current-password">
+<input type="hidden" name="client_id" value="%(client)s">
+<input type="hidden" name="state" value="%(state)s">
+<input type="hidden" name="response_type" value="code">
+<button type="submit" id="allow">Allow</button>
+</form>
+</body></html>
+"""
 
 
 class Reply:
@@ -122,7 +161,7 @@ class Request:
 class Service:
     """The service's state and its handler table."""
 
-    def __init__(self, clients, users):
+    def __init__(self, clients, users, sign_in_page=False):
         self.lock = threading.Lock()
         self.clients = dict(clients)  # client id -> secret
         self.users = dict(users)  # user name -> password
@@ -136,9 +175,11 @@ class Service:
             "rotate_refresh": False,
             "user_name": "alice",
             "code_param_order": ["code", "state"],
+            "sign_in_page": sign_in_page,
         }
         self.routes = {}
         self.route("GET", "/authorize")(self.authorize)
+        self.route("POST", "/authorize")(self.sign_in)
         self.route("POST", "/token")(self.token)
         self.route("POST", "/_control/script")(self.control_script)
         self.route("POST", "/_control/config")(self.control_config)
@@ -173,13 +214,46 @@ class Service:
         state = req.query_value("state")
         if req.query_value("response_type") != "code" or state is None:
             return Reply(400, b"<html><body>Bad request</body></html>", "text/html")
+        with self.lock:
+            page = self.config["sign_in_page"]
+            user = self.config["user_name"]
+        if page:
+            return self.sign_in_form(client_id, state)
+        return self.authorized(client_id, state, user)
+
+    def authorized(self, client_id, state, user):
+        """The redirect to the client's callback with a new code for `user`."""
         code = secrets.token_urlsafe(12)
         with self.lock:
-            self.codes[code] = (client_id, self.config["user_name"])
+            self.codes[code] = (client_id, user)
             order = list(self.config["code_param_order"])
         values = {"code": code, "state": state}
         query = urllib.parse.urlencode([(name, values[name]) for name in order])
-        return Reply.redirect(scheme + "://oauth/authorized?" + query)
+        return Reply.redirect("quorv" + client_id.lower() + "://oauth/authorized?" + query)
+
+    def sign_in(self, req):
+        try:
+            fields = dict(req.form() or [])
+        except ValueError:
+            fields = {}
+        client_id, state = fields.get("client_id"), fields.get("state")
+        if client_id not in self.clients or state is None:
+            return Reply(400, b"<html><body>Bad request</body></html>", "text/html")
+        user, password = fields.get("username", ""), fields.get("password", "")
+        with self.lock:
+            known = self.users.get(user)
+        if not user or (known is not None and known != password):
+            return self.sign_in_form(client_id, state, "Wrong user name or password.", 401)
+        return self.authorized(client_id, state, user)
+
+    @staticmethod
+    def sign_in_form(client_id, state, problem=None, status=200):
+        def esc(text):
+            return html.escape(text, quote=True)
+
+        notice = '<p class="problem" id="problem">%s</p>' % esc(problem) if problem else ""
+        page = SIGN_IN_PAGE % {"client": esc(client_id), "state": esc(state), "notice": notice}
+        return Reply(status, page.encode("utf-8"), "text/html; charset=utf-8")
 
     def token(self, req):
         credentials = req.basic_credentials()
@@ -390,10 +464,12 @@ def main():
                         help="OAuth client ID:SECRET (repeatable)")
     parser.add_argument("--user", action="append", default=[],
                         help="account NAME:PASSWORD for the password grant (repeatable)")
+    parser.add_argument("--sign-in-page", action="store_true",
+                        help="answer /authorize with a sign-in form instead of redirecting")
     args = parser.parse_args()
     server = ThreadingHTTPServer((args.host, args.port), Handler)
     server.daemon_threads = True
-    server.service = Service(pairs(args.client), pairs(args.user))
+    server.service = Service(pairs(args.client), pairs(args.user), args.sign_in_page)
     print("READY %d" % server.server_address[1], flush=True)
     try:
         server.serve_forever()

@@ -1,0 +1,63 @@
+#include "apps/hub/HubOAuthMode.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "base/Format.h"
+#include "base/RunLoop.h"
+#include "base/UniqueFd.h"
+#include "client/OWQuorvaneAuthController.h"
+#include "support/OWLog.h"
+
+namespace hub {
+
+namespace {
+
+constexpr const char* kNull = "(null)";
+
+}  // namespace
+
+bool hasOAuthArgument(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] && std::strcmp(argv[i], kOAuthArgument) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string handOverText(const std::string& serverURL, const std::optional<base::Date>& expires,
+                         const std::optional<std::string>& refreshToken,
+                         const std::optional<std::string>& accessToken) {
+    return base::format("%@###%0.0f###%@###%@", serverURL,
+                        expires ? expires->secondsSince1970 : 0.0, refreshToken.value_or(kNull),
+                        accessToken.value_or(kNull));
+}
+
+std::string handOverText(const OWQuorvaneAuthController& controller) {
+    return handOverText(controller.quorvServerURLString(), controller.oauthTokenExpires(),
+                        controller.oauthRefreshToken(), controller.oauthToken());
+}
+
+void runOAuthMode() {
+    // First of all, so that no log line can reach standard output.
+    if (auto log = OWLog::sharedController()) {
+        log->setLoggingDisabled(true);
+    }
+    base::RunLoop::setMainThread();
+    auto controller =
+        OWQuorvaneAuthController::sharedController(std::string(kAppName), std::string(),
+                                                   /*noLoad=*/true);
+    controller->loadSavedSettings();
+    const std::string text = handOverText(*controller);
+    // A reader that went away must not turn the exit status into a signal.
+    ::signal(SIGPIPE, SIG_IGN);
+    (void)base::writeFully(STDOUT_FILENO, text.data(), text.size());
+    // A refresh the load started runs on other threads; ending here without tearing
+    // down the shared objects under them is what "not waited for" means.
+    ::_exit(0);
+}
+
+}  // namespace hub
