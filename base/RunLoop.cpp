@@ -773,4 +773,69 @@ RunLoopMode RunLoop::currentMode() const {
     return impl_->modeStack.empty() ? RunLoopMode{} : impl_->modeStack.back();
 }
 
+int RunLoop::pollDescriptor(const RunLoopMode& mode) {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->modeSetLocked(mode).epfd;
+}
+
+std::optional<double> RunLoop::secondsUntilWork(const RunLoopMode& mode) const {
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->tasks.empty() || impl_->stopRequested) {
+        return 0.0;
+    }
+    const double now = impl_->clock->monotonic();
+    for (const auto& [fireAt, id] : impl_->timerOrder) {
+        if (impl_->clock->isManual() && fireAt > now) {
+            break;  // advancing a manual clock wakes the descriptor
+        }
+        if (servesMode(impl_->timers.at(id).modes, mode)) {
+            return std::max(0.0, fireAt - now);
+        }
+    }
+    return std::nullopt;
+}
+
+// ---- blocking waits on the main thread ----
+
+namespace {
+std::mutex gWaitHookMutex;
+MainThreadWait::Hook& waitHook() {
+    static auto* hook = new MainThreadWait::Hook;  // read while the process exits
+    return *hook;
+}
+}  // namespace
+
+void MainThreadWait::setHook(Hook hook) {
+    std::lock_guard lock(gWaitHookMutex);
+    waitHook() = std::move(hook);
+}
+
+bool MainThreadWait::until(const std::function<bool()>& done, double timeoutSeconds,
+                           double recheckSeconds) {
+    const double deadline = steadySeconds() + std::max(0.0, timeoutSeconds);
+    recheckSeconds = std::max(recheckSeconds, 0.001);
+    while (!done()) {
+        const double left = deadline - steadySeconds();
+        if (left <= 0) {
+            return done();
+        }
+        const double slice = std::min(left, recheckSeconds);
+        if (!RunLoop::isMainThread()) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(slice));
+            continue;
+        }
+        Hook hook;
+        {
+            std::lock_guard lock(gWaitHookMutex);
+            hook = waitHook();
+        }
+        if (hook) {
+            hook(slice);
+        } else {
+            RunLoop::main().run(kModalPanelRunLoopMode, slice, true);
+        }
+    }
+    return true;
+}
+
 }  // namespace base

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ inline const RunLoopMode& kModalPanelRunLoopMode = *new RunLoopMode("NSModalPane
 inline const RunLoopMode& kCommonRunLoopModes = *new RunLoopMode("kCFRunLoopCommonModes");
 
 class RunLoop {
-public:
+  public:
     using TimerId = uint64_t;
     using SourceId = uint64_t;
     enum class RunResult { Finished, Stopped, TimedOut, HandledSource };
@@ -80,7 +81,15 @@ public:
     // The mode of the innermost run call on this loop, empty when not running.
     RunLoopMode currentMode() const;
 
-private:
+    // For another event loop that serves this one on the same thread (the desktop's):
+    // a descriptor that polls readable whenever a task, a source of `mode` or a wake-up
+    // is waiting, and the seconds until `mode` has work: 0 when tasks are queued, a stop
+    // was asked or a timer is due; the time to its next timer; nothing when it has none
+    // (with a manual clock, advancing it wakes the descriptor). Serve it by run(mode, 0).
+    int pollDescriptor(const RunLoopMode& mode);
+    std::optional<double> secondsUntilWork(const RunLoopMode& mode) const;
+
+  private:
     RunLoop();
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -94,5 +103,20 @@ void postAfter(double seconds, std::function<void()> task);
 void postAndWait(const std::function<void()>& task);
 bool isMainThread();
 }  // namespace MainQueue
+
+// Blocking waits on the main thread (an alert waiting for its answer, the file
+// manager's waiting variants) keep the interface alive through one hook. By default it
+// serves RunLoop::main() in the modal-panel mode; a desktop program points it at its
+// own loop. The hook waits for something to happen, at most `maxSeconds`, and serves it.
+namespace MainThreadWait {
+using Hook = std::function<void(double maxSeconds)>;
+// An empty hook restores the default.
+void setHook(Hook hook);
+// Waits until `done` holds or `timeoutSeconds` pass; true when it held. Whatever makes
+// `done` true must wake the main thread (post to it); a condition that changes without
+// doing so (the file system) is looked at again every `recheckSeconds`. Off the main
+// thread it sleeps between looks.
+bool until(const std::function<bool()>& done, double timeoutSeconds, double recheckSeconds = 3600);
+}  // namespace MainThreadWait
 
 }  // namespace base

@@ -17,20 +17,35 @@ function(qv_layer name dir)
   endforeach()
 endfunction()
 
-# qv_tests(NAME DIR LABEL [DEPS ...])
+# qv_desktop_target(TARGET): Qt's code generators for one desktop target.
+function(qv_desktop_target target)
+  set_target_properties(${target} PROPERTIES AUTOMOC ON AUTOUIC ON)
+endfunction()
+
+# qv_tests(NAME DIR LABEL [DESKTOP] [DEPS ...])
 # One GoogleTest executable per folder; files named peer_*_test.cpp go into a
 # second executable labelled "peer" because they start real servers.
+#
+# DESKTOP tests have a QApplication made in their main
+# (tests/support/desktop/DesktopTestMain.cpp), and files look_*_test.cpp form a third
+# executable labelled "look" (screenshots into <build>/screenshots). CTest runs them
+# through tests/support/desktop-run: offscreen platform, a private 0700 runtime folder
+# and a session bus of their own (dbus-run-session).
 function(qv_tests name dir label)
-  cmake_parse_arguments(T "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(T "DESKTOP" "" "DEPS" ${ARGN})
   file(GLOB all CONFIGURE_DEPENDS "${dir}/*_test.cpp")
   file(GLOB peer CONFIGURE_DEPENDS "${dir}/peer_*_test.cpp")
+  set(look)
+  if(T_DESKTOP)
+    file(GLOB look CONFIGURE_DEPENDS "${dir}/look_*_test.cpp")
+  endif()
   file(GLOB helpers CONFIGURE_DEPENDS "${dir}/*.cpp")
   list(FILTER helpers EXCLUDE REGEX "_test\\.cpp$")
   set(unit ${all})
-  if(peer)
-    list(REMOVE_ITEM unit ${peer})
-  endif()
-  foreach(kind IN ITEMS unit peer)
+  foreach(f IN LISTS peer look)
+    list(REMOVE_ITEM unit ${f})
+  endforeach()
+  foreach(kind IN ITEMS unit peer look)
     if(NOT ${kind})
       continue()
     endif()
@@ -41,11 +56,25 @@ function(qv_tests name dir label)
       # One label: a list would pair its items with the next property names. "ctest -L"
       # takes a regular expression, so "-L peer" and "-L <layer>" both find these.
       set(labels ${label}-peer)
+    elseif(kind STREQUAL "look")
+      set(exe ${name}_look)
+      set(labels look)
     endif()
-    add_executable(${exe} ${${kind}} ${helpers})
+    set(env "QV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    if(T_DESKTOP)
+      add_executable(${exe} ${${kind}} ${helpers}
+                     ${PROJECT_SOURCE_DIR}/tests/support/desktop/DesktopTestMain.cpp)
+      target_link_libraries(${exe} PRIVATE qv_desktop_testsupport Qt6::Test)
+      qv_desktop_target(${exe})
+      set_target_properties(${exe} PROPERTIES CROSSCOMPILING_EMULATOR
+                            ${PROJECT_SOURCE_DIR}/tests/support/desktop-run)
+      list(APPEND env "QV_SCREENSHOT_DIR=${PROJECT_BINARY_DIR}/screenshots")
+    else()
+      add_executable(${exe} ${${kind}} ${helpers})
+    endif()
     target_link_libraries(${exe} PRIVATE ${T_DEPS} qv_testsupport GTest::gtest GTest::gmock)
     gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS "${labels}" TIMEOUT 300
-      ENVIRONMENT "QV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+      ENVIRONMENT "${env}")
   endforeach()
 endfunction()

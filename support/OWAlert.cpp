@@ -113,6 +113,9 @@ void OWAlert::alertDidEnd(long returnCode) {
     if (alertEnded_.compare_exchange_strong(expected, true))
         returnCode_ = returnCode;
     ended_.notify_all();
+    // A main thread waiting for the answer sleeps in its event loop; wake it.
+    if (!base::MainQueue::isMainThread())
+        base::MainQueue::post([] {});
 }
 
 void OWAlert::defaultReturnAfterTimeInterval(long interval) {
@@ -126,8 +129,9 @@ void OWAlert::defaultReturnAfterTimeInterval(long interval) {
 
 long OWAlert::waitForEnd() {
     if (base::MainQueue::isMainThread()) {
-        // Keep the interface responsive: serve the modal-panel mode while waiting.
-        while (!alertEnded_) base::RunLoop::main().run(base::kModalPanelRunLoopMode, 0.01, true);
+        // The interface stays alive while we wait: the answer arrives through it.
+        while (!base::MainThreadWait::until([this] { return alertEnded_.load(); }, 3600)) {
+        }
     } else {
         std::unique_lock lock(mutex_);
         while (!ended_.wait_for(lock, std::chrono::milliseconds(200),

@@ -40,16 +40,16 @@ bool isCaseOnlyRename(const std::string& source, const std::string& destination)
     return lowercase(source) == lowercase(destination) && fileops::isSameItem(source, destination);
 }
 
-// Polls until `state` holds or the time-out passes; keeps the interface alive on the
-// main thread by serving the modal-panel mode.
+// Polls until `state` holds or the time-out passes. On the main thread the wait keeps
+// the interface alive and looks at the file system again every 50 ms.
 bool waitFor(const std::function<bool()>& state, OWFileManager::Seconds timeout) {
+    if (base::RunLoop::isMainThread()) {
+        return base::MainThreadWait::until(state, std::chrono::duration<double>(timeout).count(),
+                                           0.05);
+    }
     const auto start = std::chrono::steady_clock::now();
     while (!state() && std::chrono::steady_clock::now() - start < timeout) {
-        if (base::RunLoop::isMainThread()) {
-            base::RunLoop::current().run(base::kModalPanelRunLoopMode, 0.01, true);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     return state();
 }

@@ -1,3 +1,4 @@
+#include <poll.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -465,6 +466,94 @@ TEST_F(RunLoopTest, WorkQueuedWhileNoThreadIsMainIsAdoptedByTheNextMainThread) {
     RunLoop::setMainThread();
     EXPECT_TRUE(base::MainQueue::isMainThread());
     EXPECT_TRUE(pumpUntil([&] { return ran; }));
+}
+
+// ---- serving the loop from another event loop ----
+
+bool pollsReadable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+
+// What another loop on the main thread needs to serve this one: a descriptor that
+// wakes it for exactly the served mode, and when the next timer is due.
+TEST_F(RunLoopTest, PollDescriptorAndNextWorkTellAHostLoopWhenToServeWhichMode) {
+    const int defaultFd = mainLoop().pollDescriptor(kDefaultRunLoopMode);
+    const int modalFd = mainLoop().pollDescriptor(kModalPanelRunLoopMode);
+    EXPECT_EQ(defaultFd, mainLoop().pollDescriptor(kDefaultRunLoopMode));
+    mainLoop().run(kDefaultRunLoopMode, 0);
+    EXPECT_FALSE(pollsReadable(defaultFd));
+    EXPECT_FALSE(mainLoop().secondsUntilWork(kDefaultRunLoopMode).has_value());
+
+    // A task from another thread wakes every mode's descriptor and is due at once.
+    std::thread([] { base::MainQueue::post([] {}); }).join();
+    EXPECT_TRUE(pollsReadable(defaultFd));
+    EXPECT_TRUE(pollsReadable(modalFd));
+    EXPECT_EQ(mainLoop().secondsUntilWork(kModalPanelRunLoopMode), 0.0);
+    mainLoop().run(kModalPanelRunLoopMode, 0);
+    EXPECT_FALSE(pollsReadable(modalFd));
+
+    // A readable source wakes only the descriptors of its modes.
+    Pipe pipe;
+    const auto source = mainLoop().addSource(pipe.fds[0], EPOLLIN, [&](uint32_t) { pipe.read(); },
+                                             {kModalPanelRunLoopMode});
+    pipe.write();
+    EXPECT_TRUE(pollsReadable(modalFd));
+    EXPECT_FALSE(pollsReadable(defaultFd));
+    mainLoop().run(kModalPanelRunLoopMode, 0);
+    EXPECT_FALSE(pollsReadable(modalFd));
+    mainLoop().removeSource(source);
+
+    // Timers count only in their own modes.
+    const auto timer = mainLoop().addTimer(30, 0, [] {});
+    mainLoop().run(kDefaultRunLoopMode, 0);
+    const auto due = mainLoop().secondsUntilWork(kDefaultRunLoopMode);
+    ASSERT_TRUE(due.has_value());
+    EXPECT_GT(*due, 29.0);
+    EXPECT_LE(*due, 30.0);
+    EXPECT_FALSE(mainLoop().secondsUntilWork(kModalPanelRunLoopMode).has_value());
+    mainLoop().cancelTimer(timer);
+
+    // With a manual clock a timer counts once the clock has passed it.
+    auto clock = useManualClock();
+    mainLoop().addTimer(5, 0, [] {});
+    EXPECT_FALSE(mainLoop().secondsUntilWork(kDefaultRunLoopMode).has_value());
+    clock->advance(5);
+    EXPECT_TRUE(pollsReadable(defaultFd));
+    EXPECT_EQ(mainLoop().secondsUntilWork(kDefaultRunLoopMode), 0.0);
+    mainLoop().run(kDefaultRunLoopMode, 0);
+}
+
+// Blocking waits on the main thread go through one hook; it is given bounded slices and
+// the condition is looked at after each.
+TEST_F(RunLoopTest, MainThreadWaitsGoThroughTheHookAndEndWhenDone) {
+    bool done = false;
+    int calls = 0;
+    double longestSlice = 0;
+    base::MainThreadWait::setHook([&](double maxSeconds) {
+        ++calls;
+        longestSlice = std::max(longestSlice, maxSeconds);
+        mainLoop().run(kModalPanelRunLoopMode, maxSeconds, true);
+    });
+    std::thread worker([&] { base::MainQueue::post([&] { done = true; }); });
+    EXPECT_TRUE(base::MainThreadWait::until([&] { return done; }, 10));
+    worker.join();
+    EXPECT_GE(calls, 1);
+    EXPECT_LE(longestSlice, 10.0);
+
+    calls = 0;
+    EXPECT_FALSE(base::MainThreadWait::until([] { return false; }, 0.2, 0.05));
+    EXPECT_GE(calls, 3);  // looked again every 50 ms, not once at the end
+    base::MainThreadWait::setHook(nullptr);
+
+    // Without a hook the main loop's modal-panel mode is served.
+    bool modalFired = false;
+    bool defaultFired = false;
+    mainLoop().addTimer(0, 0, [&] { modalFired = true; }, {kModalPanelRunLoopMode});
+    mainLoop().addTimer(0, 0, [&] { defaultFired = true; });
+    EXPECT_TRUE(base::MainThreadWait::until([&] { return modalFired; }, 10));
+    EXPECT_FALSE(defaultFired);
+    mainLoop().run(kDefaultRunLoopMode, 0);
 }
 
 }  // namespace
