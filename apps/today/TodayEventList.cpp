@@ -106,7 +106,8 @@ TodayEventList::Row TodayEventList::rowForEvent(const base::Value& event) {
 
 TodayEventList::TodayEventList(std::shared_ptr<base::UserDefaults> defaults)
     : defaults_(std::move(defaults)) {
-    if (const base::Array* cached = defaults_->object(kEventCacheKey).array()) {
+    const base::Value stored = defaults_->object(kEventCacheKey);
+    if (const base::Array* cached = stored.array()) {
         for (const base::Value& event : *cached) {
             if (event.isDictionary() && events_.size() < kMaxEvents) {
                 events_.push_back(event);

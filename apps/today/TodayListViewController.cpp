@@ -92,6 +92,7 @@ void TodayListViewController::setContents(size_t count) {
         layout->addLayout(body);
         QObject::connect(remove, &QToolButton::clicked, frame, [this, frame] { removeRow(frame); });
         rowsLayout_->insertWidget(rowsLayout_->count() - 2, frame);
+        frame->show();  // at once, not when the layout gets round to it
         row.frame = frame;
         row.separator = line;
         row.remove = remove;

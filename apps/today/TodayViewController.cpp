@@ -68,12 +68,8 @@ TodayViewController::~TodayViewController() {
 
 void TodayViewController::viewDidLoad() {
     if (!services_.client.account) {
-        // The hub's record holds the account. Read it now rather than after the
-        // controller's usual delay, so an update asked for at start finds the account.
-        auto controller =
-            OWQuorvaneAuthController::sharedController(std::string(kHubName), std::nullopt, true);
-        controller->setAppName(kHubName);
-        controller->loadSavedSettings();
+        // The hub's record holds the account; the client made next reads it at once.
+        OWQuorvaneAuthController::sharedController()->setAppName(kHubName);
     }
     quorv_ = OWQuorvane::create(shared_from_this(), services_.client);
     list_ = std::make_unique<TodayEventList>(services_.defaults);

@@ -203,7 +203,7 @@ def register(service, reply_class):
         for event in listed:
             by_project.setdefault(event["project_title"], []).append(event)
         for title, event in state.added_events:
-            date = event.get("date")
+            date = event.get("date") if isinstance(event, dict) else None
             if not isinstance(date, (int, float)) or isinstance(date, bool) or date >= since:
                 by_project.setdefault(title, []).append(event)
         return [{"title": title, "events": items} for title, items in by_project.items()]
