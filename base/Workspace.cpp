@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/Bundle.h"
 #include "base/Path.h"
+#include "base/Url.h"
 
 extern char** environ;
 
@@ -89,6 +92,21 @@ std::vector<std::string> entries(const std::string& folder) {
     closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The first executable `name` in PATH, or the name itself (which then fails to start).
+std::string findInPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!rest.empty()) {
+        const size_t colon = rest.find(':');
+        const std::string folder(rest.substr(0, colon));
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        if (!folder.empty() && folder[0] == '/' && isExecutableFile(folder + "/" + name)) {
+            return folder + "/" + name;
+        }
+    }
+    return name;
 }
 
 bool hasIdentifier(const std::string& path, std::string_view identifier) {
@@ -192,6 +210,32 @@ std::optional<std::string> Workspace::pathForApplication(std::string_view identi
         }
     }
     return std::nullopt;
+}
+
+std::optional<Error> Workspace::launchApplicationWithIdentifier(
+    std::string_view identifier, const std::vector<std::string>& folders,
+    const std::vector<std::string>& arguments) {
+    const auto path = pathForApplication(identifier, folders);
+    if (!path) {
+        return Error::withDescription(kErrorDomain, kNotAnApplication,
+                                      "No application with identifier " + std::string(identifier));
+    }
+    return launchApplication(*path, arguments);
+}
+
+std::optional<Error> Workspace::openURL(const std::string& address) {
+    // Only addresses a browser or mail program opens; nothing that the opener could take
+    // for an option or a local program.
+    const auto url = Url::parse(address);
+    std::string scheme = url ? url->scheme() : std::string();
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (scheme != "http" && scheme != "https" && scheme != "mailto") {
+        return Error::withDescription(kErrorDomain, kNotAnAddress, "Not an address: " + address);
+    }
+    const char* opener = std::getenv(kURLOpenerEnvironment);
+    return spawnDetached(opener && *opener ? std::string(opener) : findInPath("xdg-open"),
+                         {address});
 }
 
 }  // namespace base

@@ -21,7 +21,11 @@ class Workspace {
         kNotAnApplication = 1,  // no bundle, or no executable inside it
         kLaunchFailed,          // the executable could not be started (errno in user info)
         kNotAbsolute,           // a path to open must be absolute
+        kNotAnAddress,          // an address to open must be an absolute http(s) or mailto URL
     };
+    // The program that opens addresses, run with the address as its one argument;
+    // xdg-open unless this variable names another (tests point it at a recorder).
+    static constexpr const char* kURLOpenerEnvironment = "QUORVANE_URL_OPENER";
 
     // Starts `executable` detached with `arguments` (argv[1...]); never a shell.
     // None on success; the error when it could not be started.
@@ -37,6 +41,12 @@ class Workspace {
     // whose CFBundleIdentifier is `identifier`.
     static std::optional<std::string> pathForApplication(std::string_view identifier,
                                                          const std::vector<std::string>& folders);
+    // Finds the application by identifier in `folders` and starts it; never waits.
+    static std::optional<Error> launchApplicationWithIdentifier(
+        std::string_view identifier, const std::vector<std::string>& folders,
+        const std::vector<std::string>& arguments = {});
+    // Opens an http, https or mailto address in the user's default handler; never waits.
+    static std::optional<Error> openURL(const std::string& address);
 };
 
 }  // namespace base

@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "client/json/QMJSON.h"
+#include "tests/support/Peer.h"
+
 extern char** environ;
 
 namespace bench {
@@ -102,6 +105,57 @@ std::string writeNginxConfig(const std::string& folder, uint16_t port) {
                         << "  location /dav/ { dav_methods PUT; client_max_body_size 0; "
                         << "client_body_buffer_size 1m; }\n }\n}\n";
     return conf;
+}
+
+std::string issueToken(const std::string& curl, uint16_t port, const std::string& folder) {
+    const std::string out = folder + "/token.json";
+    const Measure m = run(
+        {curl, "-s", "-f", "-o", out, "-X", "POST", "--data-binary", R"({"user_name": "bench"})",
+         "http://127.0.0.1:" + std::to_string(port) + "/_control/issue"},
+        folder + "/curl.log");
+    std::ifstream in(out);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QMJSON json;
+    const auto value = m.ok ? json.objectWithString(text) : std::nullopt;
+    return value ? (*value)["access_token"].stringValue() : std::string();
+}
+
+struct UploadPeers::Servers {
+    testsupport::Peer s3, service, web;
+};
+
+UploadPeers::UploadPeers()
+    : s3Port(testsupport::Peer::freePort()),
+      servicePort(testsupport::Peer::freePort()),
+      webPort(testsupport::Peer::freePort()),
+      servers_(new Servers) {}
+
+UploadPeers::~UploadPeers() {
+    delete servers_;
+}
+
+bool UploadPeers::start(const std::string& folder, const std::string& nginx, const char* accessKey,
+                        const char* secretKey) {
+    for (const char* sub : {"/store", "/s3", "/service"}) {
+        std::filesystem::create_directories(folder + sub);
+    }
+    const std::string source = sourceDir();
+    Servers& s = *servers_;
+    const bool started =
+        s.s3.start({"/usr/bin/python3", source + "/tests/fakes/s3_server.py",
+                    std::to_string(s3Port), folder + "/store", accessKey, secretKey},
+                   folder + "/s3", s3Port) &&
+        s.service.start({"/usr/bin/python3", source + "/tests/fakes/service.py", "--port",
+                         std::to_string(servicePort)},
+                        folder + "/service", servicePort) &&
+        s.web.start({nginx, "-p", folder, "-c", writeNginxConfig(folder, webPort), "-e",
+                     folder + "/error.log"},
+                    folder, webPort);
+    if (!started) {
+        std::fprintf(stderr, "a server did not start: %s%s%s\n", s.s3.failure().c_str(),
+                     s.service.failure().c_str(), s.web.failure().c_str());
+    }
+    return started;
 }
 
 }  // namespace bench

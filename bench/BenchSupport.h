@@ -35,4 +35,23 @@ void writeFile(const std::string& path, uint64_t bytes);
 // folders it names; returns the configuration's path.
 std::string writeNginxConfig(const std::string& folder, uint16_t port);
 
+// The access token the stand-in service on `port` issues for a user; empty on failure.
+std::string issueToken(const std::string& curl, uint16_t port, const std::string& folder);
+
+// The peers of an upload over loopback, started in `folder` (which gets store/, s3/,
+// service/ and nginx's files): the stand-in storage with `accessKey`/`secretKey`, the
+// stand-in service and nginx taking PUTs. Stopped when the object goes.
+struct UploadPeers {
+    UploadPeers();
+    ~UploadPeers();
+    // False, with the reason on stderr, when one did not start.
+    bool start(const std::string& folder, const std::string& nginx, const char* accessKey,
+               const char* secretKey);
+    uint16_t s3Port, servicePort, webPort;
+
+  private:
+    struct Servers;
+    Servers* servers_;
+};
+
 }  // namespace bench

@@ -22,7 +22,6 @@
 #include "bench/BenchSupport.h"
 #include "client/OWQuorvane.h"
 #include "client/OWQuorvaneURLLoader.h"
-#include "client/json/QMJSON.h"
 #include "tests/client/QuorvaneFakes.h"
 #include "tests/support/Peer.h"
 
@@ -34,20 +33,6 @@ using testsupport::Peer;
 constexpr const char* kAccessKey = "AKIDBENCHROAD0000000";
 constexpr const char* kSecretKey = "YmVuY2ggcm9hZCBzZWNyZXQ=";
 constexpr const char* kBucket = "quorvane";
-
-// The access token the stand-in service issues for a user.
-std::string issueToken(const std::string& curl, uint16_t port, const std::string& folder) {
-    const std::string out = folder + "/token.json";
-    const Measure m = bench::run(
-        {curl, "-s", "-f", "-o", out, "-X", "POST", "--data-binary", R"({"user_name": "bench"})",
-         "http://127.0.0.1:" + std::to_string(port) + "/_control/issue"},
-        folder + "/curl.log");
-    std::ifstream in(out);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    QMJSON json;
-    const auto value = m.ok ? json.objectWithString(text) : std::nullopt;
-    return value ? (*value)["access_token"].stringValue() : std::string();
-}
 
 // ---- the uploading child ----
 
@@ -97,7 +82,7 @@ void report(const char* what, uint64_t bytes, const Measure& m, const Measure& c
 // The reference upload and both of ours, once the servers run; the exit status.
 int measure(const std::string& curl, const std::string& folder, const std::string& file,
             uint64_t bytes, uint16_t s3Port, uint16_t servicePort, uint16_t webPort) {
-    const std::string token = issueToken(curl, servicePort, folder);
+    const std::string token = bench::issueToken(curl, servicePort, folder);
     ::setenv("QUORVANE_STORAGE_HOST", ("localhost:" + std::to_string(s3Port)).c_str(), 1);
     ::setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
     ::setenv("QUORVANE_STORAGE_BUCKET", kBucket, 1);
@@ -154,33 +139,16 @@ int main(int argc, char** argv) {
     if (folder.empty()) {
         return 1;
     }
-    for (const char* sub : {"/store", "/prefs", "/s3", "/service"}) {
-        std::filesystem::create_directories(folder + sub);
-    }
+    std::filesystem::create_directories(folder + "/prefs");
     const uint64_t bytes = mib << 20;
     const std::string file = folder + "/upload.mov";
     bench::writeFile(file, bytes);
 
     int rc = 1;
     {
-        const uint16_t s3Port = Peer::freePort(), servicePort = Peer::freePort(),
-                       webPort = Peer::freePort();
-        Peer s3, service, web;
-        const bool started =
-            s3.start({"/usr/bin/python3", storageServer, std::to_string(s3Port), folder + "/store",
-                      kAccessKey, kSecretKey},
-                     folder + "/s3", s3Port) &&
-            service.start(
-                {"/usr/bin/python3", serviceServer, "--port", std::to_string(servicePort)},
-                folder + "/service", servicePort) &&
-            web.start({nginx, "-p", folder, "-c", bench::writeNginxConfig(folder, webPort), "-e",
-                       folder + "/error.log"},
-                      folder, webPort);
-        if (!started) {
-            std::fprintf(stderr, "a server did not start: %s%s%s\n", s3.failure().c_str(),
-                         service.failure().c_str(), web.failure().c_str());
-        } else {
-            rc = measure(curl, folder, file, bytes, s3Port, servicePort, webPort);
+        bench::UploadPeers peers;
+        if (peers.start(folder, nginx, kAccessKey, kSecretKey)) {
+            rc = measure(curl, folder, file, bytes, peers.s3Port, peers.servicePort, peers.webPort);
         }
     }
     if (rc == 0) {

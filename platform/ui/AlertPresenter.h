@@ -19,6 +19,10 @@ struct AlertRequest {
     // A preference key whose value a "do not show again" check box reads and writes.
     std::optional<std::string> suppressionBinding;
     const void* parentWindow = nullptr;  // identity only; none means a window of its own
+    // With a suppression binding: the check box's state when shown (the preference's
+    // value), and where each change of it goes (written to the preference).
+    bool suppressionChecked = false;
+    std::function<void(bool checked)> setSuppressionChecked = nullptr;
 };
 
 class AlertPresenter {

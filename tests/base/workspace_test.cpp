@@ -89,4 +89,31 @@ TEST(WorkspaceLookup, FindsApplicationsByIdentifierAtTheTopOrOneFolderDown) {
     EXPECT_FALSE(Workspace::pathForApplication("com.example", folders).has_value());
 }
 
+TEST(WorkspaceLaunch, AddressesGoToTheOpenerAndApplicationsAreFoundByIdentifier) {
+    TempDir dir;
+    FakeApplication opener(dir.file("Opener.app"), "com.example.opener");
+    ::setenv(Workspace::kURLOpenerEnvironment, (opener.path() + "/Contents/MacOS/fake").c_str(), 1);
+    EXPECT_FALSE(Workspace::openURL("https://site.example/lost_password.php?a=1&b=$(x)"));
+    auto record = opener.waitForRun();
+    ASSERT_TRUE(record.has_value());
+    ASSERT_EQ(record->size(), 2u);
+    EXPECT_EQ((*record)[1], "https://site.example/lost_password.php?a=1&b=$(x)");
+    // Nothing an opener could take for an option, a local file or a script.
+    for (const char* refused : {"-rf", "file:///etc/passwd", "javascript:alert(1)", ""}) {
+        const auto error = Workspace::openURL(refused);
+        ASSERT_TRUE(error.has_value()) << refused;
+        EXPECT_EQ(error->code(), Workspace::kNotAnAddress);
+    }
+    ::unsetenv(Workspace::kURLOpenerEnvironment);
+
+    FakeApplication hub(dir.file("Apps/Hub.app"), "com.example.hub");
+    EXPECT_FALSE(Workspace::launchApplicationWithIdentifier("com.example.hub", {dir.file("Apps")}));
+    EXPECT_TRUE(hub.waitForRun().has_value());
+    const auto missing =
+        Workspace::launchApplicationWithIdentifier("com.example.none", {dir.file("Apps")});
+    ASSERT_TRUE(missing.has_value());
+    EXPECT_EQ(missing->code(), Workspace::kNotAnApplication);
+    EXPECT_FALSE(hasUnreapedChild());
+}
+
 }  // namespace

@@ -9,6 +9,10 @@ Each call is checked for a live access token (an unknown one is answered with an
 "oauth" error, as the hosted service does) and recorded with its decoded fields and
 files (with the bytes of small ones) under GET /_control/api_log. State is kept per service: projects with departments,
 folders, workflows and files; comments, sessions, annotations, metadata and events.
+POST /_control/api_catalogue replaces the projects with a test's own list.
+
+A folder in a listing names its parent folder in "path" and itself in "title"; the
+reply of /folders/create names each new folder's own path in "path".
 
 For the events widget:
   POST /_control/events  {"project": "T", "events": [{...}, ...]} adds events under the
@@ -47,7 +51,7 @@ class ApiState:
         self.log = []
         self.projects = {
             1: {"id": 1, "title": "Launch Film", "departments": [{"id": 11, "title": "Edit"}],
-                "folders": [{"path": "/Cuts", "title": "Cuts", "dept": -1}],
+                "folders": [{"path": "/", "title": "Cuts", "dept": -1}],
                 "workflows": [{"id": 21, "name": "Review"}]},
             2: {"id": 2, "title": "Trailer", "departments": [], "folders": [],
                 "workflows": []},
@@ -167,8 +171,7 @@ def register(service, reply_class):
         if not p:
             return {"error": "Unknown project"}
         parent = values.get("parent", "/")
-        return [f for f in p["folders"] if f["path"].rsplit("/", 1)[0] + "/" == parent
-                or parent == "/" or "subfolders" in values]
+        return [f for f in p["folders"] if f["path"] == parent or "subfolders" in values]
 
     @endpoint("/folders/create")
     def folders_create(values, _files):
@@ -177,9 +180,11 @@ def register(service, reply_class):
             return {"error": "Unknown project"}
         made = []
         for name in values["folder"].split(";"):
-            folder = {"path": "/" + name, "title": name, "dept": int(values.get("dept", -1))}
+            path = "/" + name.strip("/")
+            parent, _, title = path.rpartition("/")
+            folder = {"path": parent or "/", "title": title, "dept": int(values.get("dept", -1))}
             p["folders"].append(folder)
-            made.append(folder)
+            made.append(dict(folder, path=path))
         return made
 
     def file_list(values, _files):
@@ -340,7 +345,10 @@ def register(service, reply_class):
 
     @endpoint("/files/canupload")
     def can_upload(values, _files):
-        return {"can_upload": project(values) is not None}
+        p = project(values)
+        if p is not None and p.get("uploads") is False:
+            return {"error": "You do not have permission to upload files to this project."}
+        return {"can_upload": p is not None}
 
     @endpoint("/uniqueprojectid")
     def unique_id(values, _files):
@@ -382,7 +390,22 @@ def register(service, reply_class):
 
     service.route("POST", "/_control/events")(control_events)
     service.route("GET", "/icon")(icon)
+
+    def api_catalogue(req):
+        """Replaces the projects: a JSON list of {"id", "title", "departments",
+        "folders", "workflows"} with an optional "uploads": false (refused uploads)."""
+        try:
+            listed = json.loads(req.body.decode("utf-8"))
+            catalogue = {int(p["id"]): dict({"departments": [], "folders": [], "workflows": []},
+                                            **p) for p in listed}
+        except (ValueError, TypeError, KeyError, AttributeError):
+            return service_reply({"error": "Unreadable catalogue"}, 400)
+        with state.lock:
+            state.projects = catalogue
+        return service_reply({"ok": True})
+
     service.route("GET", "/_control/api_log")(api_log)
+    service.route("POST", "/_control/api_catalogue")(api_catalogue)
     service.route("POST", "/_control/api_reset")(api_reset)
 
 

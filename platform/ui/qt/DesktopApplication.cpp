@@ -2,6 +2,7 @@
 
 #include "base/RunLoop.h"
 #include "platform/ui/AlertPresenter.h"
+#include "platform/ui/qt/QtAlertPresenter.h"
 #include "platform/ui/qt/RunLoopBridge.h"
 
 namespace platform::ui::qt {
@@ -13,6 +14,7 @@ DesktopApplication::DesktopApplication(int& argc, char** argv) {
     bridge_->setStopHandler([] { QCoreApplication::exit(0); });
     base::MainThreadWait::setHook(
         [bridge = bridge_.get()](double maxSeconds) { bridge->waitOnce(maxSeconds); });
+    platform::ui::AlertPresenter::setCurrent(std::make_shared<QtAlertPresenter>());
 }
 
 DesktopApplication::~DesktopApplication() {
