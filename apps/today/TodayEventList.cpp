@@ -1,6 +1,7 @@
 #include "apps/today/TodayEventList.h"
 
 #include <algorithm>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -33,14 +34,36 @@ std::string textOf(const base::Value& value) {
     return text ? *text : std::string();
 }
 
-// Property lists have no null: a reply's nulls are dropped, at any depth, so the list
-// can always be saved and compares the same before and after a restart.
-base::Value withoutNulls(const base::Value& value) {
+// A text a property list can hold: XML 1.0 allows no control characters but tab, line
+// feed and carriage return, and not U+FFFE or U+FFFF; those become U+FFFD.
+std::string storableText(const std::string& text) {
+    constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') {
+            out += kReplacement;
+        } else if (byte == 0xEF && text.compare(i, 2, "\xEF\xBF") == 0 && i + 2 < text.size() &&
+                   (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
+            out += kReplacement;
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// What the service sent, in a form the list's file can always hold: property lists have
+// no null, so nulls are dropped at any depth, and texts lose the characters XML refuses.
+// Without this one odd event would make every later save fail and the list be lost.
+base::Value storable(const base::Value& value) {
     if (const base::Dictionary* dictionary = value.dictionary()) {
         base::Dictionary out;
         for (const auto& [key, item] : *dictionary) {
             if (!item.isNull()) {
-                out.set(key, withoutNulls(item));
+                out.set(storableText(key), storable(item));
             }
         }
         return out;
@@ -49,10 +72,13 @@ base::Value withoutNulls(const base::Value& value) {
         base::Array out;
         for (const base::Value& item : *array) {
             if (!item.isNull()) {
-                out.push_back(withoutNulls(item));
+                out.push_back(storable(item));
             }
         }
         return out;
+    }
+    if (const std::string* text = value.string()) {
+        return storableText(*text);
     }
     return value;
 }
@@ -140,12 +166,12 @@ bool TodayEventList::addReply(const base::Value& reply, base::Date now) {
         if (!events) {
             continue;
         }
-        std::string title = textOf(project["title"]);
+        std::string title = storableText(textOf(project["title"]));
         for (const base::Value& item : *events) {
             if (!item.isDictionary()) {
                 continue;
             }
-            base::Value event = withoutNulls(item);
+            base::Value event = storable(item);
             event.dictionary()->set("project_title", title);
             std::string print = fingerprint(event);
             if (!seen.contains(event, print)) {

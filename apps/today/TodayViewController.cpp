@@ -8,6 +8,7 @@
 #include "base/Console.h"
 #include "base/Workspace.h"
 #include "client/OWQuorvaneAuthController.h"
+#include "client/OWQuorvaneURLLoader.h"
 #include "support/OWRelativeDates.h"
 
 namespace {
@@ -23,9 +24,8 @@ std::shared_ptr<base::UserDefaults> widgetDefaults() {
     return base::UserDefaults::forDomain(kBundleIdentifier);
 }
 
-// Addresses go to the desktop's default handler, started detached.
 void openInDefaultHandler(const std::string& url) {
-    if (auto error = base::Workspace::spawnDetached("xdg-open", {url})) {
+    if (auto error = base::Workspace::openURL(url)) {
         base::Console::log("Could not open %@: %@", url, error->localizedDescription());
     }
 }
@@ -39,6 +39,9 @@ std::shared_ptr<TodayViewController> TodayViewController::create(Services servic
 }
 
 TodayViewController::TodayViewController(Services services) : services_(std::move(services)) {
+    if (!services_.client.loader) {
+        services_.client.loader = OWQuorvaneURLLoader::shared();
+    }
     if (!services_.defaults) {
         services_.defaults = widgetDefaults();
     }

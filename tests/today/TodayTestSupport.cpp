@@ -1,8 +1,13 @@
 #include "tests/today/TodayTestSupport.h"
 
+#include <sys/stat.h>
+
 #include <QTest>
+#include <cstdlib>
+#include <fstream>
 
 #include "base/RunLoop.h"
+#include "base/Workspace.h"
 #include "client/OWQuorvane.h"
 #include "client/OWQuorvaneURLLoader.h"
 #include "client/json/QMJSON.h"
@@ -31,9 +36,23 @@ void TodayTest::SetUp() {
                                                   std::string(kClientID), services);
     account = std::make_shared<OWQuorvaneControllerAccount>(controller);
     platform::ui::AlertPresenter::setCurrent(alerts);
+    const std::string opener =
+        dir.write("opener", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$0.record\"\n");
+    ::chmod(opener.c_str(), 0700);
+    ::setenv(base::Workspace::kURLOpenerEnvironment, opener.c_str(), 1);
+}
+
+std::vector<std::string> TodayTest::opened() const {
+    std::vector<std::string> lines;
+    std::ifstream record(dir.file("opener.record"));
+    for (std::string line; std::getline(record, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 void TodayTest::TearDown() {
+    ::unsetenv(base::Workspace::kURLOpenerEnvironment);
     platform::ui::AlertPresenter::setCurrent(nullptr);
     account.reset();
     controller.reset();
@@ -56,7 +75,6 @@ std::shared_ptr<TodayViewController> TodayTest::makeWidget() {
     services.defaults = widgetDefaults;
     services.clock = clock;
     services.dates = dates;
-    services.openURL = [this](const std::string& url) { opened.push_back(url); };
     services.icons = TodayIconLoader::create(clock);
     return TodayViewController::create(services);
 }

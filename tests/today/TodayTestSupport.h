@@ -2,8 +2,8 @@
 // The events widget against the stand-in service: a token controller named after the hub
 // with its keychain file and defaults in a temporary folder, linked through the stand-in's
 // authorization page, the widget's own defaults beside them, a manual clock for "now",
-// relative dates in Berlin in US English, a recording stand-in for the default handler
-// and captured alerts.
+// relative dates in Berlin in US English, a recording stand-in for the desktop's default
+// handler (QUORVANE_URL_OPENER) and captured alerts.
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,7 +65,8 @@ class TodayTest : public testsupport::DesktopTest {
     std::shared_ptr<OWQuorvaneControllerAccount> account;
     std::shared_ptr<platform::ui::ScriptedAlertPresenter> alerts =
         std::make_shared<platform::ui::ScriptedAlertPresenter>();
-    std::vector<std::string> opened;  // addresses given to the default handler
+    // The addresses the default handler was given (a recording stand-in for it).
+    std::vector<std::string> opened() const;
     std::string keychainFolder;
 };
 
