@@ -41,6 +41,10 @@ void TodayListViewController::loadView() {
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget;
     content->setObjectName("rows");
+    // A list on the base colour, as lists are, set off from the panel around it.
+    content->setBackgroundRole(QPalette::Base);
+    content->setAutoFillBackground(true);
+    scroll->setBackgroundRole(QPalette::Base);
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
