@@ -1,5 +1,6 @@
 #include "apps/today/OWTextField.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 OWTextField::OWTextField(QWidget* parent) : QLabel(parent) {
@@ -7,6 +8,19 @@ OWTextField::OWTextField(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setWordWrap(true);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void OWTextField::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            emit clicked();
+            return;
+        default:
+            QLabel::keyPressEvent(event);
+    }
 }
 
 void OWTextField::mouseReleaseEvent(QMouseEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 // A read-only text of the row that wraps long lines and, like a control that sends its
-// action on mouse-up, emits clicked() when a left click is released over it.
+// action on mouse-up, emits clicked() when a left click is released over it. It takes
+// the keyboard focus by Tab, and Return, Enter or Space act as a click.
 #include <QLabel>
 
 class OWTextField : public QLabel {
@@ -14,4 +15,5 @@ class OWTextField : public QLabel {
 
   protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
