@@ -28,7 +28,8 @@ endfunction()
 #
 # DESKTOP tests have a QApplication made in their main
 # (tests/support/desktop/DesktopTestMain.cpp), and files look_*_test.cpp form a third
-# executable labelled "look" (screenshots into <build>/screenshots). CTest runs them
+# executable labelled "look" (screenshots into <build>/screenshots, see
+# tests/support/desktop/DesktopTest). CTest runs them
 # through tests/support/desktop-run: offscreen platform, a private 0700 runtime folder
 # and a session bus of their own (dbus-run-session).
 function(qv_tests name dir label)
@@ -60,7 +61,6 @@ function(qv_tests name dir label)
       set(exe ${name}_look)
       set(labels look)
     endif()
-    set(env "QV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
     if(T_DESKTOP)
       add_executable(${exe} ${${kind}} ${helpers}
                      ${PROJECT_SOURCE_DIR}/tests/support/desktop/DesktopTestMain.cpp)
@@ -68,13 +68,12 @@ function(qv_tests name dir label)
       qv_desktop_target(${exe})
       set_target_properties(${exe} PROPERTIES CROSSCOMPILING_EMULATOR
                             ${PROJECT_SOURCE_DIR}/tests/support/desktop-run)
-      list(APPEND env "QV_SCREENSHOT_DIR=${PROJECT_BINARY_DIR}/screenshots")
     else()
       add_executable(${exe} ${${kind}} ${helpers})
     endif()
     target_link_libraries(${exe} PRIVATE ${T_DEPS} qv_testsupport GTest::gtest GTest::gmock)
     gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS "${labels}" TIMEOUT 300
-      ENVIRONMENT "${env}")
+      ENVIRONMENT "QV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
   endforeach()
 endfunction()

@@ -21,7 +21,12 @@ namespace {
 
 constexpr int kStartTimeoutMs = 15000;
 
+// QV_SOURCE_DIR first (CTest sets it): with a compiler cache's base folder __FILE__ is
+// relative to the build folder, which is not where tests run.
 std::string scriptPath() {
+    if (const char* source = std::getenv("QV_SOURCE_DIR"); source && *source) {
+        return std::string(source) + "/tests/fakes/service.py";
+    }
     return (std::filesystem::path(__FILE__).parent_path() / "service.py").string();
 }
 

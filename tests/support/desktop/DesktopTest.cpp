@@ -55,7 +55,7 @@ QString DesktopTest::messageBoxText(QWidget& box) {
 
 std::string DesktopTest::saveScreenshot(QWidget& widget, const std::string& name) {
     const char* dir = std::getenv("QV_SCREENSHOT_DIR");
-    const QString folder = dir ? QString::fromUtf8(dir) : QDir::currentPath() + "/screenshots";
+    const QString folder = QString::fromUtf8(dir ? dir : QV_SCREENSHOT_FOLDER);
     if (!QDir().mkpath(folder)) {
         return {};
     }
