@@ -14,6 +14,14 @@ POST /_control/api_catalogue replaces the projects with a test's own list.
 A folder in a listing names its parent folder in "path" and itself in "title"; the
 reply of /folders/create names each new folder's own path in "path".
 
+For the events widget:
+  POST /_control/events  {"project": "T", "events": [{...}, ...]} adds events under the
+         project titled T, after the built-in ones and as given (no "project_title" is
+         added; an event whose "date" is not a number is listed on every request);
+         {"clear": true} forgets every event, built-in ones included.
+  GET  /icon?color=RRGGBB&size=N&delay=S  a square PNG icon of that colour, after S
+         seconds (for a slow icon server).
+
 Python standard library only.
 """
 
@@ -21,9 +29,11 @@ import base64
 import hashlib
 import itertools
 import json
+import struct
 import threading
 import time
 import urllib.parse
+import zlib
 from email import policy
 from email.parser import BytesParser
 
@@ -54,6 +64,7 @@ class ApiState:
         self.events = [{"title": "Uploaded", "project_title": "Launch Film", "icon": "upload",
                         "description": "cut1.mov", "date": 1700000000,
                         "url": "https://site.invalid/f/31"}]
+        self.added_events = []  # (project title, event) pairs from POST /_control/events
 
     def next_id(self):
         return next(self.ids)
@@ -196,6 +207,10 @@ def register(service, reply_class):
         by_project = {}
         for event in listed:
             by_project.setdefault(event["project_title"], []).append(event)
+        for title, event in state.added_events:
+            date = event.get("date") if isinstance(event, dict) else None
+            if not isinstance(date, (int, float)) or isinstance(date, bool) or date >= since:
+                by_project.setdefault(title, []).append(event)
         return [{"title": title, "events": items} for title, items in by_project.items()]
 
     @endpoint("/commentstream/create")
@@ -357,6 +372,25 @@ def register(service, reply_class):
             state.log.clear()
         return service_reply({"ok": True})
 
+    def control_events(req):
+        spec = json.loads(req.body or b"{}")
+        with state.lock:
+            if spec.get("clear"):
+                state.events.clear()
+                state.added_events.clear()
+            for event in spec.get("events", []):
+                state.added_events.append((spec["project"], event))
+        return service_reply({"ok": True})
+
+    def icon(req):
+        color = bytes.fromhex(req.query_value("color") or "3366cc")[:3].ljust(3, b"\0")
+        size = max(1, min(int(req.query_value("size") or 32), 256))
+        time.sleep(min(float(req.query_value("delay") or 0), 30))
+        return _reply_class(200, png(size, color), "image/png")
+
+    service.route("POST", "/_control/events")(control_events)
+    service.route("GET", "/icon")(icon)
+
     def api_catalogue(req):
         """Replaces the projects: a JSON list of {"id", "title", "departments",
         "folders", "workflows"} with an optional "uploads": false (refused uploads)."""
@@ -376,6 +410,17 @@ def register(service, reply_class):
 
 
 _reply_class = None
+
+
+def png(size, rgb):
+    """A square, opaque PNG of one colour."""
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+    rows = b"".join(b"\0" + rgb * size for _ in range(size))
+    header = struct.pack(">IIBBBBB", size, size, 8, 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
+            + chunk(b"IEND", b""))
 
 
 def service_reply(value, status=200):

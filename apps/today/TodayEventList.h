@@ -1,0 +1,51 @@
+#pragma once
+// The widget's list of project events, newest first, and the time of its last good
+// check, both kept in the widget's own user defaults ("eventCache", "lastCheckTime") so
+// the list survives restarts. Events come from the service's events reply (an array of
+// projects, each with its "title" and "events"); each event is kept as the service sent
+// it plus "project_title". Main thread only.
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/UserDefaults.h"
+#include "base/Value.h"
+
+class TodayEventList {
+  public:
+    static constexpr const char* kEventCacheKey = "eventCache";
+    static constexpr const char* kLastCheckTimeKey = "lastCheckTime";
+    // Only the newest rows are kept beyond this, so the list and its file stay small.
+    static constexpr size_t kMaxEvents = 500;
+
+    // What a row shows of one event. Fields the service left out or sent with the wrong
+    // type are empty (a date of 0); addresses are kept only when they are http or https.
+    struct Row {
+        std::optional<std::string> icon;
+        std::string text;
+        base::Date date;
+        std::string project;
+        std::optional<std::string> url;
+    };
+    static Row rowForEvent(const base::Value& event);
+
+    explicit TodayEventList(std::shared_ptr<base::UserDefaults> defaults);
+
+    const base::Array& events() const { return events_; }
+    std::optional<base::Date> lastCheckTime() const;
+
+    // Takes one events reply at `now`: the check time moves to `now`, and every event not
+    // yet listed goes on top, in reply order (so the reply's last new event ends first).
+    // False for an empty reply (no projects), which changes nothing but the check time.
+    bool addReply(const base::Value& reply, base::Date now);
+    // An equal event (every key and value, "project_title" included) is listed.
+    bool eventAlreadyExists(const base::Value& event) const;
+    void removeRow(size_t index);
+
+  private:
+    void save();
+
+    std::shared_ptr<base::UserDefaults> defaults_;
+    base::Array events_;
+};
