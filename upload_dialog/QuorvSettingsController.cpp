@@ -2,12 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QColor>
 #include <QIcon>
-#include <QPalette>
 #include <QLineEdit>
+#include <QPalette>
 #include <QVariant>
 #include <filesystem>
 #include <system_error>
@@ -20,6 +20,8 @@
 #include "client/OWQuorvane.h"
 #include "client/OWQuorvaneAuthController.h"
 #include "client/OWQuorvaneHubHandOver.h"
+#include "platform/ui/qt/QtAlertPresenter.h"
+#include "platform/ui/qt/WindowPlacement.h"
 #include "support/OWAlert.h"
 #include "support/OWLocalPaths.h"
 #include "support/OWLog.h"
@@ -102,7 +104,9 @@ bool launchHub() {
 }
 
 void openAddress(const std::string& address) {
-    OWLog::appendLog("Opening %@", address);
+    if (auto error = base::Workspace::openURL(address)) {
+        OWLog::appendLogAndPrint("Unable to open %@: %@", address, *error);
+    }
 }
 
 }  // namespace
@@ -240,7 +244,7 @@ void QuorvSettingsController::showTitle() {
 }
 
 void QuorvSettingsController::centreWindow() {
-    // origin = (screen - window) / 2 on the primary screen
+    platform::ui::qt::centerOnPrimaryScreen(*window_);
 }
 
 void QuorvSettingsController::askToLinkAccount() {
@@ -250,7 +254,7 @@ void QuorvSettingsController::askToLinkAccount() {
         isFCPX() ? "" : "\n\nYou may need to relaunch Adobe Premiere after doing this.");
     const long answer = OWAlert::alertSheetWithMessageText(
         "Account not linked", std::string("Link Account"), std::string("Cancel"), std::nullopt,
-        informative, window_.get(), true);
+        informative, platform::ui::qt::QtAlertPresenter::windowIdentity(window_.get()), true);
     if (answer == 1) {
         launchHub();
     }

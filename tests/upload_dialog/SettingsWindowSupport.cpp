@@ -1,15 +1,18 @@
 #include "tests/upload_dialog/SettingsWindowSupport.h"
 
+#include <sys/stat.h>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QTest>
+
 #include <cstdlib>
 #include <filesystem>
 
 #include "base/Bundle.h"
 #include "base/PropertyList.h"
 #include "base/UserDefaults.h"
+#include "base/Workspace.h"
 #include "client/KCKeychainBindingsController.h"
 #include "client/OWQuorvaneCacheController.h"
 #include "client/OWQuorvaneTokenRecord.h"
@@ -60,6 +63,10 @@ void SettingsWindowTest::SetUp() {
         keychainIn(dir.file("data")));
     OWQuorvaneCacheController::sharedController().clearAll();
     hub = std::make_unique<fakes::FakeHub>(dir.makeFolder("Applications"));
+    const std::string opener =
+        dir.write("opener", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$0.log\"\n");
+    ::chmod(opener.c_str(), 0700);
+    setEnv(base::Workspace::kURLOpenerEnvironment, opener);
     setEnv("QUORVANE_HUB_BUNDLE", hub->bundlePath());
     useBundle("com.oxburyworks.QuorvPremiereExporter");
 }
@@ -68,7 +75,8 @@ void SettingsWindowTest::TearDown() {
     DesktopTest::TearDown();
     base::Bundle::setOwn(nullptr);
     base::UserDefaults::setPreferencesFolder(std::nullopt);
-    for (const char* name : {"QUORVANE_HUB_BUNDLE", "QUORVANE_SITE_URL"}) {
+    for (const char* name :
+         {"QUORVANE_HUB_BUNDLE", "QUORVANE_SITE_URL", base::Workspace::kURLOpenerEnvironment}) {
         ::unsetenv(name);
     }
 }
@@ -196,6 +204,10 @@ std::shared_ptr<QString> SettingsWindowTest::answerNextModal(Qt::Key key) {
         QTest::keyClick(&box, key);
     });
     return seen;
+}
+
+std::string SettingsWindowTest::openedAddresses() const {
+    return testsupport::readFile(dir.file("opener.log"));
 }
 
 std::string SettingsWindowTest::preferencesPath() const {

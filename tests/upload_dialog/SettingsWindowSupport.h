@@ -59,6 +59,8 @@ class SettingsWindowTest : public testsupport::DesktopTest {
     // and informative text, or the window title of another dialog) land in the result.
     static std::shared_ptr<QString> answerNextModal(Qt::Key key = Qt::Key_Return);
 
+    // The addresses handed to the default handler, one per line.
+    std::string openedAddresses() const;
     base::Dictionary preferences() const;
     void writePreferences(const base::Dictionary& values) const;
     std::string preferencesPath() const;

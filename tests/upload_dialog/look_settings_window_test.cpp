@@ -29,8 +29,10 @@ class SettingsWindowLook : public SettingsWindowTest {};
 TEST_F(SettingsWindowLook, EveryTabListSheetAndWarning) {
     QV_SETTINGS_SERVICE(kLongCatalogue);
     link();
-    writePreferences({{"selectedProjectID", 1}, {"selectedFolder", "/Cuts/Episode 04 - Fine Cut "
-                                                                   "for Network Review"}});
+    writePreferences({{"selectedProjectID", 1},
+                      {"selectedFolder",
+                       "/Cuts/Episode 04 - Fine Cut "
+                       "for Network Review"}});
     auto w = QuorvSettingsController::create();
     w->setTitle(std::string(200, 'x').replace(0, 28, "Northern_Lights_S02E04_FINE_"));
     w->showWindow();
@@ -44,14 +46,15 @@ TEST_F(SettingsWindowLook, EveryTabListSheetAndWarning) {
         QComboBox& popUp = *widget<QComboBox>(*w, name);
         popUp.showPopup();
         ASSERT_TRUE(waitFor([&] { return popUp.view()->isVisible(); }));
-        EXPECT_FALSE(saveScreenshot(*popUp.view()->window(), std::string("settings-list-") + name)
-                         .empty());
+        EXPECT_FALSE(
+            saveScreenshot(*popUp.view()->window(), std::string("settings-list-") + name).empty());
         popUp.hidePopup();
     }
 
     auto& tabs = *widget<QTabWidget>(*w, "tabView");
     tabs.setCurrentIndex(1);
-    QTest::keyClicks(widget<QLineEdit>(*w, "emailText"), "editor@example.com, producer@example.com");
+    QTest::keyClicks(widget<QLineEdit>(*w, "emailText"),
+                     "editor@example.com, producer@example.com");
     EXPECT_FALSE(saveScreenshot(window, "settings-sharing").empty());
     tabs.setCurrentIndex(2);
     EXPECT_FALSE(saveScreenshot(window, "settings-account").empty());

@@ -362,7 +362,7 @@ TEST_F(SettingsWindow, AnUnlinkedAccountOffersTheHubAndEndsCancelledASecondLater
     EXPECT_FALSE(std::filesystem::exists(hub->argumentsFile()));
 }
 
-TEST_F(SettingsWindow, KeysAloneUploadAndEscapeOrTheCloseBoxCancel) {
+TEST_F(SettingsWindow, KeysAloneUploadAccountButtonsReachHubAndSiteEscapeOrCloseBoxCancel) {
     QV_SETTINGS_SERVICE();
     link();
     auto w = open();
@@ -381,6 +381,13 @@ TEST_F(SettingsWindow, KeysAloneUploadAndEscapeOrTheCloseBoxCancel) {
 
     auto escaped = open();
     ASSERT_TRUE(QTest::qWaitForWindowActive(escaped->window()));
+    showTab(*escaped, 2);
+    click(button(*escaped, "loginBtn"));  // no password asked: the hub links accounts
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(hub->argumentsFile()); }));
+    click(button(*escaped, "forgotPassBtn"));
+    ASSERT_TRUE(waitFor([&] { return !openedAddresses().empty(); }));
+    EXPECT_EQ(openedAddresses(), service->url() + "/lost_password.php\n");
+    EXPECT_EQ(escaped->window()->findChild<QLineEdit*>("quorvPass"), nullptr);
     QTest::keyClick(escaped->window(), Qt::Key_Escape);
     EXPECT_TRUE(escaped->finished());
     EXPECT_TRUE(escaped->cancelled());
