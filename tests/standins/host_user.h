@@ -31,13 +31,16 @@ class ScriptedUser : public QObject {
     bool measuring_ = false;
     double startWall_ = 0;
     double startCpu_ = 0;
+    double startRunnable_ = 0;
     bool answered_ = false;
     double seenAt_ = 0;
     static constexpr double kCancelPatienceSeconds = 5;
 };
 
-// Seconds of processor time the calling thread has used.
+// Seconds of processor time the calling thread has used, and spent ready to run while
+// other threads had the processor.
 double threadCpuSeconds();
+double threadRunnableSeconds();
 double wallSeconds();
 
 }  // namespace hoststandin
