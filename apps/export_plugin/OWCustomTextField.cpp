@@ -24,8 +24,8 @@ bool OWCustomTextField::eventFilter(QObject* watched, QEvent* event) {
     if (watched != &field_) {
         return false;
     }
-    auto* key = static_cast<QKeyEvent*>(event);
     if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
         if (performKeyEquivalent(*key)) {
             // Accepting the override keeps the host's shortcut from firing; the key
             // press that follows is the edit just made.
@@ -36,6 +36,7 @@ bool OWCustomTextField::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
         keyDown();
         if (performedKey_ != 0 && key->key() == performedKey_) {
             performedKey_ = 0;
