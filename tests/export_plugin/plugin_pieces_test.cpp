@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -82,7 +83,12 @@ INSTANTIATE_TEST_SUITE_P(Sequences, FrameRateTest,
                                                   true},
                                          RateCase{"29.97", "00:00:10:00", 30000, 1001, 300, false},
                                          RateCase{"23.976", "00:00:01:00", 24000, 1001, 24, false},
-                                         RateCase{"59.94", "00:00:00:00", 60000, 1001, 0, false}));
+                                         RateCase{"59.94", "00:00:00:00", 60000, 1001, 0, false}),
+                         [](const testing::TestParamInfo<RateCase>& info) {
+                             std::string name = std::string("fps") + info.param.sequence;
+                             std::replace(name.begin(), name.end(), '.', '_');
+                             return name;
+                         });
 
 TEST_F(HostSuitesTest, UnknownOrMissingRatesLeaveTheOutputsAlone) {
     use({});
