@@ -1,0 +1,102 @@
+#include "apps/export_plugin/HostApplication.h"
+
+#include <dlfcn.h>
+#include <QApplication>
+#include <QThread>
+#include <memory>
+
+#include "base/Bundle.h"
+#include "base/Path.h"
+#include "base/RunLoop.h"
+#include "platform/ui/AlertPresenter.h"
+#include "platform/ui/qt/QtAlertPresenter.h"
+#include "platform/ui/qt/RunLoopBridge.h"
+
+namespace exportplugin {
+
+namespace {
+
+// Lives on the GUI thread; touched only there. Never destroyed with the library's
+// statics: the host's application may be gone by then.
+std::unique_ptr<platform::ui::qt::RunLoopBridge>& bridge() {
+    static auto* instance = new std::unique_ptr<platform::ui::qt::RunLoopBridge>;
+    return *instance;
+}
+
+void installOnMainThread() {
+    if (bridge()) {
+        return;
+    }
+    base::RunLoop::setMainThread();
+    bridge() = std::make_unique<platform::ui::qt::RunLoopBridge>(base::RunLoop::main());
+    base::MainThreadWait::setHook(
+        [bridge = bridge().get()](double maxSeconds) { bridge->waitOnce(maxSeconds); });
+    platform::ui::AlertPresenter::setCurrent(
+        std::make_shared<platform::ui::qt::QtAlertPresenter>());
+    const std::string bundle = HostApplication::ownBundlePath();
+    if (!bundle.empty()) {
+        base::Bundle::setOwn(base::Bundle::atPath(bundle));
+    }
+}
+
+void uninstallOnMainThread() {
+    if (!bridge()) {
+        return;
+    }
+    platform::ui::AlertPresenter::setCurrent(nullptr);
+    base::MainThreadWait::setHook(nullptr);
+    bridge().reset();
+}
+
+}  // namespace
+
+bool HostApplication::onMainThread() {
+    return QCoreApplication::instance() &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+void HostApplication::runOnMainThread(const std::function<void()>& task) {
+    if (onMainThread() || !QCoreApplication::instance()) {
+        task();
+        return;
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), task, Qt::BlockingQueuedConnection);
+}
+
+bool HostApplication::install() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        return false;
+    }
+    runOnMainThread(installOnMainThread);
+    return true;
+}
+
+void HostApplication::uninstall() {
+    if (QCoreApplication::instance()) {
+        runOnMainThread(uninstallOnMainThread);
+    }
+}
+
+bool HostApplication::installed() {
+    bool result = false;
+    runOnMainThread([&result] { result = bridge() != nullptr; });
+    return result;
+}
+
+std::string HostApplication::ownBundlePath() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<const void*>(&HostApplication::ownBundlePath), &info) == 0 ||
+        !info.dli_fname) {
+        return {};
+    }
+    // <bundle>/Contents/MacOS/<library>
+    const std::string macOS = base::deletingLastPathComponent(info.dli_fname);
+    const std::string contents = base::deletingLastPathComponent(macOS);
+    if (base::lastPathComponent(macOS) != "MacOS" ||
+        base::lastPathComponent(contents) != "Contents") {
+        return {};
+    }
+    return base::deletingLastPathComponent(contents);
+}
+
+}  // namespace exportplugin

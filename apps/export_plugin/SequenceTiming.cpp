@@ -1,0 +1,75 @@
+#include "apps/export_plugin/SequenceTiming.h"
+
+#include <initializer_list>
+
+namespace exportplugin {
+
+void ConvertPrTimeToScaleSampleSize(const TimeSuite* timeSuite, ecTicks ticksPerFrame,
+                                    int64_t* scale, int64_t* sampleSize) {
+    if (!timeSuite || !timeSuite->GetTicksPerSecond || ticksPerFrame <= 0) {
+        return;
+    }
+    ecTicks ticksPerSecond = 0;
+    timeSuite->GetTicksPerSecond(&ticksPerSecond);
+    if (ticksPerSecond > 0 && ticksPerSecond % ticksPerFrame == 0) {
+        *scale = ticksPerSecond / ticksPerFrame;
+        *sampleSize = 1;
+        return;
+    }
+    if (!timeSuite->GetTicksPerVideoFrame) {
+        return;
+    }
+    struct NtscRate {
+        int32_t code;
+        int64_t scale;
+    };
+    // Every code is asked; a later match wins.
+    for (const NtscRate rate : {NtscRate{ecVideoRate2997, 30000}, NtscRate{ecVideoRate5994, 60000},
+                                NtscRate{ecVideoRate23976, 24000}}) {
+        ecTicks ticks = 0;
+        if (timeSuite->GetTicksPerVideoFrame(rate.code, &ticks) == ecStatusNoError &&
+            ticks == ticksPerFrame) {
+            *scale = rate.scale;
+            *sampleSize = 1001;
+        }
+    }
+}
+
+float SequenceTiming::fps() const {
+    return scale > 0 && sampleSize > 0 ? float(scale) / float(sampleSize) : 0.0f;
+}
+
+int64_t SequenceTiming::zeroPointFrames() const {
+    return ticksPerFrame > 0 ? zeroPoint / ticksPerFrame : 0;
+}
+
+SequenceTiming readSequenceTiming(const SequenceInfoSuite* sequenceInfo, const TimeSuite* time,
+                                  ecTimelineID timeline) {
+    SequenceTiming timing;
+    if (!sequenceInfo) {
+        return timing;
+    }
+    if (sequenceInfo->GetFrameBounds) {
+        sequenceInfo->GetFrameBounds(timeline, &timing.bounds);
+    }
+    if (sequenceInfo->GetFrameValues) {
+        uint32_t first = 0;
+        uint32_t second = 0;
+        sequenceInfo->GetFrameValues(timeline, &first, &second);
+    }
+    if (sequenceInfo->GetFrameRate) {
+        sequenceInfo->GetFrameRate(timeline, &timing.ticksPerFrame);
+    }
+    ConvertPrTimeToScaleSampleSize(time, timing.ticksPerFrame, &timing.scale, &timing.sampleSize);
+    if (sequenceInfo->GetZeroPoint) {
+        sequenceInfo->GetZeroPoint(timeline, &timing.zeroPoint);
+    }
+    if (sequenceInfo->GetTimecodeDropFrame) {
+        int32_t dropFrame = 0;
+        sequenceInfo->GetTimecodeDropFrame(timeline, &dropFrame);
+        timing.dropFrame = dropFrame != 0;
+    }
+    return timing;
+}
+
+}  // namespace exportplugin

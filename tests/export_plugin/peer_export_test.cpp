@@ -1,0 +1,211 @@
+// One export end to end: the host stand-in loads the built plug-in, the scripted user
+// answers the settings window, the host renders a real movie with ffmpeg, and the
+// plug-in uploads it to the storage stand-in (every request checked with botocore's
+// signer), registers it with the stand-in service and sends its thumbnail. Then each
+// way an export can end early, and uploads that are still running when the next export
+// or the shut-down comes.
+#include <QImage>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "platform/crypto/Base64.h"
+#include "tests/export_plugin/HostRunSupport.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/desktop/NotificationService.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kMyFilm{"--project", "/work/projects/My Film.prproj"};
+
+std::vector<std::string> with(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class ExportTest : public exporttest::ExportPluginTest {
+  protected:
+    // A copy of the plug-in's bundle without its render preset.
+    std::string bundleWithoutPreset() const {
+        const fs::path copy = fs::path(dir.path()) / "NoPreset" / "Quorv Premiere Exporter.bundle";
+        fs::create_directories(copy.parent_path());
+        fs::copy(exporttest::pluginBundle(), copy, fs::copy_options::recursive);
+        fs::remove(copy / "Contents/Resources/Quorvane.epr");
+        return copy.string();
+    }
+    static bool hasMovie(const std::string& folder) {
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+            if (entry.path().extension() == ".mp4") {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+TEST_F(ExportTest, DropFrameExportUploadsTheRenderedMovieWithAnUprightThumbnail) {
+    QV_PROGRESS_PEERS();
+    QV_REQUIRE_NOTIFICATION_SERVICE();
+    testsupport::NotificationService notifications;
+    ASSERT_TRUE(notifications.start());
+
+    const auto run =
+        runHost(with(kMyFilm, {"--sequence", "29.97df", "--zero-timecode", "01:00:00;00", "--size",
+                               "320x180", "--frames", "30", "--render-status", "5"}));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.report("settings-window"), "settings-window title=\"My Film\"");
+    EXPECT_TRUE(run.console("File title: My Film"));
+    EXPECT_TRUE(run.console("fps: 29.970030"));
+    // The window waited in the plug-in's loop without keeping the processor busy.
+    const double busy = std::stod(run.value("settings-wait", "busy"));
+    EXPECT_LT(busy, 0.5) << run.report("settings-wait");
+    std::cout << "[ measured ] " << run.report("settings-wait") << "\n";
+
+    EXPECT_EQ(run.value("query-timeline", "host-value-ok"), "1");
+    const std::string movie = run.value("render", "output");
+    EXPECT_EQ(fs::path(movie).extension(), ".mp4");
+    EXPECT_EQ(movie.rfind(tempFolder, 0), 0u) << movie;
+    EXPECT_EQ(run.value("render", "preset"),
+              exporttest::pluginBundle() + "/Contents/Resources/Quorvane.epr");
+    EXPECT_EQ(run.report("render-frame"), "render-frame timeline=7 position=0 options=1110");
+    EXPECT_EQ(run.report("export"), "export status=5");  // the render's status
+    EXPECT_EQ(run.report("idle"), "idle ok");
+    EXPECT_EQ(run.report("end"), "end frame-buffers=0 host-strings=0 suites-held=0");
+
+    const auto uploads = apiCallsTo("/files/upload");
+    ASSERT_EQ(uploads.size(), 1u);
+    auto upload = uploads[0];
+    EXPECT_EQ(upload["title"], "My Film");
+    EXPECT_EQ(upload["frameRate"], "29.97");
+    EXPECT_EQ(upload["timecodeStart"], "01:00:00;00");
+    EXPECT_EQ(upload["mime-type"], "video/mp4");
+    // What reached the storage is the movie the host rendered: 30 frames of 320x180.
+    const std::string stored = storage.objectBytes(upload["source"]);
+    ASSERT_FALSE(stored.empty());
+    const std::string copy = dir.write("stored.mp4", stored);
+    const auto probe = testsupport::runTool(
+        {"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_frames", "-show_entries",
+         "stream=width,height,r_frame_rate,nb_read_frames", "-of", "csv=p=0", copy});
+    EXPECT_EQ(probe.out, "320,180,30000/1001,30\n");
+    EXPECT_FALSE(fs::exists(movie));  // deleted once uploaded
+
+    const auto thumbs = apiFilesOf("/files/thumb");
+    ASSERT_EQ(thumbs.size(), 1u);
+    const auto jpeg = platform::crypto::Base64::decode(thumbs[0]["base64"].stringValue());
+    ASSERT_TRUE(jpeg);
+    QImage thumb;
+    ASSERT_TRUE(thumb.loadFromData(reinterpret_cast<const uchar*>(jpeg->data()),
+                                   qsizetype(jpeg->size()), "JPG"));
+    const int w = thumb.width();
+    const int h = thumb.height();
+    auto near = [&](int x, int y, QColor want) {
+        const QColor got = thumb.pixelColor(x, y);
+        return std::abs(got.red() - want.red()) < 40 && std::abs(got.green() - want.green()) < 40 &&
+               std::abs(got.blue() - want.blue()) < 40;
+    };
+    EXPECT_TRUE(near(w / 4, h / 4, Qt::red));
+    EXPECT_TRUE(near(3 * w / 4, h / 4, Qt::green));
+    EXPECT_TRUE(near(w / 4, 3 * h / 4, Qt::blue));
+    EXPECT_TRUE(near(3 * w / 4, 3 * h / 4, Qt::white));
+
+    ASSERT_TRUE(waitFor([&] { return !notifications.notifyCalls().empty(); }));
+    EXPECT_NE(notifications.notifyCalls()[0].find("\"Quorvane Upload Complete\" \"My Film\""),
+              std::string::npos);
+}
+
+TEST_F(ExportTest, CancelUnsavedProjectAndMissingExportSuiteEndBeforeRendering) {
+    QV_PROGRESS_PEERS();
+    const auto cancelled = runHost({"--answer", "cancel", "startup", "export", "shutdown"});
+    EXPECT_EQ(cancelled.report("settings-window"), "settings-window title=\"Untitled\"");
+    EXPECT_EQ(cancelled.report("export"), "export status=1");
+    EXPECT_EQ(cancelled.report("query-timeline"), "");
+    EXPECT_EQ(cancelled.report("render"), "");
+    EXPECT_FALSE(hasMovie(tempFolder));
+
+    const auto noSuite =
+        runHost(with(kMyFilm, {"--withhold", "Premiere ExportController Suite", "--sequence", "25",
+                               "startup", "export", "shutdown"}));
+    EXPECT_EQ(noSuite.report("export"), "export status=0");
+    EXPECT_TRUE(noSuite.console("fps: 25.000000"));  // the record was filled first
+    EXPECT_EQ(noSuite.report("render"), "");
+    EXPECT_TRUE(apiCallsTo("/files/upload").empty());
+
+    // The project path call fails: the export goes on, untitled.
+    const auto invalid =
+        runHost({"--project-invalid-call", "--answer", "cancel", "startup", "export", "shutdown"});
+    EXPECT_TRUE(invalid.console("invalid call"));
+    EXPECT_EQ(invalid.report("settings-window"), "settings-window title=\"Untitled\"");
+    EXPECT_EQ(invalid.report("end"), "end frame-buffers=0 host-strings=0 suites-held=0");
+}
+
+TEST_F(ExportTest, MissingPresetLongTempPathAndFailedRenderAreReportedAndUploadNothing) {
+    QV_PROGRESS_PEERS();
+    const auto noPreset = runHostWith(bundleWithoutPreset(), {"startup", "export", "shutdown"});
+    EXPECT_EQ(noPreset.report("export"), "export status=-1");
+    EXPECT_EQ(noPreset.report("error-event"),
+              "error-event type=3 title=\"Quorvane Exporter error\" "
+              "text=\"No preset found.  Export cancelled.\"");
+    EXPECT_EQ(noPreset.report("render"), "");
+
+    // A temporary folder whose paths do not fit the host's 256-unit buffers.
+    std::string deep = tempFolder;
+    while (deep.size() < 300) {
+        deep += "/" + std::string(60, 'd');
+    }
+    fs::create_directories(deep);
+    const std::string saved = tempFolder;
+    tempFolder = deep;
+    const auto longPath = runHost({"startup", "export", "shutdown"});
+    tempFolder = saved;
+    EXPECT_EQ(longPath.report("export"), "export status=1");
+    EXPECT_EQ(longPath.report("alert"),
+              "alert text=\"Quorvane Error\" informative=\"Unable to create temp file.\"");
+    EXPECT_EQ(longPath.report("render"), "");
+
+    const auto failed = runHost({"--render-status", "-7", "startup", "export", "shutdown"});
+    EXPECT_EQ(failed.report("export"), "export status=-7");
+    EXPECT_EQ(failed.report("render-frame"), "");
+    EXPECT_TRUE(apiCallsTo("/files/upload").empty());
+}
+
+TEST_F(ExportTest, NoThumbnailPreferenceUploadsWithoutRenderingAFrame) {
+    QV_PROGRESS_PEERS();
+    writePreferences({{"OWQuorvNoThumbUpload", true}});
+    // From a second thread, as some hosts call: the window is driven by the main thread.
+    const auto run = runHost(with(kMyFilm, {"--export-on-thread"}));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.report("export"), "export status=0");
+    EXPECT_EQ(run.report("create-frame-buffer"), "");
+    EXPECT_EQ(run.report("render-frame"), "");
+    EXPECT_EQ(run.report("idle"), "idle ok");
+    EXPECT_EQ(apiCallsTo("/files/upload").size(), 1u);
+    EXPECT_TRUE(apiCallsTo("/files/thumb").empty());
+    EXPECT_FALSE(fs::exists(run.value("render", "output")));
+}
+
+TEST_F(ExportTest, UploadsInFlightSurviveTheNextExportAndShutdownStopsThemCleanly) {
+    QV_PROGRESS_PEERS();
+    // Every storage reply waits: the first upload is still running when the second
+    // export starts.
+    ASSERT_TRUE(storage.script(R"({"slow_seconds": 2})"));
+    const auto both = runHost(with(kMyFilm, {"startup", "export", "export", "idle", "shutdown"}));
+    ASSERT_EQ(both.status, 0) << both.output;
+    const auto exports = both.reports("export ");
+    ASSERT_EQ(exports.size(), 2u);
+    EXPECT_EQ(apiCallsTo("/files/upload").size(), 2u);
+    EXPECT_EQ(apiCallsTo("/files/thumb").size(), 2u);
+    EXPECT_FALSE(hasMovie(tempFolder));
+
+    forgetApiCalls();
+    ASSERT_TRUE(storage.script(R"({"slow_seconds": 8})"));
+    const auto stopped = runHost(with(kMyFilm, {"startup", "export", "shutdown"}));
+    ASSERT_EQ(stopped.status, 0) << stopped.output;
+    EXPECT_EQ(stopped.report("shutdown"), "shutdown status=0 suites-held=0");
+    EXPECT_EQ(stopped.report("alert"), "");
+    EXPECT_TRUE(fs::exists(stopped.value("render", "output")));  // the movie is kept
+    EXPECT_TRUE(apiCallsTo("/files/upload").empty());
+}
+
+}  // namespace

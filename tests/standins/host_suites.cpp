@@ -1,0 +1,499 @@
+#include "tests/standins/host_suites.h"
+
+#include <unistd.h>
+#include <QProcess>
+#include <QString>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+namespace hoststandin {
+
+namespace {
+
+struct FrameBuffer {
+    ecRect bounds{};
+    int32_t rowBytes = 0;
+    std::vector<char> memory;
+};
+
+struct HostState {
+    Options options;
+    SequenceKind kind;
+    std::mutex mutex;
+    std::map<std::string, int> held;  // suite name -> acquisitions
+    int frameBuffers = 0;
+    int hostStrings = 0;
+};
+
+HostState& state() {
+    static auto* s = new HostState;
+    return *s;
+}
+
+std::string utf8(const ecUTF16Char* text) {
+    if (!text) {
+        return "(null)";
+    }
+    size_t length = 0;
+    while (length < 4096 && text[length] != 0) {
+        ++length;
+    }
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), qsizetype(length))
+        .toStdString();
+}
+
+const Options& options() {
+    return state().options;
+}
+
+// ---- the ExportController suite ----
+
+ecStatus queryTimeline(int64_t hostValue, ecTimelineID timeline, void* info) {
+    report("query-timeline host-value-ok=" + std::to_string(hostValue == kHostValue) +
+           " timeline=" + std::to_string(timeline));
+    if (info) {
+        std::memset(info, 0x5A, ecTimelineQuerySize);  // the record is the host's to fill
+    }
+    return ecStatusNoError;
+}
+
+ecStatus render(const std::string& output, const std::string& preset) {
+    std::string problem;
+    const auto settings = readRenderPreset(preset, &problem);
+    if (!settings) {
+        report("render-preset-unreadable " + quoted(problem));
+        return -3;
+    }
+    const SequenceKind& kind = state().kind;
+    const std::string rate = std::to_string(kind.scale) + "/" + std::to_string(kind.sampleSize);
+    const std::string size =
+        std::to_string(options().width) + "x" + std::to_string(options().height);
+    QStringList args{"-hide_banner",
+                     "-loglevel",
+                     "error",
+                     "-nostdin",
+                     "-y",
+                     "-f",
+                     "lavfi",
+                     "-i",
+                     QString::fromStdString("testsrc2=size=" + size + ":rate=" + rate)};
+    if (settings->audioCodec != "none") {
+        args << "-f"
+             << "lavfi"
+             << "-i"
+             << "sine=frequency=1000:sample_rate=48000";
+    }
+    args << "-frames:v" << QString::number(options().frames) << "-c:v"
+         << QString::fromStdString(settings->videoCodec) << "-pix_fmt"
+         << QString::fromStdString(settings->pixelFormat);
+    if (settings->videoCodec == "libx264") {
+        args << "-preset" << QString::fromStdString(settings->speed) << "-crf"
+             << QString::fromStdString(settings->quality);
+    }
+    if (settings->audioCodec != "none") {
+        args << "-c:a" << QString::fromStdString(settings->audioCodec) << "-shortest";
+    }
+    args << "-f" << QString::fromStdString(settings->container) << QString::fromStdString(output);
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    ffmpeg.start("ffmpeg", args);
+    if (!ffmpeg.waitForStarted(10000) || !ffmpeg.waitForFinished(120000) ||
+        ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
+        report("render-ffmpeg-failed");
+        return -2;
+    }
+    return ecStatusNoError;
+}
+
+ecStatus renderTimelineToFile(int64_t hostValue, ecTimelineID timeline,
+                              const ecRenderPathsRec* paths) {
+    if (!paths) {
+        return -4;
+    }
+    const std::string output = utf8(paths->outputFile);
+    const std::string preset = utf8(paths->presetFile);
+    ecStatus status = 0;
+    if (hostValue != kHostValue || timeline != kTimelineID) {
+        status = -5;
+    } else if (options().renderStatus && *options().renderStatus < 0) {
+        status = *options().renderStatus;
+    } else {
+        status = render(output, preset);
+        if (status == 0 && options().renderStatus) {
+            status = *options().renderStatus;
+        }
+    }
+    report("render output=" + quoted(output) + " preset=" + quoted(preset) +
+           " status=" + std::to_string(status));
+    return status;
+}
+
+const ExportControllerSuite kExportController{queryTimeline, renderTimelineToFile};
+const ExportInfoSuite kExportInfo{nullptr};
+
+// ---- the error suite ----
+
+ecStatus reportEvent(uint32_t type, const ecUTF16Char* title, const ecUTF16Char* text) {
+    report("error-event type=" + std::to_string(type) + " title=" + quoted(utf8(title)) +
+           " text=" + quoted(utf8(text)));
+    return ecStatusNoError;
+}
+const ErrorSuite kError{reportEvent};
+
+// ---- sequence information and time ----
+
+ecStatus frameBounds(ecTimelineID, ecRect* bounds) {
+    *bounds = ecRect{0, 0, int16_t(options().height), int16_t(options().width)};
+    return ecStatusNoError;
+}
+ecStatus frameValues(ecTimelineID, uint32_t* first, uint32_t* second) {
+    *first = 1;  // square pixels
+    *second = 1;
+    return ecStatusNoError;
+}
+ecStatus frameRate(ecTimelineID, ecTicks* ticksPerFrame) {
+    *ticksPerFrame = state().kind.ticksPerFrame;
+    return ecStatusNoError;
+}
+ecStatus zeroPoint(ecTimelineID, ecTicks* zero) {
+    *zero = *timecodeFrames(options().zeroTimecode, state().kind) * state().kind.ticksPerFrame;
+    return ecStatusNoError;
+}
+ecStatus dropFrame(ecTimelineID, int32_t* drop) {
+    *drop = state().kind.dropFrame ? 1 : 0;
+    return ecStatusNoError;
+}
+const SequenceInfoSuite kSequenceInfo{frameBounds, frameValues, frameRate,
+                                      nullptr,     zeroPoint,   dropFrame};
+
+ecStatus ticksPerSecond(ecTicks* ticks) {
+    *ticks = kTicksPerSecond;
+    return ecStatusNoError;
+}
+ecStatus ticksPerVideoFrame(int32_t code, ecTicks* ticks) {
+    static const std::map<int32_t, std::pair<int64_t, int64_t>> rates{
+        {ecVideoRate24, {24, 1}}, {ecVideoRate23976, {24000, 1001}}, {ecVideoRate25, {25, 1}},
+        {ecVideoRate30, {30, 1}}, {ecVideoRate2997, {30000, 1001}},  {ecVideoRate50, {50, 1}},
+        {ecVideoRate60, {60, 1}}, {ecVideoRate5994, {60000, 1001}}};
+    const auto rate = rates.find(code);
+    if (rate == rates.end()) {
+        return -1;
+    }
+    *ticks = kTicksPerSecond * rate->second.second / rate->second.first;
+    return ecStatusNoError;
+}
+const TimeSuite kTime{ticksPerSecond, ticksPerVideoFrame};
+
+// ---- application settings and strings ----
+
+// A host string holds the address of its text in its first opaque word.
+std::string* stringOf(const ecHostString* string) {
+    std::string* text = nullptr;
+    std::memcpy(&text, &string->opaque[0], sizeof text);
+    return text;
+}
+void setString(ecHostString* string, std::string* text) {
+    std::memcpy(&string->opaque[0], &text, sizeof text);
+}
+
+ecStatus projectPath(ecHostString* path) {
+    std::memset(path, 0, sizeof *path);
+    setString(path, new std::string(options().projectInvalidCall ? "" : options().project));
+    std::lock_guard lock(state().mutex);
+    ++state().hostStrings;
+    return options().projectInvalidCall ? ecStatusInvalidCall : ecStatusNoError;
+}
+const AppSettingsSuite kAppSettings{nullptr, projectPath};
+
+ecStatus disposeString(ecHostString* string) {
+    std::string* text = stringOf(string);
+    if (!text) {
+        return -1;
+    }
+    delete text;
+    setString(string, nullptr);
+    std::lock_guard lock(state().mutex);
+    --state().hostStrings;
+    return ecStatusNoError;
+}
+ecStatus copyToUTF8(const ecHostString* string, char* buffer, uint32_t* size) {
+    const std::string* text = stringOf(string);
+    if (!text || !size) {
+        return -1;
+    }
+    const uint32_t needed = uint32_t(text->size() + 1);
+    if (!buffer) {
+        *size = needed;
+        return ecStatusNoError;
+    }
+    if (*size < needed) {
+        return -1;
+    }
+    std::memcpy(buffer, text->c_str(), needed);
+    return ecStatusNoError;
+}
+const StringSuite kString{disposeString, nullptr, copyToUTF8};
+
+// ---- frame buffers ----
+
+FrameBuffer* frameOf(ecPPixHand hand) {
+    return reinterpret_cast<FrameBuffer*>(hand);
+}
+
+ecStatus disposePPix(ecPPixHand frame) {
+    delete frameOf(frame);
+    std::lock_guard lock(state().mutex);
+    --state().frameBuffers;
+    return ecStatusNoError;
+}
+ecStatus ppixPixels(ecPPixHand frame, int32_t, char** pixels) {
+    *pixels = frameOf(frame)->memory.data();
+    return ecStatusNoError;
+}
+ecStatus ppixRowBytes(ecPPixHand frame, int32_t* rowBytes) {
+    *rowBytes = frameOf(frame)->rowBytes;
+    return ecStatusNoError;
+}
+const PPixSuite kPPix{disposePPix, ppixPixels, nullptr, ppixRowBytes};
+
+ecStatus createPPix(ecPPixHand* frame, int32_t mode, uint32_t format, const ecRect* bounds) {
+    *frame = nullptr;
+    const int width = bounds->right - bounds->left;
+    const int height = bounds->bottom - bounds->top;
+    report("create-frame-buffer mode=" + std::to_string(mode) +
+           " format-bgra=" + std::to_string(format == ecPixelFormatBGRA) +
+           " size=" + std::to_string(width) + "x" + std::to_string(height));
+    if (options().failFrameBuffer || width <= 0 || height <= 0 || format != ecPixelFormatBGRA) {
+        return -1;
+    }
+    auto buffer = std::make_unique<FrameBuffer>();
+    buffer->bounds = *bounds;
+    buffer->rowBytes = width * 4 + options().rowPadding;
+    // Padding the plug-in must step over is marked so that reading it shows.
+    buffer->memory.assign(size_t(buffer->rowBytes) * size_t(height), char(0xCD));
+    *frame = reinterpret_cast<ecPPixHand>(buffer.release());
+    std::lock_guard lock(state().mutex);
+    ++state().frameBuffers;
+    return ecStatusNoError;
+}
+const PPixCreatorSuite kPPixCreator{createPPix};
+
+// ---- the broker ----
+
+const std::map<std::string, std::pair<int32_t, const void*>>& suiteTable() {
+    static const std::map<std::string, std::pair<int32_t, const void*>> table{
+        {kExportControllerSuite, {kExportControllerSuiteVersion, &kExportController}},
+        {kExportInfoSuite, {kExportInfoSuiteVersion, &kExportInfo}},
+        {kErrorSuite, {kErrorSuiteVersion, &kError}},
+        {kSequenceInfoSuite, {kSequenceInfoSuiteVersion, &kSequenceInfo}},
+        {kTimeSuite, {kTimeSuiteVersion, &kTime}},
+        {kAppSettingsSuite, {kAppSettingsSuiteVersion, &kAppSettings}},
+        {kStringSuite, {kStringSuiteVersion, &kString}},
+        {kPPixSuite, {kPPixSuiteVersion, &kPPix}},
+        {kPPixCreatorSuite, {kPPixCreatorSuiteVersion, &kPPixCreator}}};
+    return table;
+}
+
+ecStatus acquireSuite(const char* name, int32_t version, const void** suite) {
+    *suite = nullptr;
+    const auto found = suiteTable().find(name ? name : "");
+    std::string outcome = "ok";
+    if (found == suiteTable().end() || found->second.first != version) {
+        outcome = "unknown";
+    } else if (options().withheld.count(name)) {
+        outcome = "withheld";
+    } else {
+        *suite = found->second.second;
+        std::lock_guard lock(state().mutex);
+        ++state().held[name];
+    }
+    report("acquire " + quoted(name ? name : "") + " " + std::to_string(version) + " " + outcome);
+    return *suite ? ecStatusNoError : -1;
+}
+
+ecStatus releaseSuite(const char* name, int32_t version) {
+    std::string outcome = "ok";
+    {
+        std::lock_guard lock(state().mutex);
+        auto held = state().held.find(name ? name : "");
+        if (held == state().held.end() || held->second == 0) {
+            outcome = "not-held";
+        } else {
+            --held->second;
+        }
+    }
+    report("release " + quoted(name ? name : "") + " " + std::to_string(version) + " " + outcome);
+    return outcome == "ok" ? ecStatusNoError : -1;
+}
+
+ecSuiteBroker gBroker{acquireSuite, releaseSuite};
+ecSuiteBroker* getSuiteBroker() {
+    return &gBroker;
+}
+
+// ---- timeline functions ----
+
+ecStatus currentPosition(ecTimelineID, ecTicks* position) {
+    *position = options().positionFrame * state().kind.ticksPerFrame;
+    return ecStatusNoError;
+}
+
+// An upright picture no turn or mirror leaves unchanged: four quadrants, red top left,
+// green top right, blue bottom left, white bottom right.
+void paintQuadrants(FrameBuffer& frame) {
+    const int width = frame.bounds.right - frame.bounds.left;
+    const int height = frame.bounds.bottom - frame.bounds.top;
+    for (int y = 0; y < height; ++y) {
+        // Rows are kept bottom first: picture row y lives in memory row height-1-y.
+        auto* row = reinterpret_cast<uint8_t*>(frame.memory.data()) +
+                    size_t(height - 1 - y) * size_t(frame.rowBytes);
+        for (int x = 0; x < width; ++x) {
+            const bool top = y < height / 2;
+            const bool left = x < width / 2;
+            uint8_t r = 0, g = 0, b = 0;
+            if (top && left) {
+                r = 255;
+            } else if (top) {
+                g = 255;
+            } else if (left) {
+                b = 255;
+            } else {
+                r = g = b = 255;
+            }
+            uint8_t* p = row + size_t(x) * 4;
+            p[0] = b;
+            p[1] = g;
+            p[2] = r;
+            p[3] = 255;
+        }
+    }
+}
+
+ecStatus renderFrame(ecTimelineID timeline, ecTicks position, ecPPixHand frame,
+                     const ecRect* bounds, uint32_t format, int32_t o1, int32_t o2, int32_t o3,
+                     int32_t o4) {
+    report("render-frame timeline=" + std::to_string(timeline) +
+           " position=" + std::to_string(position) + " options=" + std::to_string(o1) +
+           std::to_string(o2) + std::to_string(o3) + std::to_string(o4));
+    if (!frame || !bounds || format != ecPixelFormatBGRA) {
+        return -1;
+    }
+    paintQuadrants(*frameOf(frame));
+    return ecStatusNoError;
+}
+
+const ecUtilityFuncs kUtility{{}, getSuiteBroker};
+const ecTimelineFuncs kTimeline{{}, currentPosition, {}, renderFrame};
+const ecHostCallbacks kCallbacks{&kUtility, &kTimeline};
+ecStdParms gStdParms{&kCallbacks};
+
+bool safeValue(const std::string& value) {
+    if (value.empty() || value.size() > 32) {
+        return false;
+    }
+    for (char c : value) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    const auto last = text.find_last_not_of(" \t\r");
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+void configureHost(const Options& o) {
+    state().options = o;
+    state().kind = *sequenceKind(o.sequence);
+}
+
+ecStdParms* stdParms() {
+    return &gStdParms;
+}
+
+void report(const std::string& text) {
+    const std::string line = "host: " + text + "\n";
+    (void)!::write(1, line.data(), line.size());
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+        }
+        out += c == '\n' ? ' ' : c;
+    }
+    return out + "\"";
+}
+
+int suitesHeld() {
+    std::lock_guard lock(state().mutex);
+    int held = 0;
+    for (const auto& [name, count] : state().held) {
+        held += count;
+    }
+    return held;
+}
+
+int frameBuffersAlive() {
+    std::lock_guard lock(state().mutex);
+    return state().frameBuffers;
+}
+
+int hostStringsAlive() {
+    std::lock_guard lock(state().mutex);
+    return state().hostStrings;
+}
+
+std::optional<RenderPreset> readRenderPreset(const std::string& path, std::string* problem) {
+    std::ifstream in(path);
+    if (!in) {
+        *problem = "cannot open " + path;
+        return std::nullopt;
+    }
+    RenderPreset preset;
+    const std::map<std::string, std::string*> keys{{"container", &preset.container},
+                                                   {"video_codec", &preset.videoCodec},
+                                                   {"pixel_format", &preset.pixelFormat},
+                                                   {"quality", &preset.quality},
+                                                   {"speed", &preset.speed},
+                                                   {"audio_codec", &preset.audioCodec}};
+    std::string line;
+    size_t total = 0;
+    while (std::getline(in, line)) {
+        total += line.size() + 1;
+        if (total > 64 * 1024) {
+            *problem = "preset too large";
+            return std::nullopt;
+        }
+        line = trimmed(line.substr(0, line.find('#')));
+        if (line.empty()) {
+            continue;
+        }
+        const auto equals = line.find('=');
+        const std::string key = trimmed(line.substr(0, equals));
+        const std::string value =
+            equals == std::string::npos ? "" : trimmed(line.substr(equals + 1));
+        const auto field = keys.find(key);
+        if (field == keys.end() || !safeValue(value)) {
+            *problem = "bad preset line: " + line;
+            return std::nullopt;
+        }
+        *field->second = value;
+    }
+    return preset;
+}
+
+}  // namespace hoststandin
