@@ -2,6 +2,8 @@
 
 #include <QAbstractItemModel>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPointer>
 #include <QPushButton>
@@ -118,8 +120,14 @@ void SAMWindowController::buildForm() {
     ui_->setupUi(window_.get());
     model_ = std::make_unique<SAMAssetOutlineModel>(document_);
     ui_->outlineView->setModel(model_.get());
-    ui_->outlineView->header()->setStretchLastSection(false);
-    ui_->outlineView->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    QHeaderView* header = ui_->outlineView->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    // Room for every column beside a name of some forty characters, and for a dozen
+    // rows: measured in the window's font, so it scales with it.
+    const QFontMetrics metrics(window_->font());
+    window_->resize(metrics.averageCharWidth() * 96, metrics.height() * 26);
     ui_->addAssetButton->setDefault(true);
     if (const auto document = document_.lock()) {
         window_->setWindowTitle(QString::fromStdString(document->name()));
@@ -137,7 +145,6 @@ void SAMWindowController::connectActions() {
 }
 
 void SAMWindowController::windowDidLoad() {
-    window_->adjustSize();
     platform::ui::qt::centerOnPrimaryScreen(*window_);
     updateSelectionDetailFields();
 }
