@@ -81,7 +81,6 @@ SAMApplicationDelegate::~SAMApplicationDelegate() {
 
 bool SAMApplicationDelegate::applicationDidFinishLaunching() {
     OWLog::createNewLog();
-    settingsController_ = QuorvSettingsController::create();
     std::weak_ptr<SAMApplicationDelegate> weak = weak_from_this();
     const QString introspection =
         options_.introspection.isEmpty() ? bundledIntrospection() : options_.introspection;
@@ -98,6 +97,10 @@ bool SAMApplicationDelegate::applicationDidFinishLaunching() {
         base::Console::log("Quorvane FCPX Exporter cannot serve scripting: %@", error);
         return false;
     }
+    // The bus name is ours before the settings window loads: an account that is not
+    // linked blocks here in its alert, and an editor's command that arrives meanwhile is
+    // answered rather than left to time out.
+    settingsController_ = QuorvSettingsController::create();
     timeoutTimer_ = std::make_unique<QTimer>();
     timeoutTimer_->setSingleShot(true);
     QObject::connect(timeoutTimer_.get(), &QTimer::timeout, [weak] {
@@ -140,7 +143,7 @@ void SAMApplicationDelegate::stopTimeout() {
 void SAMApplicationDelegate::openFiles(const ScriptCommand& command) {
     stopTimeout();
     const platform::scripting::Descriptor* direct = command.directParameter();
-    if (direct == nullptr) {
+    if (direct == nullptr || !settingsController_) {
         return;
     }
     const auto items = platform::scripting::userListWithDescriptor(*direct);

@@ -36,8 +36,9 @@ std::shared_ptr<SAMDocument> SAMObject::container() const {
 }
 
 const std::string& SAMObject::containerProperty() const {
-    OWLog::appendLog("containerProperty of %@ return  %@ as '%@'", uniqueID_, "key",
-                     containerProperty_);
+    const auto container = container_.lock();
+    OWLog::appendLog("containerProperty of %@ return  %@ as '%@'", uniqueID_,
+                     container ? container->uniqueID() : std::string("(none)"), containerProperty_);
     return containerProperty_;
 }
 
