@@ -19,6 +19,7 @@
 //     --drop-frame        "tcFormat" "DF" (else "NDF")
 //     --open FILE         send open-documents for FILE only (repeatable), no make
 //     --timeout SECONDS   how long each command may take (default 120)
+//     --wait SECONDS      wait this long after starting before the first command
 // Prints one line per step ("asset ...", "movie <path>", "xml <path>", "opened") and
 // exits 0; a script error prints "script error <number>" and exits 3, any other
 // failure exits 4 (bus) or 5 (rendering).
@@ -66,6 +67,7 @@ struct Options {
     bool dropFrame = false;
     std::vector<std::string> openOnly;
     int timeoutMs = 120000;
+    double waitSeconds = 0;
 };
 
 [[noreturn]] void fail(int status, const std::string& why) {
@@ -112,6 +114,8 @@ Options parse(const QStringList& args) {
             o.dropFrame = true;
         } else if (a == "--open") {
             o.openOnly.push_back(value());
+        } else if (a == "--wait") {
+            o.waitSeconds = std::stod(value());
         } else if (a == "--timeout") {
             o.timeoutMs = static_cast<int>(std::stod(value()) * 1000);
         } else {
@@ -240,6 +244,9 @@ std::optional<std::string> pathOf(const Descriptor& file) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const Options o = parse(QCoreApplication::arguments());
+    if (o.waitSeconds > 0) {
+        ::usleep(static_cast<useconds_t>(o.waitSeconds * 1e6));
+    }
     const platform::scripting::dbus::ScriptingClient client(QDBusConnection::sessionBus(), kNames);
     if (!o.openOnly.empty()) {
         openFiles(client, o, o.openOnly);
