@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/intreadwrite.h>
 #include <libavutil/log.h>
@@ -146,6 +147,22 @@ std::optional<TimecodeDescription> timecodeDescription(const AVCodecParameters* 
     return d;
 }
 
+// The clockwise turn of the display matrix, to the nearest quarter.
+int displayRotation(const AVStream* st) {
+    size_t size = 0;
+    const uint8_t* matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (matrix == nullptr || size < 9 * sizeof(int32_t)) {
+        return 0;
+    }
+    const double counterClockwise =
+        av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (!std::isfinite(counterClockwise)) {
+        return 0;
+    }
+    const long quarters = std::lround(-counterClockwise / 90.0);
+    return static_cast<int>(((quarters % 4) + 4) % 4) * 90;
+}
+
 MovieTrack describe(const AVStream* st) {
     MovieTrack t;
     t.streamIndex = st->index;
@@ -159,6 +176,7 @@ MovieTrack describe(const AVStream* st) {
                 t.nominalFrameRate = nominalRate(st);
                 t.width = par->width;
                 t.height = par->height;
+                t.rotation = displayRotation(st);
             }
             break;
         case AVMEDIA_TYPE_AUDIO:
@@ -377,7 +395,40 @@ std::optional<uint32_t> MovieAsset::firstSampleNumber(const MovieTrack& track) c
     return std::nullopt;
 }
 
-std::optional<RGBAImage> MovieAsset::frameAtTime(double seconds) const {
+RGBAImage MovieAsset::rotated(const RGBAImage& image, int clockwiseDegrees) {
+    const int turn = ((clockwiseDegrees % 360) + 360) % 360;
+    if (turn != 90 && turn != 180 && turn != 270) {
+        return image;
+    }
+    const int w = image.width;
+    const int h = image.height;
+    RGBAImage out;
+    out.width = turn == 180 ? w : h;
+    out.height = turn == 180 ? h : w;
+    out.pixels.resize(image.pixels.size());
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int nx = 0;
+            int ny = 0;
+            if (turn == 90) {
+                nx = h - 1 - y;
+                ny = x;
+            } else if (turn == 180) {
+                nx = w - 1 - x;
+                ny = h - 1 - y;
+            } else {
+                nx = y;
+                ny = w - 1 - x;
+            }
+            const size_t from = (size_t(y) * size_t(w) + size_t(x)) * 4;
+            const size_t to = (size_t(ny) * size_t(out.width) + size_t(nx)) * 4;
+            std::copy_n(&image.pixels[from], 4, &out.pixels[to]);
+        }
+    }
+    return out;
+}
+
+std::optional<RGBAImage> MovieAsset::frameAtTime(double seconds, bool applyRotation) const {
     auto videos = tracksOfType(MovieTrack::Type::Video);
     if (!readable_ || videos.empty() || !std::isfinite(seconds)) {
         return std::nullopt;
@@ -418,7 +469,11 @@ std::optional<RGBAImage> MovieAsset::frameAtTime(double seconds) const {
         finder.feed(nullptr);
     }
     const AVFrame* frame = finder.kept();
-    return frame != nullptr ? toRGBA(frame) : std::nullopt;
+    auto image = frame != nullptr ? toRGBA(frame) : std::nullopt;
+    if (image && applyRotation && videos.front().rotation != 0) {
+        return rotated(*image, videos.front().rotation);
+    }
+    return image;
 }
 
 }  // namespace platform::media

@@ -54,8 +54,11 @@ class MovieAsset {
     // big-endian 32-bit number (a timecode track's frame number); none when there is none.
     std::optional<uint32_t> firstSampleNumber(const MovieTrack& track) const;
 
-    // The frame of the first video track shown at `seconds`, decoded and converted to RGBA.
-    std::optional<RGBAImage> frameAtTime(double seconds) const;
+    // The frame of the first video track shown at `seconds`, decoded and converted to RGBA;
+    // with `applyRotation` turned as the track is displayed.
+    std::optional<RGBAImage> frameAtTime(double seconds, bool applyRotation = false) const;
+    // The image turned clockwise by 90, 180 or 270 degrees (other angles leave it).
+    static RGBAImage rotated(const RGBAImage& image, int clockwiseDegrees);
 
   private:
     MovieAsset() = default;

@@ -29,6 +29,9 @@ struct MovieTrack {
     double nominalFrameRate = 0;  // video: frames per second; 0 when unknown
     int width = 0;                // video: natural size in pixels
     int height = 0;
+    // Video: how far the picture is turned clockwise for display (0, 90, 180 or 270),
+    // from the track's display matrix.
+    int rotation = 0;
     MediaTime duration;
     std::optional<TimecodeDescription> timecode;  // timecode tracks with a description
 };

@@ -1,0 +1,165 @@
+#include "apps/share_destination/SAMMakeCommand.h"
+
+#include "apps/share_destination/SAMApplicationDelegate.h"
+#include "apps/share_destination/SAMDocumentController.h"
+#include "apps/share_destination/SAMScriptingTerms.h"
+#include "apps/share_destination/SAMWindowController.h"
+#include "base/Console.h"
+#include "base/RunLoop.h"
+#include "platform/scripting/Conversions.h"
+#include "support/OWLog.h"
+#include "upload_dialog/QuorvSettingsController.h"
+
+namespace {
+
+using platform::scripting::Descriptor;
+using platform::scripting::ScriptCommand;
+
+// "Can't make a thing of that class" for classes other than assets and documents.
+constexpr int32_t kCannotMakeClassError = -2710;
+
+base::Dictionary tableOf(const Descriptor* record) {
+    if (record == nullptr) {
+        return {};
+    }
+    const platform::scripting::ScriptObject table(
+        platform::scripting::userDefinedRecordWithDescriptor(*record));
+    const base::Value value = table.toValue();
+    return value.dictionary() ? *value.dictionary() : base::Dictionary();
+}
+
+bool allowsInteraction(uint64_t level) {
+    return level == uint64_t(platform::scripting::kCanInteract) ||
+           level == uint64_t(platform::scripting::kAlwaysInteract) ||
+           level == uint64_t(platform::scripting::kCanSwitchLayer);
+}
+
+// A share without the settings window uses what the user chose last time.
+void useStoredChoices(QuorvSettingsController& settings, const std::string& name) {
+    if (settings.projectID() == QuorvSettingsController::kNoProject) {
+        settings.setProjectID(
+            settings.objectForPreferenceKey(QuorvSettingsController::kSelectedProjectKey)
+                .integerValue());
+        const base::Value dept =
+            settings.objectForPreferenceKey(QuorvSettingsController::kSelectedDeptKey);
+        settings.setDeptID(dept.isNull() ? QuorvSettingsController::kNone : dept.integerValue());
+        const std::string folder =
+            settings.objectForPreferenceKey(QuorvSettingsController::kSelectedFolderKey)
+                .stringValue();
+        settings.setFolder(folder.empty() ? QuorvSettingsController::kRootFolder : folder);
+    }
+    if (settings.title().empty()) {
+        settings.setTitle(name);
+    }
+}
+
+}  // namespace
+
+uint64_t SAMMakeCommand::appleEventUserInteractionLevel(const ScriptCommand& command) {
+    return static_cast<uint64_t>(static_cast<int64_t>(command.interactionLevel()));
+}
+
+void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
+                                                  SAMApplicationDelegate& delegate) {
+    delegate.stopTimeout();
+    const Descriptor* direct = command.directParameter();
+    OWLog::appendLog("SAMMakeCommand performDefaultImplementation");
+    OWLog::appendLog("The direct parameter is: '%@'", direct ? direct->describe() : "(null)");
+    OWLog::appendLog("The other parameters are: '%@'", command.parameters().describe());
+
+    const Descriptor* classField = command.parameters().field(sam::kObjectClassKeyword);
+    std::optional<platform::scripting::FourCharCode> objectClass;
+    if (classField) {
+        objectClass = classField->typeCodeValue();
+        if (!objectClass) {
+            if (auto number = classField->int32Value()) {
+                objectClass = static_cast<platform::scripting::FourCharCode>(*number);
+            }
+        }
+    }
+    if (!objectClass) {
+        OWLog::appendLog("No object class specified");
+        command.setScriptError(platform::scripting::kParameterMissingError,
+                               "No object class specified.");
+        return;
+    }
+    auto& documents = SAMDocumentController::sharedDocumentController();
+    if (*objectClass != sam::kAssetClass) {
+        // What the standard command makes here: a new document.
+        if (*objectClass == sam::kDocumentClass) {
+            command.setResult(documents.openUntitledDocumentAndDisplay(true)->objectSpecifier());
+        } else {
+            command.setScriptError(kCannotMakeClassError, "Can't make that class.");
+        }
+        return;
+    }
+
+    const auto document = documents.targetDocument(true);
+    const Descriptor* properties = command.parameters().field(sam::kPropertiesKeyword);
+    const Descriptor* nameField = properties ? properties->field(sam::kNameProperty) : nullptr;
+    const std::string name = nameField ? nameField->stringValue().value_or("") : "";
+    const base::Dictionary metadata =
+        tableOf(properties ? properties->field(sam::kMetadataProperty) : nullptr);
+    const base::Dictionary dataOptions =
+        tableOf(properties ? properties->field(sam::kDataOptionsProperty) : nullptr);
+    const auto settings = delegate.settingsController();
+
+    if (allowsInteraction(appleEventUserInteractionLevel(command))) {
+        auto& waiting = delegate.waitingMake();
+        SAMWindowController* window = document->primaryWindowController();
+        if (waiting && !waiting->answered()) {
+            // The settings window already answers an earlier make command; replacing its
+            // completion would leave that editor waiting for ever.
+            command.setScriptError(platform::scripting::kCommandBusyError,
+                                   "A share is already waiting for its settings.");
+            return;
+        }
+        if (!window || !settings) {
+            command.setScriptError(platform::scripting::kEventFailedError, "No window.");
+            return;
+        }
+        settings->setTitle(name);
+        auto suspended = command.suspendExecution();
+        waiting = suspended;
+        std::weak_ptr<SAMApplicationDelegate> weak = delegate.shared_from_this();
+        window->newAssetWithName(
+            name, metadata, dataOptions, [weak, suspended](std::shared_ptr<SAMAsset> asset) {
+                auto self = weak.lock();
+                if (self && self->waitingMake() == suspended) {
+                    self->waitingMake().reset();
+                }
+                if (asset) {
+                    const Descriptor specifier = asset->objectSpecifier();
+                    base::Console::log("spec: %@", specifier.describe());
+                    suspended->resume(specifier);
+                    return;
+                }
+                suspended->fail(platform::scripting::kUserCanceledError, "User canceled.");
+                if (self) {
+                    // After the answer has gone out.
+                    std::weak_ptr<SAMApplicationDelegate> later = self;
+                    base::MainQueue::post([later] {
+                        if (auto delegate = later.lock()) {
+                            delegate->terminate(0);
+                        }
+                    });
+                }
+            });
+        return;
+    }
+
+    // No interaction: the location of the last confirmed dialog. Before any dialog the
+    // location is the one a dialog would choose.
+    const SAMLocation location =
+        document->defaultAssetLocation().value_or(SAMWindowController::collectAssetLocation());
+    const uint64_t index = document->addAssetAtLocation(location, false, metadata, dataOptions);
+    const auto asset = document->assetAtIndex(index);
+    if (!asset) {
+        command.setScriptError(platform::scripting::kEventFailedError, "No asset could be made.");
+        return;
+    }
+    if (settings) {
+        useStoredChoices(*settings, name);
+    }
+    command.setResult(asset->objectSpecifier());
+}

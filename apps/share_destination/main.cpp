@@ -1,0 +1,24 @@
+// Quorvane FCPX Exporter: the share destination the editor hands its movies to.
+#include <cstdio>
+
+#include "apps/share_destination/SAMApplicationDelegate.h"
+#include "apps/share_destination/SAMDocumentController.h"
+#include "platform/ui/qt/DesktopApplication.h"
+
+int main(int argc, char** argv) {
+    platform::ui::qt::DesktopApplication app(argc, argv);
+    QApplication::setApplicationName("Quorvane FCPX Exporter");
+    // A windowless stretch (after the settings window, before the progress window) must
+    // not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    int status = 0;
+    {
+        auto delegate = SAMApplicationDelegate::create({});
+        if (!delegate->applicationDidFinishLaunching()) {
+            return 1;
+        }
+        status = app.exec();
+        SAMDocumentController::sharedDocumentController().closeAll();
+    }
+    return status;
+}
