@@ -1,6 +1,7 @@
 #include "client/json/QMJSONWriter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -40,7 +41,7 @@ bool Writer::appendValue(const base::Value& value) {
             if (value.isNonFiniteNumber()) {
                 return unsupported("Number");
             }
-            out_ += value.decimal()->toString();
+            value.appendNumberText(out_);
             return true;
         case base::Value::Type::Null:
             out_ += "null";
@@ -94,7 +95,7 @@ bool Writer::appendDictionary(const base::Dictionary& dictionary) {
         }
         // std::string compares bytes as unsigned, which orders UTF-8 by code point.
         std::sort(sorted.begin(), sorted.end(),
-                  [](const auto* a, const auto* b) { return a->first < b->first; });
+                  [](const auto* a, const auto* b) { return a->first.view() < b->first.view(); });
         for (const auto* member : sorted) {
             if (!appendMember(*member, member == sorted.front())) {
                 return false;
@@ -129,10 +130,24 @@ bool Writer::appendMember(const base::Dictionary::Entry& member, bool first) {
     }
     out_ += humanReadable_ ? " : " : ":";
     if (!appendValue(member.second)) {
-        return fail(err(kUnsupportedValue,
-                        base::format("Unsupported value for key %@ in object", member.first)));
+        return fail(err(kUnsupportedValue, base::format("Unsupported value for key %@ in object",
+                                                        member.first.view())));
     }
     return true;
+}
+
+bool Writer::appendString(const base::String& text) {
+    if (text.isPlain()) {
+        // Read from JSON without escapes: nothing to check or escape.
+        const size_t at = out_.size();
+        out_.resize(at + text.size() + 2);
+        char* p = out_.data() + at;
+        *p = '"';
+        std::memcpy(p + 1, text.data(), text.size());
+        p[text.size() + 1] = '"';
+        return true;
+    }
+    return appendString(text.view());
 }
 
 bool Writer::appendString(std::string_view text) {
@@ -142,12 +157,8 @@ bool Writer::appendString(std::string_view text) {
     for (;;) {
         const unsigned char* run = p;
         while (p != end) {
-            const ByteClass kind = kStringBytes[*p];
-            if (kind == ByteClass::Plain) {
-                ++p;
-                continue;
-            }
-            if (kind == ByteClass::Stop) {
+            p = plainAsciiEnd(p, end);
+            if (p == end || *p < 0x80) {
                 break;
             }
             const size_t length = utf8SequenceLength(p, end);

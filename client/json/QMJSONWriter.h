@@ -26,6 +26,7 @@ class Writer {
     bool appendDictionary(const base::Dictionary& dictionary);
     bool appendMember(const base::Dictionary::Entry& member, bool first);
     // False when the text is not valid UTF-8; the caller reports it.
+    bool appendString(const base::String& text);
     bool appendString(std::string_view text);
     void appendEscaped(unsigned char byte);
     void indent();
