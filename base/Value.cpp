@@ -319,6 +319,19 @@ Dictionary& Dictionary::operator=(const Dictionary& other) {
 
 Dictionary::~Dictionary() = default;
 
+size_t Dictionary::indexOf(const String& key) const {
+    if (!index_) {
+        // The sixteen-byte comparison of inline texts settles most keys at once.
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            if (entries_[i].first == key) {
+                return i;
+            }
+        }
+        return npos;
+    }
+    return indexOf(key.view());
+}
+
 size_t Dictionary::indexOf(std::string_view key) const {
     if (!index_) {
         for (size_t i = 0; i < entries_.size(); ++i) {
@@ -456,11 +469,6 @@ struct Value::Box : Counted {
     T item;
 };
 
-void Value::setKind(Kind k) {
-    std::memset(s_.raw_, 0, 16);
-    s_.raw_[String::kTagByte] = k;
-}
-
 Value::Counted* Value::counted() const {
     Counted* c;
     std::memcpy(&c, s_.raw_, sizeof c);
@@ -488,33 +496,14 @@ void Value::setDouble(double d, Kind k) {
     std::memcpy(s_.raw_, &d, sizeof d);
 }
 
-void Value::copyFrom(const Value& other) noexcept {
-    std::memcpy(s_.raw_, other.s_.raw_, 16);
-    if (s_.isHeap()) {
-        s_.block()->refs.fetch_add(1, std::memory_order_relaxed);
-    } else if (kind() >= kData) {
-        counted()->refs.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-
-void Value::takeFrom(Value& other) noexcept {
-    std::memcpy(s_.raw_, other.s_.raw_, 16);
-    other.setKind(kNull);
+void Value::retainBox() noexcept {
+    counted()->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
 Value& Value::operator=(const Value& other) noexcept {
     if (this != &other) {
         Value copy(other);
         *this = std::move(copy);
-    }
-    return *this;
-}
-
-Value& Value::operator=(Value&& other) noexcept {
-    if (this != &other) {
-        // Let the old content go only after taking the new one: it may own `other`.
-        Value old(std::move(*this));
-        takeFrom(other);
     }
     return *this;
 }

@@ -75,6 +75,7 @@ class Dictionary {
         void operator()(Index* index) const;
     };
     size_t indexOf(std::string_view key) const;
+    size_t indexOf(const String& key) const;
     void rebuildIndex();
     void addToIndex(size_t position);
 
@@ -92,7 +93,15 @@ class Value {
     Value(const Value& other) noexcept : s_(String::Uninitialised{}) { copyFrom(other); }
     Value(Value&& other) noexcept : s_(String::Uninitialised{}) { takeFrom(other); }
     Value& operator=(const Value& other) noexcept;
-    Value& operator=(Value&& other) noexcept;
+    Value& operator=(Value&& other) noexcept {
+        if (this != &other) {
+            // Let the old content go only after taking the new one: it may own `other`.
+            Value old;
+            old.takeFrom(*this);
+            takeFrom(other);
+        }
+        return *this;
+    }
     // Deep trees are taken apart without recursion, so no nesting depth can exhaust
     // the stack when the last owner lets go.
     ~Value() {
@@ -198,7 +207,10 @@ class Value {
     Value(uint64_t i, std::nullptr_t);
 
     Kind kind() const { return static_cast<Kind>(s_.raw_[String::kTagByte] & String::kKindMask); }
-    void setKind(Kind k);
+    void setKind(Kind k) {
+        std::memset(s_.raw_, 0, 16);
+        s_.raw_[String::kTagByte] = k;
+    }
     std::string_view numberText() const { return s_.view(); }
     Counted* counted() const;
     template <class T>
@@ -206,8 +218,19 @@ class Value {
     void setBox(Counted* box, Kind k);
     double storedDouble() const;
     void setDouble(double d, Kind k);
-    void copyFrom(const Value& other) noexcept;
-    void takeFrom(Value& other) noexcept;
+    void copyFrom(const Value& other) noexcept {
+        std::memcpy(s_.raw_, other.s_.raw_, 16);
+        if (s_.isHeap()) {
+            s_.block()->refs.fetch_add(1, std::memory_order_relaxed);
+        } else if (kind() >= kData) {
+            retainBox();
+        }
+    }
+    void takeFrom(Value& other) noexcept {
+        std::memcpy(s_.raw_, other.s_.raw_, 16);
+        other.setKind(kNull);
+    }
+    void retainBox() noexcept;
     void releaseBox() noexcept;
     template <class T>
     T* detached();

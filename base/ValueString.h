@@ -160,7 +160,20 @@ class String {
         raw_[kTagByte] = kStringKind;
     }
     // Stores `text` with the string kind; `plain` as for plain().
-    void assign(std::string_view text, bool plain);
+    void assign(std::string_view text, bool plain) {
+        const unsigned char tag = kStringKind | (plain ? kPlainBit : 0);
+        if (text.size() > kInlineCapacity) {
+            assignHeap(text, tag);
+            return;
+        }
+        std::memset(raw_, 0, 16);
+        if (!text.empty()) {
+            std::memcpy(raw_, text.data(), text.size());
+        }
+        raw_[kLengthByte] = static_cast<unsigned char>(kInlineCapacity - text.size());
+        raw_[kTagByte] = tag;
+    }
+    void assignHeap(std::string_view text, unsigned char tag);
     void copyFrom(const String& other) noexcept {
         std::memcpy(raw_, other.raw_, 16);
         if (isHeap()) {
@@ -177,7 +190,21 @@ class String {
         }
     }
     static void freeBlock(Block* block) noexcept;
-    bool equals(const String& other) const;
+    bool equals(const String& other) const {
+        uint64_t a[2];
+        uint64_t b[2];
+        std::memcpy(a, raw_, 16);
+        std::memcpy(b, other.raw_, 16);
+        // Inline texts are NUL-padded, so equal texts have equal bytes; the plain bit
+        // says nothing about the text itself.
+        constexpr uint64_t kIgnoredTagBits = ~(uint64_t{kPlainBit} << 56);
+        if (a[0] == b[0] && ((a[1] ^ b[1]) & kIgnoredTagBits) == 0) {
+            return true;
+        }
+        // Texts up to 14 bytes are always inline, longer ones never.
+        return isHeap() && other.isHeap() && heapEquals(other);
+    }
+    bool heapEquals(const String& other) const;
 
     alignas(8) unsigned char raw_[16];
 };

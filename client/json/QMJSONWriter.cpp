@@ -14,7 +14,10 @@ namespace qmjson {
 std::optional<std::string> Writer::write(const base::Value& value, bool allowScalar) {
     depth_ = 0;
     out_.clear();
-    out_.reserve(128);
+    // Growing a large text step by step copies it again and again; one estimate up
+    // front, with room for numbers longer than guessed, avoids nearly all of that.
+    const size_t estimate = estimatedSize(value, 0);
+    out_.reserve(128 + estimate + estimate / 8);
     if (!allowScalar && !value.isArray() && !value.isDictionary()) {
         fail(err(kNotContainer, "Not valid type for JSON"));
         return std::nullopt;
@@ -23,6 +26,32 @@ std::optional<std::string> Writer::write(const base::Value& value, bool allowSca
         return std::nullopt;
     }
     return std::move(out_);
+}
+
+size_t Writer::estimatedSize(const base::Value& value, uint64_t depth) const {
+    const size_t indent = humanReadable_ ? 1 + 2 * (depth + 1) : 0;
+    if (depth >= hardLimit_) {
+        return 0;
+    }
+    if (const base::Array* array = value.array()) {
+        size_t size = 2 + indent;
+        for (const base::Value& element : *array) {
+            size += 1 + indent + estimatedSize(element, depth + 1);
+        }
+        return size;
+    }
+    if (const base::Dictionary* dictionary = value.dictionary()) {
+        size_t size = 2 + indent;
+        for (const auto& [key, element] : *dictionary) {
+            size += 4 + indent + key.size() + (humanReadable_ ? 2 : 0) +
+                    estimatedSize(element, depth + 1);
+        }
+        return size;
+    }
+    if (const base::String* text = value.string()) {
+        return text->size() + 2;
+    }
+    return 5;  // numbers, true, false and null are short
 }
 
 bool Writer::appendValue(const base::Value& value) {

@@ -21,6 +21,7 @@ class Writer {
     const base::Error& error() const { return *error_; }
 
   private:
+    size_t estimatedSize(const base::Value& value, uint64_t depth) const;
     bool appendValue(const base::Value& value);
     bool appendArray(const base::Array& array);
     bool appendDictionary(const base::Dictionary& dictionary);
