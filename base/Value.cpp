@@ -395,6 +395,30 @@ void Dictionary::set(String key, Value value) {
     }
 }
 
+Dictionary Dictionary::fromEntries(std::span<Entry> entries) {
+    Dictionary d;
+    d.entries_.reserve(entries.size());
+    if (entries.size() >= kIndexFrom) {
+        for (Entry& e : entries) {
+            d.set(std::move(e.first), std::move(e.second));
+        }
+        return d;
+    }
+    // Keys are nearly always distinct: a 64-bit filter of their hashes tells most of
+    // them so without comparing against every earlier key.
+    uint64_t seen = 0;
+    for (Entry& e : entries) {
+        const uint64_t bit = uint64_t{1} << (e.first.quickHash() >> 58);
+        if ((seen & bit) != 0) {
+            d.set(std::move(e.first), std::move(e.second));
+        } else {
+            d.entries_.emplace_back(std::move(e.first), std::move(e.second));
+        }
+        seen |= bit;
+    }
+    return d;
+}
+
 const Value* Dictionary::find(std::string_view key) const {
     const size_t at = indexOf(key);
     return at == npos ? nullptr : &entries_[at].second;

@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -57,6 +58,9 @@ class Dictionary {
     size_t size() const;
     bool empty() const;
     void reserve(size_t count);
+    // The dictionary of `entries`, moved out of them in order; a repeated key keeps its
+    // first position and takes the later value, as with set(). One allocation.
+    static Dictionary fromEntries(std::span<Entry> entries);
     std::vector<std::string> keys() const;
 
     auto begin() const { return entries_.begin(); }

@@ -66,6 +66,21 @@ class String {
     std::string str() const { return std::string(data(), size()); }
     operator std::string_view() const { return view(); }  // NOLINT(google-explicit-constructor)
     operator std::string() const { return str(); }        // NOLINT(google-explicit-constructor)
+    // A cheap hash of the size and of up to the first and last eight bytes: equal texts
+    // give equal values, different texts usually different ones.
+    uint64_t quickHash() const {
+        uint64_t w[2];
+        if (isHeap()) {
+            const size_t n = heapSize();
+            std::memcpy(&w[0], heapChars(), 8);
+            std::memcpy(&w[1], heapChars() + n - 8, 8);
+            w[1] ^= n;
+        } else {
+            std::memcpy(w, raw_, 16);
+            w[1] &= ~(uint64_t{kPlainBit} << 56);
+        }
+        return (w[0] * 0x9E3779B97F4A7C15ull) ^ (w[1] * 0xC2B2AE3D27D4EB4Full);
+    }
     // True when the text is known to need no escaping between JSON quotes (see plain()).
     bool isPlain() const { return (raw_[kTagByte] & kPlainBit) != 0; }
 

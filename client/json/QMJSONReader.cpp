@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <span>
 #include <utility>
 
 #include "base/Decimal.h"
@@ -179,12 +180,8 @@ base::Value Reader::closeTop() {
     base::Value value;
     if (top.isObject) {
         const auto first = members_.begin() + static_cast<std::ptrdiff_t>(top.start);
-        base::Dictionary members;
-        members.reserve(static_cast<size_t>(members_.end() - first));
-        for (auto it = first; it != members_.end(); ++it) {
-            // A repeated key keeps its first position and takes the later value.
-            members.set(std::move(it->first), std::move(it->second));
-        }
+        base::Dictionary members = base::Dictionary::fromEntries(
+            std::span(members_.data() + top.start, members_.size() - top.start));
         members_.erase(first, members_.end());
         value = base::Value(std::move(members));
     } else {
