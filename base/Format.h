@@ -34,6 +34,7 @@ public:
     FormatArg(const char* v) : v_(std::string_view(v ? v : "(null)")) {}  // NOLINT
     FormatArg(std::string_view v) : v_(v) {}                   // NOLINT
     FormatArg(const std::string& v) : v_(std::string_view(v)) {}  // NOLINT
+    FormatArg(const String& v) : v_(v.view()) {}                // NOLINT
     FormatArg(const Value& v) : v_(&v) {}                      // NOLINT
     FormatArg(const Error& v) : v_(&v) {}                      // NOLINT
     FormatArg(const Decimal& v) : v_(&v) {}                    // NOLINT

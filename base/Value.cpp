@@ -3,9 +3,11 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <limits>
+#include <new>
 #include <system_error>
 
 namespace base {
@@ -198,6 +200,81 @@ void appendIndent(std::string& out, int level) {
     out.append(static_cast<size_t>(level) * 4, ' ');
 }
 
+// Number texts are what Decimal::fromString reads. Digits only, with an optional minus.
+bool isPlainInteger(std::string_view t) {
+    size_t i = !t.empty() && t[0] == '-' ? 1 : 0;
+    if (i == t.size()) {
+        return false;
+    }
+    for (; i < t.size(); ++i) {
+        if (!isDigit(t[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when the mantissa has no digit but zeros.
+bool isZeroNumberText(std::string_view t) {
+    for (char c : t) {
+        if (c == 'e' || c == 'E') {
+            break;
+        }
+        if (c >= '1' && c <= '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when `t` is already what Decimal::toString writes for its value, so it can be
+// copied as it is: no exponent, no redundant zeros, no sign on zero, and no run of
+// zeros long enough for toString to switch to exponent form.
+bool isCanonicalNumberText(std::string_view t) {
+    constexpr size_t kMaxPlainZeros = 20;  // as Decimal::toString
+    const size_t n = t.size();
+    size_t i = 0;
+    const bool negative = n > 0 && t[0] == '-';
+    i += negative ? 1 : 0;
+    const size_t intStart = i;
+    while (i < n && isDigit(t[i])) {
+        ++i;
+    }
+    const size_t intLength = i - intStart;
+    if (intLength == 0 || (intLength > 1 && t[intStart] == '0')) {
+        return false;
+    }
+    const bool intIsZero = t[intStart] == '0';
+    if (i == n) {
+        if (intIsZero) {
+            return !negative;
+        }
+        size_t zeros = 0;
+        while (zeros < intLength && t[n - 1 - zeros] == '0') {
+            ++zeros;
+        }
+        return zeros <= kMaxPlainZeros;
+    }
+    if (t[i] != '.') {
+        return false;
+    }
+    const size_t fracStart = ++i;
+    while (i < n && isDigit(t[i])) {
+        ++i;
+    }
+    if (i != n || i == fracStart || t[n - 1] == '0') {
+        return false;
+    }
+    if (!intIsZero) {
+        return true;
+    }
+    size_t zeros = 0;
+    while (t[fracStart + zeros] == '0') {
+        ++zeros;
+    }
+    return zeros <= kMaxPlainZeros;
+}
+
 }  // namespace
 
 // ---- Date -------------------------------------------------------------------------
@@ -209,14 +286,42 @@ Date Date::now() {
 
 // ---- Dictionary ---------------------------------------------------------------------
 
+// Slots hold a position in `entries_` plus one; zero marks a free slot. The table is a
+// power of two and kept at most half full.
+struct Dictionary::Index {
+    size_t mask = 0;
+    std::unique_ptr<uint32_t[]> slots;
+};
+
+void Dictionary::IndexDeleter::operator()(Index* index) const {
+    delete index;
+}
+
 Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     for (const Entry& e : entries) {
         set(e.first, e.second);
     }
 }
 
-size_t Dictionary::indexOf(std::string_view key) const {
-    if (index_.empty()) {
+Dictionary::Dictionary(const Dictionary& other) : entries_(other.entries_) {
+    if (other.index_) {
+        rebuildIndex();
+    }
+}
+
+Dictionary& Dictionary::operator=(const Dictionary& other) {
+    if (this != &other) {
+        Dictionary copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+Dictionary::~Dictionary() = default;
+
+size_t Dictionary::indexOf(const String& key) const {
+    if (!index_) {
+        // The sixteen-byte comparison of inline texts settles most keys at once.
         for (size_t i = 0; i < entries_.size(); ++i) {
             if (entries_[i].first == key) {
                 return i;
@@ -224,39 +329,94 @@ size_t Dictionary::indexOf(std::string_view key) const {
         }
         return npos;
     }
-    auto [first, last] = index_.equal_range(hashKey(key));
-    for (auto it = first; it != last; ++it) {
-        if (entries_[it->second].first == key) {
-            return it->second;
+    return indexOf(key.view());
+}
+
+size_t Dictionary::indexOf(std::string_view key) const {
+    if (!index_) {
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            if (entries_[i].first == key) {
+                return i;
+            }
+        }
+        return npos;
+    }
+    for (size_t slot = hashKey(key) & index_->mask;; slot = (slot + 1) & index_->mask) {
+        const uint32_t at = index_->slots[slot];
+        if (at == 0) {
+            return npos;
+        }
+        if (entries_[at - 1].first == key) {
+            return at - 1;
         }
     }
-    return npos;
 }
 
 void Dictionary::rebuildIndex() {
-    index_.clear();
     if (entries_.size() < kIndexFrom) {
+        index_.reset();
         return;
     }
-    index_.reserve(entries_.size());
+    size_t capacity = 64;
+    while (capacity < entries_.size() * 2) {
+        capacity *= 2;
+    }
+    if (!index_) {
+        index_.reset(new Index);
+    }
+    index_->mask = capacity - 1;
+    index_->slots = std::make_unique<uint32_t[]>(capacity);
     for (size_t i = 0; i < entries_.size(); ++i) {
-        index_.emplace(hashKey(entries_[i].first), i);
+        addToIndex(i);
     }
 }
 
-void Dictionary::set(std::string key, Value value) {
+void Dictionary::addToIndex(size_t position) {
+    size_t slot = hashKey(entries_[position].first) & index_->mask;
+    while (index_->slots[slot] != 0) {
+        slot = (slot + 1) & index_->mask;
+    }
+    index_->slots[slot] = static_cast<uint32_t>(position + 1);
+}
+
+void Dictionary::set(String key, Value value) {
     const size_t at = indexOf(key);
     if (at != npos) {
         entries_[at].second = std::move(value);
         return;
     }
-    const size_t hash = index_.empty() ? 0 : hashKey(key);
     entries_.emplace_back(std::move(key), std::move(value));
-    if (entries_.size() == kIndexFrom) {
-        rebuildIndex();
-    } else if (entries_.size() > kIndexFrom) {
-        index_.emplace(hash, entries_.size() - 1);
+    if (!index_ || entries_.size() * 2 > index_->mask + 1) {
+        if (entries_.size() >= kIndexFrom) {
+            rebuildIndex();
+        }
+    } else {
+        addToIndex(entries_.size() - 1);
     }
+}
+
+Dictionary Dictionary::fromEntries(std::span<Entry> entries) {
+    Dictionary d;
+    d.entries_.reserve(entries.size());
+    if (entries.size() >= kIndexFrom) {
+        for (Entry& e : entries) {
+            d.set(std::move(e.first), std::move(e.second));
+        }
+        return d;
+    }
+    // Keys are nearly always distinct: a 64-bit filter of their hashes tells most of
+    // them so without comparing against every earlier key.
+    uint64_t seen = 0;
+    for (Entry& e : entries) {
+        const uint64_t bit = uint64_t{1} << (e.first.quickHash() >> 58);
+        if ((seen & bit) != 0) {
+            d.set(std::move(e.first), std::move(e.second));
+        } else {
+            d.entries_.emplace_back(std::move(e.first), std::move(e.second));
+        }
+        seen |= bit;
+    }
+    return d;
 }
 
 const Value* Dictionary::find(std::string_view key) const {
@@ -281,7 +441,7 @@ bool Dictionary::remove(std::string_view key) {
 
 void Dictionary::clear() {
     entries_.clear();
-    index_.clear();
+    index_.reset();
 }
 
 size_t Dictionary::size() const {
@@ -292,11 +452,15 @@ bool Dictionary::empty() const {
     return entries_.empty();
 }
 
+void Dictionary::reserve(size_t count) {
+    entries_.reserve(count);
+}
+
 std::vector<std::string> Dictionary::keys() const {
     std::vector<std::string> out;
     out.reserve(entries_.size());
     for (const Entry& e : entries_) {
-        out.push_back(e.first);
+        out.push_back(e.first.str());
     }
     return out;
 }
@@ -306,8 +470,11 @@ bool operator==(const Dictionary& a, const Dictionary& b) {
         return false;
     }
     // Keys are unique, so same size plus every key of `a` matching settles it.
-    for (const Dictionary::Entry& e : a.entries_) {
-        const Value* other = b.find(e.first);
+    for (size_t i = 0; i < a.entries_.size(); ++i) {
+        const Dictionary::Entry& e = a.entries_[i];
+        // Dictionaries read from the same kind of text usually share their key order.
+        const Value* other =
+            b.entries_[i].first == e.first ? &b.entries_[i].second : b.find(e.first);
         if (other == nullptr || !(*other == e.second)) {
             return false;
         }
@@ -315,182 +482,303 @@ bool operator==(const Dictionary& a, const Dictionary& b) {
     return true;
 }
 
-// ---- Value --------------------------------------------------------------------------
+// ---- Value storage --------------------------------------------------------------------
 
-Value::~Value() {
-    auto uniquelyOwned = [](const auto& v) {
-        if (auto* a = std::get_if<std::shared_ptr<Array>>(&v)) {
-            return *a && a->use_count() == 1 && !(*a)->empty();
-        }
-        if (auto* d = std::get_if<std::shared_ptr<Dictionary>>(&v)) {
-            return *d && d->use_count() == 1 && !(*d)->empty();
-        }
-        return false;
-    };
-    if (!uniquelyOwned(v_)) {
+struct Value::Counted {
+    std::atomic<uint32_t> refs{1};
+};
+
+template <class T>
+struct Value::Box : Counted {
+    T item;
+};
+
+Value::Counted* Value::counted() const {
+    Counted* c;
+    std::memcpy(&c, s_.raw_, sizeof c);
+    return c;
+}
+
+template <class T>
+Value::Box<T>* Value::box() const {
+    return static_cast<Box<T>*>(counted());
+}
+
+void Value::setBox(Counted* c, Kind k) {
+    setKind(k);
+    std::memcpy(s_.raw_, &c, sizeof c);
+}
+
+double Value::storedDouble() const {
+    double d;
+    std::memcpy(&d, s_.raw_, sizeof d);
+    return d;
+}
+
+void Value::setDouble(double d, Kind k) {
+    setKind(k);
+    std::memcpy(s_.raw_, &d, sizeof d);
+}
+
+void Value::retainBox() noexcept {
+    counted()->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+Value& Value::operator=(const Value& other) noexcept {
+    if (this != &other) {
+        Value copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+void Value::releaseBox() noexcept {
+    const Kind k = kind();
+    Counted* owned = counted();
+    setKind(kNull);
+    if (owned->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) {
         return;
     }
+    if (k == kData) {
+        delete static_cast<Box<Data>*>(owned);
+        return;
+    }
+    // The last owner of a container: move the children out first so that destroying
+    // them never recurses more than one level, however deep the tree.
     std::vector<Value> pending;
-    auto detach = [&](auto& v) {
-        if (auto* a = std::get_if<std::shared_ptr<Array>>(&v)) {
-            for (Value& child : **a) {
-                pending.push_back(std::move(child));
+    auto takeChildren = [&pending](Kind kind, Counted* c) {
+        if (kind == kArray) {
+            auto* b = static_cast<Box<Array>*>(c);
+            Array& a = b->item;
+            if (pending.empty() && pending.capacity() == 0 && a.size() > 1) {
+                pending.reserve(a.size());
             }
-            (*a)->clear();
-        } else if (auto* d = std::get_if<std::shared_ptr<Dictionary>>(&v)) {
-            for (auto& entry : (*d)->entries_) {
-                pending.push_back(std::move(entry.second));
+            for (Value& child : a) {
+                if (child.kind() >= kArray) {
+                    pending.push_back(std::move(child));
+                }
             }
-            (*d)->entries_.clear();
-            (*d)->index_.clear();
+            delete b;
+        } else {
+            auto* b = static_cast<Box<Dictionary>*>(c);
+            Dictionary& d = b->item;
+            for (Dictionary::Entry& entry : d.entries_) {
+                if (entry.second.kind() >= kArray) {
+                    pending.push_back(std::move(entry.second));
+                }
+            }
+            delete b;
         }
     };
-    detach(v_);
+    takeChildren(k, owned);
     while (!pending.empty()) {
         Value child = std::move(pending.back());
         pending.pop_back();
-        if (uniquelyOwned(child.v_)) {
-            detach(child.v_);
+        const Kind childKind = child.kind();
+        Counted* childBox = child.counted();
+        child.setKind(kNull);
+        if (childBox->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            takeChildren(childKind, childBox);
         }
     }
 }
 
-Value::Value(double d) {
+template <class T>
+T* Value::detached() {
+    Box<T>* b = box<T>();
+    if (b->refs.load(std::memory_order_acquire) != 1) {
+        auto* copy = new Box<T>{{}, b->item};
+        const Kind k = kind();
+        releaseBox();
+        setBox(copy, k);
+        return &copy->item;
+    }
+    return &b->item;
+}
+
+Value::Value(bool b) noexcept : s_(String::Uninitialised{}) {
+    setKind(kBool);
+    s_.raw_[0] = b ? 1 : 0;
+}
+
+Value::Value(int64_t i, std::nullptr_t) : Value() {
+    char buf[24];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, i);
+    (void)ec;
+    *this = numberFromCheckedText(std::string_view(buf, static_cast<size_t>(end - buf)));
+}
+
+Value::Value(uint64_t i, std::nullptr_t) : Value() {
+    char buf[24];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, i);
+    (void)ec;
+    *this = numberFromCheckedText(std::string_view(buf, static_cast<size_t>(end - buf)));
+}
+
+Value::Value(double d) : Value() {
     if (std::optional<Decimal> exact = Decimal::fromDouble(d)) {
-        v_ = Number{std::move(*exact)};
+        *this = Value(*exact);
     } else {
-        v_ = Number{Decimal(), d, true};
+        setDouble(d, kNonFinite);
     }
 }
+
+Value::Value(const Decimal& d) : s_(d.toString()) {
+    s_.raw_[String::kTagByte] =
+        static_cast<unsigned char>((s_.raw_[String::kTagByte] & String::kHeapBit) | kNumber);
+}
+
+Value::Value(Data d) : s_(String::Uninitialised{}) {
+    setBox(new Box<Data>{{}, std::move(d)}, kData);
+}
+
+Value::Value(Date d) noexcept : s_(String::Uninitialised{}) {
+    setDouble(d.secondsSince1970, kDate);
+}
+
+Value::Value(Array a) : s_(String::Uninitialised{}) {
+    setBox(new Box<Array>{{}, std::move(a)}, kArray);
+}
+
+Value::Value(Dictionary d) : s_(String::Uninitialised{}) {
+    setBox(new Box<Dictionary>{{}, std::move(d)}, kDictionary);
+}
+
+Value Value::numberFromCheckedText(std::string_view text) {
+    Value v{String(text)};
+    v.s_.raw_[String::kTagByte] =
+        static_cast<unsigned char>((v.s_.raw_[String::kTagByte] & String::kHeapBit) | kNumber);
+    return v;
+}
+
+// ---- Value access -----------------------------------------------------------------------
 
 Value::Type Value::type() const {
-    switch (v_.index()) {
-        case 0:
-            return Type::Null;
-        case 1:
-            return Type::Bool;
-        case 2:
-            return Type::Number;
-        case 3:
-            return Type::String;
-        case 4:
-            return Type::Data;
-        case 5:
-            return Type::Date;
-        case 6:
-            return Type::Array;
-        default:
-            return Type::Dictionary;
-    }
+    static constexpr Type kTypes[] = {Type::Null,   Type::Bool,   Type::Number,
+                                      Type::String, Type::Number, Type::Date,
+                                      Type::Data,   Type::Array,  Type::Dictionary};
+    return kTypes[kind()];
 }
 
-const std::string* Value::string() const {
-    return std::get_if<std::string>(&v_);
-}
 const Data* Value::data() const {
-    return std::get_if<Data>(&v_);
+    return isData() ? &box<Data>()->item : nullptr;
 }
+
 const Date* Value::date() const {
-    return std::get_if<Date>(&v_);
+    // Date is a struct of one double, stored as that double.
+    static_assert(sizeof(Date) == sizeof(double));
+    return isDate() ? reinterpret_cast<const Date*>(s_.raw_) : nullptr;
 }
 
 const Array* Value::array() const {
-    const auto* p = std::get_if<std::shared_ptr<Array>>(&v_);
-    return p ? p->get() : nullptr;
+    return isArray() ? &box<Array>()->item : nullptr;
 }
 
 const Dictionary* Value::dictionary() const {
-    const auto* p = std::get_if<std::shared_ptr<Dictionary>>(&v_);
-    return p ? p->get() : nullptr;
+    return isDictionary() ? &box<Dictionary>()->item : nullptr;
 }
 
 Array* Value::array() {
-    auto* p = std::get_if<std::shared_ptr<Array>>(&v_);
-    if (p == nullptr) {
-        return nullptr;
-    }
-    if (p->use_count() > 1) {
-        *p = std::make_shared<Array>(**p);
-    }
-    return p->get();
+    return isArray() ? detached<Array>() : nullptr;
 }
 
 Dictionary* Value::dictionary() {
-    auto* p = std::get_if<std::shared_ptr<Dictionary>>(&v_);
-    if (p == nullptr) {
-        return nullptr;
-    }
-    if (p->use_count() > 1) {
-        *p = std::make_shared<Dictionary>(**p);
-    }
-    return p->get();
+    return isDictionary() ? detached<Dictionary>() : nullptr;
 }
 
 std::optional<Decimal> Value::decimal() const {
-    if (const bool* b = std::get_if<bool>(&v_)) {
-        return Decimal(*b ? 1 : 0);
+    if (isBool()) {
+        return Decimal(s_.raw_[0] ? 1 : 0);
     }
-    const Number* n = std::get_if<Number>(&v_);
-    if (n == nullptr || n->isNonFinite) {
+    if (kind() != kNumber) {
         return std::nullopt;
     }
-    return n->exact;
+    return Decimal::fromString(numberText());
 }
 
-bool Value::isNonFiniteNumber() const {
-    const Number* n = std::get_if<Number>(&v_);
-    return n != nullptr && n->isNonFinite;
+void Value::appendNumberText(std::string& out) const {
+    if (kind() != kNumber) {
+        return;
+    }
+    const std::string_view text = numberText();
+    if (isCanonicalNumberText(text)) {
+        out.append(text);
+    } else if (std::optional<Decimal> d = Decimal::fromString(text)) {
+        out.append(d->toString());
+    }
 }
 
 int64_t Value::integerValue() const {
-    if (const bool* b = std::get_if<bool>(&v_)) {
-        return *b ? 1 : 0;
-    }
-    if (const Number* n = std::get_if<Number>(&v_)) {
-        if (!n->isNonFinite) {
-            return n->exact.toInt64();
+    switch (kind()) {
+        case kBool:
+            return s_.raw_[0];
+        case kNumber: {
+            const std::string_view text = numberText();
+            int64_t v = 0;
+            if (text.size() <= 18 && isPlainInteger(text)) {
+                std::from_chars(text.data(), text.data() + text.size(), v);
+                return v;
+            }
+            return Decimal::fromString(text).value_or(Decimal()).toInt64();
         }
-        if (std::isnan(n->nonFinite)) {
+        case kNonFinite: {
+            const double d = storedDouble();
+            if (std::isnan(d)) {
+                return 0;
+            }
+            return d > 0 ? std::numeric_limits<int64_t>::max()
+                         : std::numeric_limits<int64_t>::min();
+        }
+        case kString:
+            return leadingInteger(s_.view());
+        default:
             return 0;
-        }
-        return n->nonFinite > 0 ? std::numeric_limits<int64_t>::max()
-                                : std::numeric_limits<int64_t>::min();
     }
-    if (const std::string* s = string()) {
-        return leadingInteger(*s);
-    }
-    return 0;
 }
 
 double Value::doubleValue() const {
-    if (const bool* b = std::get_if<bool>(&v_)) {
-        return *b ? 1.0 : 0.0;
+    switch (kind()) {
+        case kBool:
+            return s_.raw_[0] ? 1.0 : 0.0;
+        case kNumber: {
+            // from_chars rounds the text correctly, as Decimal::toDouble does; zero (for
+            // its sign), overflow and underflow take Decimal's rules.
+            const std::string_view text = numberText();
+            double v = 0;
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+            if (ec == std::errc() && end == text.data() + text.size() && v != 0 &&
+                std::isfinite(v)) {
+                return v;
+            }
+            return Decimal::fromString(text).value_or(Decimal()).toDouble();
+        }
+        case kNonFinite:
+            return storedDouble();
+        case kString:
+            return leadingDouble(s_.view());
+        default:
+            return 0;
     }
-    if (const Number* n = std::get_if<Number>(&v_)) {
-        return n->isNonFinite ? n->nonFinite : n->exact.toDouble();
-    }
-    if (const std::string* s = string()) {
-        return leadingDouble(*s);
-    }
-    return 0;
 }
 
 bool Value::boolValue() const {
-    if (const bool* b = std::get_if<bool>(&v_)) {
-        return *b;
+    switch (kind()) {
+        case kBool:
+            return s_.raw_[0] != 0;
+        case kNumber:
+            return !isZeroNumberText(numberText());
+        case kNonFinite:
+            return true;
+        case kString:
+            return leadingBool(s_.view());
+        default:
+            return false;
     }
-    if (const Number* n = std::get_if<Number>(&v_)) {
-        return n->isNonFinite || !n->exact.isZero();
-    }
-    if (const std::string* s = string()) {
-        return leadingBool(*s);
-    }
-    return false;
 }
 
 std::string Value::stringValue() const {
-    if (const std::string* s = string()) {
-        return *s;
+    if (isString()) {
+        return s_.str();
     }
     if (isNull()) {
         return "";
@@ -555,21 +843,22 @@ std::string Value::describe(int level) const {
         out.push_back('}');
         return out;
     }
-    switch (type()) {
-        case Type::Null:
+    switch (kind()) {
+        case kNull:
             return "<null>";
-        case Type::Bool:
-            return std::get<bool>(v_) ? "1" : "0";
-        case Type::Number: {
-            const Number& n = std::get<Number>(v_);
-            return n.isNonFinite ? nonFiniteText(n.nonFinite) : n.exact.toString();
-        }
-        case Type::String:
-            return std::get<std::string>(v_);
-        case Type::Data:
-            return dataText(std::get<Data>(v_));
-        case Type::Date:
-            return dateText(std::get<Date>(v_));
+        case kBool:
+            return s_.raw_[0] ? "1" : "0";
+        case kNumber:
+            appendNumberText(out);
+            return out;
+        case kNonFinite:
+            return nonFiniteText(storedDouble());
+        case kString:
+            return s_.str();
+        case kData:
+            return dataText(*data());
+        case kDate:
+            return dateText(*date());
         default:
             return out;
     }
@@ -588,39 +877,42 @@ void Value::appendNested(std::string& out, int level) const {
 }
 
 bool operator==(const Value& a, const Value& b) {
-    if (a.v_.index() != b.v_.index()) {
+    const Value::Kind k = a.kind();
+    if (k != b.kind()) {
         return false;
     }
-    if (const auto* n = std::get_if<Value::Number>(&a.v_)) {
-        const auto& m = std::get<Value::Number>(b.v_);
-        if (n->isNonFinite || m.isNonFinite) {
+    switch (k) {
+        case Value::kNull:
+            return true;
+        case Value::kBool:
+            return a.boolValue() == b.boolValue();
+        case Value::kNumber:
+            return a.numberText() == b.numberText() ||
+                   Decimal::fromString(a.numberText()) == Decimal::fromString(b.numberText());
+        case Value::kNonFinite: {
             // NaN equals NaN here: a copied value must stay equal to its original.
-            return n->isNonFinite && m.isNonFinite &&
-                   (n->nonFinite == m.nonFinite ||
-                    (std::isnan(n->nonFinite) && std::isnan(m.nonFinite)));
+            const double x = a.storedDouble();
+            const double y = b.storedDouble();
+            return x == y || (std::isnan(x) && std::isnan(y));
         }
-        return n->exact == m.exact;
-    }
-    if (const Array* x = a.array()) {
-        const Array* y = b.array();
-        return x == y || *x == *y;
-    }
-    if (const Dictionary* x = a.dictionary()) {
-        const Dictionary* y = b.dictionary();
-        return x == y || *x == *y;
-    }
-    switch (a.type()) {
-        case Value::Type::Bool:
-            return std::get<bool>(a.v_) == std::get<bool>(b.v_);
-        case Value::Type::String:
-            return *a.string() == *b.string();
-        case Value::Type::Data:
-            return *a.data() == *b.data();
-        case Value::Type::Date:
+        case Value::kString:
+            return a.s_ == b.s_;
+        case Value::kDate:
             return *a.date() == *b.date();
-        default:
-            return true;  // null
+        case Value::kData:
+            return *a.data() == *b.data();
+        case Value::kArray: {
+            const Array* x = a.array();
+            const Array* y = b.array();
+            return x == y || *x == *y;
+        }
+        case Value::kDictionary: {
+            const Dictionary* x = a.dictionary();
+            const Dictionary* y = b.dictionary();
+            return x == y || *x == *y;
+        }
     }
+    return false;
 }
 
 }  // namespace base

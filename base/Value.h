@@ -2,18 +2,24 @@
 // A property-list-like value: null, bool, number, string, data, date, array or
 // dictionary. Dictionaries keep insertion order; setting an existing key replaces
 // the value and keeps its first position.
+//
+// Storage: every value is sixteen bytes. Strings and numbers keep their text (inline up
+// to 14 bytes, else in a shared block; see String); numbers become a Decimal only when
+// asked. Data, arrays and dictionaries live in shared, reference-counted boxes that are
+// copied when a shared one is about to change (copy-on-write); the counts are atomic.
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "base/Decimal.h"
+#include "base/ValueString.h"
 
 namespace base {
 
@@ -30,13 +36,18 @@ struct Date {
 };
 
 class Dictionary {
-public:
-    using Entry = std::pair<std::string, Value>;
+  public:
+    using Entry = std::pair<String, Value>;
     Dictionary() = default;
     Dictionary(std::initializer_list<Entry> entries);
+    Dictionary(const Dictionary& other);
+    Dictionary(Dictionary&& other) noexcept = default;
+    Dictionary& operator=(const Dictionary& other);
+    Dictionary& operator=(Dictionary&& other) noexcept = default;
+    ~Dictionary();
 
     // Replaces an existing key in place, else appends.
-    void set(std::string key, Value value);
+    void set(String key, Value value);
     const Value* find(std::string_view key) const;
     Value* find(std::string_view key);
     bool contains(std::string_view key) const { return find(key) != nullptr; }
@@ -46,6 +57,10 @@ public:
     void clear();
     size_t size() const;
     bool empty() const;
+    void reserve(size_t count);
+    // The dictionary of `entries`, moved out of them in order; a repeated key keeps its
+    // first position and takes the later value, as with set(). One allocation.
+    static Dictionary fromEntries(std::span<Entry> entries);
     std::vector<std::string> keys() const;
 
     auto begin() const { return entries_.begin(); }
@@ -54,64 +69,87 @@ public:
     // Deep equality; key order does not matter.
     friend bool operator==(const Dictionary& a, const Dictionary& b);
 
-private:
+  private:
     friend class Value;  // takes entries apart when destroying deep trees
     // Below this size a linear scan is fastest; from it on lookups go through `index_`.
     static constexpr size_t kIndexFrom = 16;
     static constexpr size_t npos = static_cast<size_t>(-1);
+    struct Index;
+    struct IndexDeleter {
+        void operator()(Index* index) const;
+    };
     size_t indexOf(std::string_view key) const;
+    size_t indexOf(const String& key) const;
     void rebuildIndex();
+    void addToIndex(size_t position);
 
     std::vector<Entry> entries_;
-    // Key hash -> position in `entries_`, kept only for large dictionaries so that a
-    // reply with many thousands of keys does not make building it quadratic.
-    std::unordered_multimap<size_t, size_t> index_;
+    // Open addressing over positions in `entries_`, kept only for large dictionaries so
+    // that a reply with many thousands of keys does not make building it quadratic.
+    std::unique_ptr<Index, IndexDeleter> index_;
 };
 
 class Value {
-public:
+  public:
     enum class Type { Null, Bool, Number, String, Data, Date, Array, Dictionary };
 
-    Value() = default;  // null
-    Value(const Value&) = default;
-    Value(Value&&) noexcept = default;
-    Value& operator=(const Value&) = default;
-    Value& operator=(Value&&) noexcept = default;
+    Value() noexcept : s_(String::Uninitialised{}) { setKind(kNull); }  // null
+    Value(const Value& other) noexcept : s_(String::Uninitialised{}) { copyFrom(other); }
+    Value(Value&& other) noexcept : s_(String::Uninitialised{}) { takeFrom(other); }
+    Value& operator=(const Value& other) noexcept;
+    Value& operator=(Value&& other) noexcept {
+        if (this != &other) {
+            // Let the old content go only after taking the new one: it may own `other`.
+            Value old;
+            old.takeFrom(*this);
+            takeFrom(other);
+        }
+        return *this;
+    }
     // Deep trees are taken apart without recursion, so no nesting depth can exhaust
     // the stack when the last owner lets go.
-    ~Value();
-    Value(std::nullptr_t) {}                  // NOLINT(google-explicit-constructor)
-    Value(bool b) : v_(b) {}                  // NOLINT
-    Value(int i) : v_(Number{Decimal(i)}) {}  // NOLINT
-    Value(long i) : v_(Number{Decimal(static_cast<int64_t>(i))}) {}                // NOLINT
-    Value(long long i) : v_(Number{Decimal(static_cast<int64_t>(i))}) {}           // NOLINT
-    Value(unsigned i) : v_(Number{Decimal(static_cast<uint64_t>(i))}) {}           // NOLINT
-    Value(unsigned long i) : v_(Number{Decimal(static_cast<uint64_t>(i))}) {}      // NOLINT
-    Value(unsigned long long i) : v_(Number{Decimal(static_cast<uint64_t>(i))}) {} // NOLINT
+    ~Value() {
+        if (kind() >= kData) {
+            releaseBox();
+        }
+    }
+    Value(std::nullptr_t) noexcept : Value() {}  // NOLINT(google-explicit-constructor)
+    Value(bool b) noexcept;                      // NOLINT
+    Value(int i) : Value(static_cast<int64_t>(i), nullptr) {}                  // NOLINT
+    Value(long i) : Value(static_cast<int64_t>(i), nullptr) {}                 // NOLINT
+    Value(long long i) : Value(static_cast<int64_t>(i), nullptr) {}            // NOLINT
+    Value(unsigned i) : Value(static_cast<uint64_t>(i), nullptr) {}            // NOLINT
+    Value(unsigned long i) : Value(static_cast<uint64_t>(i), nullptr) {}       // NOLINT
+    Value(unsigned long long i) : Value(static_cast<uint64_t>(i), nullptr) {}  // NOLINT
     // Finite doubles become exact decimals of their shortest text; NaN and the
     // infinities are kept as doubles so writers can refuse them.
-    Value(double d);                                                // NOLINT
-    Value(Decimal d) : v_(Number{std::move(d)}) {}                  // NOLINT
-    Value(std::string s) : v_(std::move(s)) {}                      // NOLINT
-    Value(std::string_view s) : v_(std::string(s)) {}               // NOLINT
-    Value(const char* s) : v_(std::string(s ? s : "")) {}           // NOLINT
-    Value(Data d) : v_(std::move(d)) {}                             // NOLINT
-    Value(Date d) : v_(d) {}                                        // NOLINT
-    Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}   // NOLINT
-    Value(Dictionary d) : v_(std::make_shared<Dictionary>(std::move(d))) {}  // NOLINT
+    Value(double d);                                          // NOLINT
+    Value(const Decimal& d);                                  // NOLINT
+    Value(String s) noexcept : s_(std::move(s)) {}            // NOLINT
+    Value(const std::string& s) : s_(std::string_view(s)) {}  // NOLINT
+    Value(std::string_view s) : s_(s) {}                      // NOLINT
+    Value(const char* s) : s_(s) {}                           // NOLINT
+    Value(Data d);                                            // NOLINT
+    Value(Date d) noexcept;                                   // NOLINT
+    Value(Array a);                                           // NOLINT
+    Value(Dictionary d);                                      // NOLINT
+
+    // A number from text that Decimal::fromString accepts (the caller has checked it,
+    // as the JSON reader does); the text is kept and read only when the value is asked.
+    static Value numberFromCheckedText(std::string_view text);
 
     Type type() const;
-    bool isNull() const { return type() == Type::Null; }
-    bool isBool() const { return type() == Type::Bool; }
-    bool isNumber() const { return type() == Type::Number; }
-    bool isString() const { return type() == Type::String; }
-    bool isData() const { return type() == Type::Data; }
-    bool isDate() const { return type() == Type::Date; }
-    bool isArray() const { return type() == Type::Array; }
-    bool isDictionary() const { return type() == Type::Dictionary; }
+    bool isNull() const { return kind() == kNull; }
+    bool isBool() const { return kind() == kBool; }
+    bool isNumber() const { return kind() == kNumber || kind() == kNonFinite; }
+    bool isString() const { return kind() == kString; }
+    bool isData() const { return kind() == kData; }
+    bool isDate() const { return kind() == kDate; }
+    bool isArray() const { return kind() == kArray; }
+    bool isDictionary() const { return kind() == kDictionary; }
 
     // Typed access; nullptr when the value is of another type.
-    const std::string* string() const;
+    const String* string() const { return isString() ? &s_ : nullptr; }
     const Data* data() const;
     const Date* date() const;
     const Array* array() const;
@@ -120,7 +158,9 @@ public:
     Dictionary* dictionary();  // copy-on-write
     // The exact number (bools read as 0 or 1); none for non-numbers and non-finite doubles.
     std::optional<Decimal> decimal() const;
-    bool isNonFiniteNumber() const;
+    bool isNonFiniteNumber() const { return kind() == kNonFinite; }
+    // A finite number's plain decimal text, as Decimal::toString writes it.
+    void appendNumberText(std::string& out) const;
 
     // Conversions that mirror what callers of the original relied on.
     // Number: truncated. Bool: 0/1. String: leading whitespace, optional sign, digits;
@@ -150,19 +190,61 @@ public:
 
     static const Value& null();
 
-private:
+  private:
+    // The kinds kept in the tag byte of `s_`; from kData on the value holds a box.
+    enum Kind : unsigned char {
+        kNull = 0,
+        kBool = 1,
+        kNumber = 2,  // text, inline or in a block like a string's
+        kString = String::kStringKind,
+        kNonFinite = 4,  // NaN or an infinity as a double
+        kDate = 5,
+        kData = 6,
+        kArray = 7,
+        kDictionary = 8,
+    };
+    struct Counted;
+    template <class T>
+    struct Box;
+
+    Value(int64_t i, std::nullptr_t);
+    Value(uint64_t i, std::nullptr_t);
+
+    Kind kind() const { return static_cast<Kind>(s_.raw_[String::kTagByte] & String::kKindMask); }
+    void setKind(Kind k) {
+        std::memset(s_.raw_, 0, 16);
+        s_.raw_[String::kTagByte] = k;
+    }
+    std::string_view numberText() const { return s_.view(); }
+    Counted* counted() const;
+    template <class T>
+    Box<T>* box() const;
+    void setBox(Counted* box, Kind k);
+    double storedDouble() const;
+    void setDouble(double d, Kind k);
+    void copyFrom(const Value& other) noexcept {
+        std::memcpy(s_.raw_, other.s_.raw_, 16);
+        if (s_.isHeap()) {
+            s_.block()->refs.fetch_add(1, std::memory_order_relaxed);
+        } else if (kind() >= kData) {
+            retainBox();
+        }
+    }
+    void takeFrom(Value& other) noexcept {
+        std::memcpy(s_.raw_, other.s_.raw_, 16);
+        other.setKind(kNull);
+    }
+    void retainBox() noexcept;
+    void releaseBox() noexcept;
+    template <class T>
+    T* detached();
+
     std::string describe(int level) const;
     // Writes this value as an element of a collection nested `level` deep.
     void appendNested(std::string& out, int level) const;
 
-    struct Number {
-        Decimal exact;
-        double nonFinite = 0;  // used only when `isNonFinite`
-        bool isNonFinite = false;
-    };
-    std::variant<std::monostate, bool, Number, std::string, Data, Date,
-                 std::shared_ptr<Array>, std::shared_ptr<Dictionary>>
-        v_;
+    // Text kinds use it as a String; the other kinds reuse its sixteen bytes.
+    String s_;
 };
 
 }  // namespace base

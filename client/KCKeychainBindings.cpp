@@ -18,7 +18,7 @@ base::Value KCKeychainBindings::objectForKey(const std::string& key) {
 
 std::optional<std::string> KCKeychainBindings::stringForKey(const std::string& key) {
     base::Value v = objectForKey(key);
-    if (const std::string* s = v.string()) {
+    if (const auto* s = v.string()) {
         return *s;
     }
     return std::nullopt;

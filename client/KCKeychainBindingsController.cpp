@@ -25,7 +25,7 @@ base::Array filter(const base::Array& items, bool (*keep)(std::string_view, std:
                    std::string_view arg) {
     base::Array out;
     for (const base::Value& item : items) {
-        const std::string* account = item[KCKeychainBindingsController::kAccountKey].string();
+        const auto* account = item[KCKeychainBindingsController::kAccountKey].string();
         if (account && keep(*account, arg)) {
             out.push_back(item);
         }

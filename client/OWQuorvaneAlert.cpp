@@ -6,7 +6,7 @@
 void OWQuorvane::showAlertForError(const base::Error& error) const {
     const base::Value* message = error.userInfo().find("error");
     const std::string text =
-        message && message->string() ? *message->string() : error.localizedDescription();
+        message && message->string() ? message->string()->str() : error.localizedDescription();
     OWLog::appendLogAndPrint("Quorvane API error: %@", text);
     OWLog::appendLogAndPrint("Quorvane API URL: %@", lastURL().value_or("(null)"));
     showAlert(text);

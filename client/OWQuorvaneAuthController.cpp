@@ -37,7 +37,7 @@ std::optional<std::string> ownAppID() {
     if (!bundle) {
         return std::nullopt;
     }
-    const std::string* id =
+    const auto* id =
         bundle->objectForInfoDictionaryKey(OWQuorvaneAuthController::kAppIDInfoKey).string();
     return id ? std::optional<std::string>(*id) : std::nullopt;
 }
@@ -301,7 +301,7 @@ void OWQuorvaneAuthController::removeRecords(const std::optional<std::string>& u
     keychain.storeString(std::nullopt, app, "", kLegacyService);
     if (auto items = keychain.keychainItemsForService(kLegacyService)) {
         for (const base::Value& item : KCKeychainBindingsController::filterEmailKeychains(*items)) {
-            if (const std::string* account =
+            if (const auto* account =
                     item[KCKeychainBindingsController::kAccountKey].string()) {
                 keychain.storeString(std::nullopt, *account, "", kLegacyService);
             }

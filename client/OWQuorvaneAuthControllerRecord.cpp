@@ -23,7 +23,7 @@ std::string lowercased(std::string text) {
 
 // Text of an item's attribute, which a listing may give as data.
 std::optional<std::string> textOf(const base::Value& value) {
-    if (const std::string* s = value.string()) {
+    if (const auto* s = value.string()) {
         return *s;
     }
     if (const base::Data* d = value.data()) {

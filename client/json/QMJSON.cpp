@@ -1,6 +1,5 @@
 #include "client/json/QMJSON.h"
 
-
 #include "base/Console.h"
 #include "base/Format.h"
 #include "client/json/QMJSONError.h"

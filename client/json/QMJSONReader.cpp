@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <span>
 #include <utility>
 
 #include "base/Decimal.h"
@@ -94,7 +96,9 @@ bool Reader::openContainer(bool isObject) {
     if ((maxDepth_ != 0 && depth > maxDepth_) || depth > hardLimit_) {
         return unwind(err(kTooDeep, "Nested too deep"), true);
     }
-    frames_.emplace_back().isObject = isObject;
+    Frame& frame = frames_.emplace_back();
+    frame.isObject = isObject;
+    frame.start = isObject ? members_.size() : elements_.size();
     return true;
 }
 
@@ -165,20 +169,30 @@ Reader::Step Reader::objectStep(bool afterMember) {
 void Reader::addToTop(base::Value value) {
     Frame& top = frames_.back();
     if (top.isObject) {
-        // A repeated key keeps its first position and takes the later value.
-        top.members.set(std::move(top.key), std::move(value));
+        members_.emplace_back(std::move(top.key), std::move(value));
     } else {
-        top.elements.push_back(std::move(value));
+        elements_.push_back(std::move(value));
     }
 }
 
 base::Value Reader::closeTop() {
-    Frame top = std::move(frames_.back());
-    frames_.pop_back();
+    const Frame& top = frames_.back();
+    base::Value value;
     if (top.isObject) {
-        return base::Value(std::move(top.members));
+        const auto first = members_.begin() + static_cast<std::ptrdiff_t>(top.start);
+        base::Dictionary members = base::Dictionary::fromEntries(
+            std::span(members_.data() + top.start, members_.size() - top.start));
+        members_.erase(first, members_.end());
+        value = base::Value(std::move(members));
+    } else {
+        const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(top.start);
+        base::Array elements(std::make_move_iterator(first),
+                             std::make_move_iterator(elements_.end()));
+        elements_.erase(first, elements_.end());
+        value = base::Value(std::move(elements));
     }
-    return base::Value(std::move(top.elements));
+    frames_.pop_back();
+    return value;
 }
 
 bool Reader::fail(base::Error error) {
@@ -194,8 +208,9 @@ bool Reader::unwind(base::Error error, bool byTop) {
     while (wrapping > 0) {
         const Frame& frame = frames_[--wrapping];
         if (frame.isObject) {
-            error = errWithUnderlier(kUnexpectedText, std::move(error),
-                                     base::format("Object value expected for key: %@", frame.key));
+            error = errWithUnderlier(
+                kUnexpectedText, std::move(error),
+                base::format("Object value expected for key: %@", frame.key.view()));
         } else {
             error = errWithUnderlier(kUnexpectedText, std::move(error),
                                      "Expected value while parsing array");
@@ -217,7 +232,7 @@ bool Reader::scanScalar(base::Value& out) {
     switch (*c_) {
         case '"': {
             ++c_;
-            std::string text;
+            base::String text;
             if (!scanRestOfString(text)) {
                 return false;
             }
@@ -274,17 +289,45 @@ bool Reader::scanLiteralRest(std::string_view rest, const char* message) {
     return true;
 }
 
-bool Reader::scanRestOfString(std::string& out) {
-    out.clear();
+bool Reader::scanRestOfString(base::String& out) {
+    const unsigned char* start = c_;
+    for (;;) {
+        c_ = plainAsciiEnd(c_, end_);
+        if (c_ == end_) {
+            break;
+        }
+        if (*c_ == '"') {
+            // No escapes: valid UTF-8 without quotes, backslashes or control bytes.
+            out = base::String::plain(
+                std::string_view(reinterpret_cast<const char*>(start), c_ - start));
+            ++c_;
+            return true;
+        }
+        if (*c_ < 0x80) {
+            break;
+        }
+        const size_t length = utf8SequenceLength(c_, end_);
+        if (length == 0) {
+            return fail(err(kBadUnicode, "Invalid UTF-8 in string"));
+        }
+        c_ += length;
+    }
+    if (!scanIsAtEnd() && *c_ == '\\') {
+        return scanEscapedRest(start, out);
+    }
+    // The end of the text counts as the control byte 0.
+    const unsigned stop = scanIsAtEnd() ? 0 : *c_++;
+    return fail(err(kControlCharacter, base::format("Unescaped control character '0x%x'", stop)));
+}
+
+bool Reader::scanEscapedRest(const unsigned char* start, base::String& out) {
+    std::string& text = unescaped_;
+    text.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(c_ - start));
     for (;;) {
         const unsigned char* run = c_;
         while (c_ != end_) {
-            const ByteClass kind = kStringBytes[*c_];
-            if (kind == ByteClass::Plain) {
-                ++c_;
-                continue;
-            }
-            if (kind == ByteClass::Stop) {
+            c_ = plainAsciiEnd(c_, end_);
+            if (c_ == end_ || *c_ < 0x80) {
                 break;
             }
             const size_t length = utf8SequenceLength(c_, end_);
@@ -293,17 +336,18 @@ bool Reader::scanRestOfString(std::string& out) {
             }
             c_ += length;
         }
-        out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(c_ - run));
+        text.append(reinterpret_cast<const char*>(run), static_cast<size_t>(c_ - run));
         // The end of the text counts as the control byte 0.
         const unsigned stop = scanIsAtEnd() ? 0 : *c_++;
         if (stop == '"') {
+            out = base::String(text);
             return true;
         }
         if (stop != '\\') {
             return fail(
                 err(kControlCharacter, base::format("Unescaped control character '0x%x'", stop)));
         }
-        if (!scanEscape(out)) {
+        if (!scanEscape(text)) {
             return false;
         }
         if (scanIsAtEnd()) {
@@ -421,7 +465,8 @@ bool Reader::scanNumber(base::Value& out) {
             ++c_;
         }
     }
-    if (!scanIsAtEnd() && (*c_ == 'e' || *c_ == 'E')) {
+    const bool hasExponent = !scanIsAtEnd() && (*c_ == 'e' || *c_ == 'E');
+    if (hasExponent) {
         ++c_;
         if (!scanIsAtEnd() && (*c_ == '+' || *c_ == '-')) {
             ++c_;
@@ -433,12 +478,15 @@ bool Reader::scanNumber(base::Value& out) {
             ++c_;
         }
     }
-    std::optional<base::Decimal> number = base::Decimal::fromString(
-        std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(c_ - start)));
-    if (!number) {
+    const std::string_view text(reinterpret_cast<const char*>(start),
+                                static_cast<size_t>(c_ - start));
+    // Without an exponent the decimal exponent cannot exceed the number of digits, so
+    // only an exponent or an enormous run of digits can put a number out of range.
+    if ((hasExponent || text.size() > static_cast<size_t>(base::Decimal::kMaxExponent)) &&
+        !base::Decimal::fromString(text)) {
         return fail(err(kBadNumber, "Failed creating decimal instance"));
     }
-    out = base::Value(std::move(*number));
+    out = base::Value::numberFromCheckedText(text);
     return true;
 }
 

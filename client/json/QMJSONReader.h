@@ -1,7 +1,8 @@
 #pragma once
 // The parser behind QMJSON's reading operations: one instance per parse. Containers are
 // kept on an explicit stack rather than the call stack, so hostile nesting costs heap,
-// not stack, and fails cleanly at the depth limit.
+// not stack, and fails cleanly at the depth limit. Strings without escapes and numbers
+// are taken from the text in one copy; numbers stay text until a caller asks for them.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,9 +27,8 @@ class Reader {
   private:
     struct Frame {
         bool isObject = false;
-        base::Array elements;
-        base::Dictionary members;
-        std::string key;  // of the member whose value is being read
+        size_t start = 0;  // the frame's first slot in `elements_` or `members_`
+        base::String key;  // of the member whose value is being read
     };
 
     enum class Step { NeedValue, Closed, Failed };
@@ -45,7 +45,8 @@ class Reader {
     bool scanRestOfFalse();
     bool scanRestOfNull();
     bool scanLiteralRest(std::string_view rest, const char* message);
-    bool scanRestOfString(std::string& out);
+    bool scanRestOfString(base::String& out);
+    bool scanEscapedRest(const unsigned char* start, base::String& out);
     bool scanEscape(std::string& out);
     bool scanUnicodeChar(std::string& out);
     bool scanHexQuad(uint32_t& value);
@@ -65,6 +66,11 @@ class Reader {
     uint64_t maxDepth_;
     uint64_t hardLimit_;
     std::vector<Frame> frames_;
+    // Elements and members of all open containers, innermost last: one pair of stacks
+    // for the whole parse, so a container's slots are allocated once, when it closes.
+    std::vector<base::Value> elements_;
+    std::vector<base::Dictionary::Entry> members_;
+    std::string unescaped_;  // the string being read, once it turned out to hold escapes
     std::optional<base::Error> error_;
 };
 

@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qmjson {
 
 // What a byte means inside a string: copied as it is, ends a plain run, or starts a
@@ -31,6 +35,32 @@ constexpr std::array<bool, 256> kSpaceBytes = [] {
     }
     return table;
 }();
+
+// The first byte from `p` on that ends a plain ASCII run in a string: a quote, a
+// backslash, a control byte or a byte of a multi-byte UTF-8 sequence.
+inline const unsigned char* plainAsciiEnd(const unsigned char* p, const unsigned char* end) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i space = _mm_set1_epi8(0x20);
+    while (end - p >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // Signed comparison: bytes from 0x80 on count as negative and stop too.
+        const __m128i stops =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, quote), _mm_cmpeq_epi8(x, backslash)),
+                         _mm_cmplt_epi8(x, space));
+        const int mask = _mm_movemask_epi8(stops);
+        if (mask != 0) {
+            return p + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+        p += 16;
+    }
+#endif
+    while (p != end && kStringBytes[*p] == ByteClass::Plain) {
+        ++p;
+    }
+    return p;
+}
 
 // Length of the well-formed UTF-8 sequence starting at `p` (1 to 4), or 0 when the
 // bytes up to `end` do not start one.

@@ -1,6 +1,7 @@
 #include "client/json/QMJSONWriter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -13,7 +14,10 @@ namespace qmjson {
 std::optional<std::string> Writer::write(const base::Value& value, bool allowScalar) {
     depth_ = 0;
     out_.clear();
-    out_.reserve(128);
+    // Growing a large text step by step copies it again and again; one estimate up
+    // front, with room for numbers longer than guessed, avoids nearly all of that.
+    const size_t estimate = estimatedSize(value, 0);
+    out_.reserve(128 + estimate + estimate / 8);
     if (!allowScalar && !value.isArray() && !value.isDictionary()) {
         fail(err(kNotContainer, "Not valid type for JSON"));
         return std::nullopt;
@@ -22,6 +26,32 @@ std::optional<std::string> Writer::write(const base::Value& value, bool allowSca
         return std::nullopt;
     }
     return std::move(out_);
+}
+
+size_t Writer::estimatedSize(const base::Value& value, uint64_t depth) const {
+    const size_t indent = humanReadable_ ? 1 + 2 * (depth + 1) : 0;
+    if (depth >= hardLimit_) {
+        return 0;
+    }
+    if (const base::Array* array = value.array()) {
+        size_t size = 2 + indent;
+        for (const base::Value& element : *array) {
+            size += 1 + indent + estimatedSize(element, depth + 1);
+        }
+        return size;
+    }
+    if (const base::Dictionary* dictionary = value.dictionary()) {
+        size_t size = 2 + indent;
+        for (const auto& [key, element] : *dictionary) {
+            size += 4 + indent + key.size() + (humanReadable_ ? 2 : 0) +
+                    estimatedSize(element, depth + 1);
+        }
+        return size;
+    }
+    if (const base::String* text = value.string()) {
+        return text->size() + 2;
+    }
+    return 5;  // numbers, true, false and null are short
 }
 
 bool Writer::appendValue(const base::Value& value) {
@@ -40,7 +70,7 @@ bool Writer::appendValue(const base::Value& value) {
             if (value.isNonFiniteNumber()) {
                 return unsupported("Number");
             }
-            out_ += value.decimal()->toString();
+            value.appendNumberText(out_);
             return true;
         case base::Value::Type::Null:
             out_ += "null";
@@ -94,7 +124,7 @@ bool Writer::appendDictionary(const base::Dictionary& dictionary) {
         }
         // std::string compares bytes as unsigned, which orders UTF-8 by code point.
         std::sort(sorted.begin(), sorted.end(),
-                  [](const auto* a, const auto* b) { return a->first < b->first; });
+                  [](const auto* a, const auto* b) { return a->first.view() < b->first.view(); });
         for (const auto* member : sorted) {
             if (!appendMember(*member, member == sorted.front())) {
                 return false;
@@ -129,10 +159,24 @@ bool Writer::appendMember(const base::Dictionary::Entry& member, bool first) {
     }
     out_ += humanReadable_ ? " : " : ":";
     if (!appendValue(member.second)) {
-        return fail(err(kUnsupportedValue,
-                        base::format("Unsupported value for key %@ in object", member.first)));
+        return fail(err(kUnsupportedValue, base::format("Unsupported value for key %@ in object",
+                                                        member.first.view())));
     }
     return true;
+}
+
+bool Writer::appendString(const base::String& text) {
+    if (text.isPlain()) {
+        // Read from JSON without escapes: nothing to check or escape.
+        const size_t at = out_.size();
+        out_.resize(at + text.size() + 2);
+        char* p = out_.data() + at;
+        *p = '"';
+        std::memcpy(p + 1, text.data(), text.size());
+        p[text.size() + 1] = '"';
+        return true;
+    }
+    return appendString(text.view());
 }
 
 bool Writer::appendString(std::string_view text) {
@@ -142,12 +186,8 @@ bool Writer::appendString(std::string_view text) {
     for (;;) {
         const unsigned char* run = p;
         while (p != end) {
-            const ByteClass kind = kStringBytes[*p];
-            if (kind == ByteClass::Plain) {
-                ++p;
-                continue;
-            }
-            if (kind == ByteClass::Stop) {
+            p = plainAsciiEnd(p, end);
+            if (p == end || *p < 0x80) {
                 break;
             }
             const size_t length = utf8SequenceLength(p, end);

@@ -21,11 +21,13 @@ class Writer {
     const base::Error& error() const { return *error_; }
 
   private:
+    size_t estimatedSize(const base::Value& value, uint64_t depth) const;
     bool appendValue(const base::Value& value);
     bool appendArray(const base::Array& array);
     bool appendDictionary(const base::Dictionary& dictionary);
     bool appendMember(const base::Dictionary::Entry& member, bool first);
     // False when the text is not valid UTF-8; the caller reports it.
+    bool appendString(const base::String& text);
     bool appendString(std::string_view text);
     void appendEscaped(unsigned char byte);
     void indent();

@@ -42,7 +42,7 @@ std::optional<Item> fromValue(const base::Value& v) {
     }
     Item item{*service.string(), *account.string(), std::string(password->begin(), password->end()),
               std::nullopt};
-    if (const std::string* generic = v["generic"].string()) {
+    if (const auto* generic = v["generic"].string()) {
         item.generic = *generic;
     }
     return item;

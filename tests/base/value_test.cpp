@@ -6,6 +6,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -232,6 +233,62 @@ TEST(ValueStorage, LookupsOfMissingThingsGiveNull) {
     EXPECT_EQ(Value("text").size(), 0u);
     EXPECT_EQ(Value(std::string_view("view")).type(), Value::Type::String);
     EXPECT_EQ(Value(static_cast<const char*>(nullptr)), Value(""));
+}
+
+// ---- texts --------------------------------------------------------------------------
+
+// Texts up to 14 bytes live in the value itself, longer ones in a shared block; both
+// must behave as the same std::string-like text at and around that edge.
+TEST(ValueText, InlineAndSharedTextsAgree) {
+    for (size_t n : {0, 1, 13, 14, 15, 16, 100}) {
+        std::string text(n, 'x');
+        if (n > 2) {
+            text[1] = '\0';  // embedded NULs are text like any other byte
+        }
+        const base::String s(text);
+        EXPECT_EQ(s.size(), n);
+        EXPECT_EQ(s, text);
+        EXPECT_EQ(s.str(), text);
+        EXPECT_EQ(s.c_str()[n], '\0');
+        EXPECT_EQ(base::String::plain(text), s);  // the plain mark is no part of the text
+        const Value v(s);
+        const Value copy = v;
+        EXPECT_EQ(*copy.string(), text);
+        EXPECT_EQ(copy, v);
+        EXPECT_NE(Value(text + "y"), v);
+        EXPECT_LT(s, text + "y");
+        EXPECT_EQ(s + "!", text + "!");
+    }
+    // Equal lengths, different bytes, on both sides of the edge.
+    EXPECT_NE(Value(std::string(14, 'a')), Value(std::string(13, 'a') + "b"));
+    EXPECT_NE(Value(std::string(15, 'a')), Value(std::string(14, 'a') + "b"));
+    // A long text is shared by copies, never copied.
+    const base::String longText(std::string(40, 'z'));
+    const base::String shared = longText;
+    EXPECT_EQ(shared.data(), longText.data());
+}
+
+// Values are shared between threads and copied freely: the counts behind shared texts
+// and containers must stay exact (run under the thread sanitizer as well).
+TEST(ValueText, SharedAcrossThreads) {
+    const Value tree(Dictionary{{"list", Array{std::string(50, 'a'), 1.25, Data{1, 2}}},
+                                {"name", std::string(30, 'n')}});
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&tree] {
+            for (int i = 0; i < 2000; ++i) {
+                Value copy = tree;
+                if (i % 2 == 0) {
+                    copy.dictionary()->find("list")->array()->push_back(i);  // copy-on-write
+                }
+                ASSERT_EQ(copy["name"], tree["name"]);
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(tree["list"].size(), 3u);
 }
 
 // ---- describe --------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // The reader's error vocabulary, value model, depth limits and number exactness.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "base/Decimal.h"
@@ -317,6 +318,67 @@ TEST(ReaderNumbers, KeepEveryDigit) {
     EXPECT_EQ((*v)[8].decimal()->exponent(), -1);
     EXPECT_EQ((*v)[9].decimal(), base::Decimal::fromString("0.002"));
     EXPECT_EQ((*v)[10].decimal(), base::Decimal(5));
+}
+
+// Numbers stay their text until asked: every question about them, and writing them
+// back, must answer as the exact decimal would, whether the text is inline or long.
+TEST(ReaderNumbers, TextAnswersAsItsDecimal) {
+    std::optional<base::Value> v = QMJSON().objectWithString(
+        "[1.50, -0.0, 1e2, 12345678901234567890.5000, -12.9, 1e400, 0.000, "
+        "0.0000000000000000000000001, 100000000000000000000000, 99999999999999999999, 7]");
+    ASSERT_TRUE(v);
+    const base::Value& a = *v;
+    EXPECT_EQ(a[0], base::Value(1.5));
+    EXPECT_EQ(a[0].decimal(), base::Decimal::fromString("1.5"));
+    EXPECT_EQ(a[0].stringValue(), "1.5");
+    EXPECT_EQ(a[1], base::Value(0));
+    EXPECT_FALSE(a[1].boolValue());
+    EXPECT_FALSE(std::signbit(a[1].doubleValue()));  // a decimal zero has no sign
+    EXPECT_EQ(a[2].integerValue(), 100);
+    EXPECT_EQ(a[3].decimal()->coefficient(), "123456789012345678905");
+    EXPECT_EQ(a[3].integerValue(), INT64_MAX);
+    EXPECT_EQ(a[4].integerValue(), -12);
+    EXPECT_EQ(a[4].doubleValue(), -12.9);
+    EXPECT_EQ(a[5].doubleValue(), HUGE_VAL);
+    EXPECT_FALSE(a[6].boolValue());
+    EXPECT_TRUE(a[7].boolValue());
+    EXPECT_EQ(a[9].integerValue(), INT64_MAX);
+    EXPECT_EQ(a[10].integerValue(), 7);
+    // Written in Decimal's plain text, whatever the text read.
+    EXPECT_EQ(QMJSON().stringWithObject(a),
+              "[1.5,0,100,12345678901234567890.5,-12.9,1e+400,0,1e-25,1e+23,"
+              "99999999999999999999,7]");
+    // A copy shares a long number's text and still compares by value.
+    const base::Value copy = a[3];
+    EXPECT_EQ(copy, base::Value(base::Decimal::fromString("12345678901234567890.5").value()));
+}
+
+// Dictionaries build a lookup index from 16 keys on; reading one across that size with
+// repeated keys must keep first positions and later values on both sides of it.
+TEST(Reader, RepeatedKeysAcrossTheIndexSize) {
+    for (int count : {15, 16, 17, 40}) {
+        std::string text = "{";
+        for (int i = 0; i < count; ++i) {
+            text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+        }
+        text += "\"k0\":\"again\",\"k" + std::to_string(count - 1) + "\":\"last\"}";
+        std::optional<base::Value> v = QMJSON().objectWithString(text);
+        ASSERT_TRUE(v) << count;
+        const base::Dictionary& d = *v->dictionary();
+        ASSERT_EQ(d.size(), static_cast<size_t>(count));
+        EXPECT_EQ(d.begin()->first, "k0");
+        EXPECT_EQ(*d.find("k0"), base::Value("again"));
+        EXPECT_EQ(*d.find("k" + std::to_string(count - 1)), base::Value("last"));
+        for (int i = 1; i + 1 < count; ++i) {
+            ASSERT_EQ(*d.find("k" + std::to_string(i)), base::Value(i)) << count << " " << i;
+        }
+        EXPECT_EQ(d.find("k" + std::to_string(count)), nullptr);
+        // A copy (made when a shared dictionary changes) finds the same entries.
+        base::Value copy = *v;
+        copy.dictionary()->set("extra", true);
+        EXPECT_EQ(*copy.dictionary()->find("k1"), base::Value(1));
+        EXPECT_EQ(copy.size(), v->size() + 1);
+    }
 }
 
 }  // namespace
