@@ -85,7 +85,7 @@ void alert(const std::string& title, const std::string& message) {
 
 std::string errorText(const base::Error& error) {
     const base::Value* message = error.userInfo().find("error");
-    return message && message->string() ? *message->string() : error.localizedDescription();
+    return message && message->string() ? message->string()->str() : error.localizedDescription();
 }
 
 // The hub, found where the exporters look for it when they ask it for the account.

@@ -12,7 +12,7 @@ namespace {
 
 // An address the widget may fetch or open: absolute http or https with a host.
 std::optional<std::string> webAddress(const base::Value& value) {
-    const std::string* text = value.string();
+    const auto* text = value.string();
     if (!text) {
         return std::nullopt;
     }
@@ -30,8 +30,8 @@ std::optional<std::string> webAddress(const base::Value& value) {
 }
 
 std::string textOf(const base::Value& value) {
-    const std::string* text = value.string();
-    return text ? *text : std::string();
+    const auto* text = value.string();
+    return text ? text->str() : std::string();
 }
 
 // A text a property list can hold: XML 1.0 allows no control characters but tab, line
@@ -77,7 +77,7 @@ base::Value storable(const base::Value& value) {
         }
         return out;
     }
-    if (const std::string* text = value.string()) {
+    if (const auto* text = value.string()) {
         return storableText(*text);
     }
     return value;
@@ -89,7 +89,7 @@ std::string fingerprint(const base::Value& event) {
     std::vector<std::string> parts;
     if (const base::Dictionary* dictionary = event.dictionary()) {
         for (const auto& [key, item] : *dictionary) {
-            parts.push_back(key + '\x1f' + item.describe());
+            parts.push_back(key.str() + '\x1f' + item.describe());
         }
     }
     std::sort(parts.begin(), parts.end());

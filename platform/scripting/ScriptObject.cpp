@@ -74,7 +74,7 @@ ScriptObject ScriptObject::fromValue(const base::Value& value) {
             return value.doubleValue();
         }
         case base::Value::Type::String:
-            return *value.string();
+            return value.string()->str();
         case base::Value::Type::Data:
             return *value.data();
         case base::Value::Type::Date:

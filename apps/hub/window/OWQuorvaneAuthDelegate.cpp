@@ -201,7 +201,7 @@ void OWQuorvaneAuthDelegate::showLinkedMessage() {
     std::string appName;
     if (bundle) {
         const base::Value& name = bundle->objectForInfoDictionaryKey("CFBundleDisplayName");
-        appName = name.string() ? *name.string() : bundle->executableName();
+        appName = name.string() ? name.string()->str() : bundle->executableName();
     }
     loadPage(hub::StatusPage::linked(styleSheetURL(), appName, quorv_->username().value_or(""),
                                      controller()->oauthRevokeURL()));
