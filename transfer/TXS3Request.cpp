@@ -143,12 +143,13 @@ void TXS3Request::buildRequestHeaders() {
     }
     // The storage service signs every x-amz header it receives: also those the caller
     // added and those a companion took over from its main request.
-    for (const auto& [name, value] : requestHeaders().fields()) {
+    for (const auto& field : requestHeaders().fields()) {
+        const std::string& name = field.first;
         bool listed = std::any_of(amz.begin(), amz.end(), [&](const auto& header) {
             return platform::net::HttpHeaders::equalsIgnoringCase(header.first, name);
         });
         if (isAmzHeader(name) && !listed) {
-            amz.emplace_back(name, value);
+            amz.emplace_back(name, field.second);
         }
     }
     // A signature is made for the storage service the request was sent to; a redirect
