@@ -39,20 +39,6 @@ constexpr const char* kKey = "S3RVER";
 constexpr const char* kBucket = "quorvane";
 constexpr int kPartMiB = 20;
 
-// The access token the stand-in service issues for a user.
-std::string issueToken(const std::string& curl, uint16_t port, const std::string& folder) {
-    const std::string out = folder + "/token.json";
-    const Measure m = bench::run(
-        {curl, "-s", "-f", "-o", out, "-X", "POST", "--data-binary", R"({"user_name": "bench"})",
-         "http://127.0.0.1:" + std::to_string(port) + "/_control/issue"},
-        folder + "/curl.log");
-    std::ifstream in(out);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    QMJSON json;
-    const auto value = m.ok ? json.objectWithString(text) : std::nullopt;
-    return value ? (*value)["access_token"].stringValue() : std::string();
-}
-
 // ---- the uploading child ----
 
 class Outcome : public OWQuorvaneDelegate {
@@ -92,7 +78,7 @@ int uploadChild(const std::string& mode, const std::string& path, const std::str
 int measure(const std::string& curl, const std::string& s3cmd, const std::string& folder,
             const std::string& file, uint64_t bytes, uint16_t s3Port, uint16_t servicePort,
             uint16_t webPort) {
-    const std::string token = issueToken(curl, servicePort, folder);
+    const std::string token = bench::issueToken(curl, servicePort, folder);
     ::setenv("QUORVANE_STORAGE_SCHEME", "http", 1);
     ::setenv("QUORVANE_STORAGE_BUCKET", kBucket, 1);
     // The client signs with the configured pair: s3rver's own account (nginx takes any).
