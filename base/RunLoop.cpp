@@ -484,7 +484,9 @@ struct ThreadLoop {
 thread_local ThreadLoop tThreadLoop;
 
 std::mutex gMainMutex;
-std::shared_ptr<RunLoop> gMainLoop;  // guarded by gMainMutex
+// Never destroyed: threads still running while the process exits (a transfer being
+// cancelled, a queue's worker) may post to the main loop to the very end.
+std::shared_ptr<RunLoop>& gMainLoop = *new std::shared_ptr<RunLoop>;  // guarded by gMainMutex
 LoopState* gMainState = nullptr;     // guarded by gMainMutex
 std::atomic<std::thread::id> gMainThread{};
 

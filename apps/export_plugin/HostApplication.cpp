@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <QApplication>
 #include <QThread>
+#include <future>
 #include <memory>
 
 #include "base/Bundle.h"
@@ -60,7 +61,22 @@ void HostApplication::runOnMainThread(const std::function<void()>& task) {
         task();
         return;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), task, Qt::BlockingQueuedConnection);
+    // The caller waits on a promise of ours rather than on Qt's blocking connection, so
+    // the hand-over (and an exception thrown by the task) is plain C++ both sides see.
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&task, &done] {
+            try {
+                task();
+                done.set_value();
+            } catch (...) {
+                done.set_exception(std::current_exception());
+            }
+        },
+        Qt::QueuedConnection);
+    finished.get();
 }
 
 bool HostApplication::install() {

@@ -7,6 +7,8 @@
 #include <QDBusConnection>
 #include <QFile>
 #include <QStandardPaths>
+#include <unistd.h>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
@@ -14,6 +16,7 @@
 #include "apps/share_destination/SAMObject.h"
 #include "apps/share_destination/SAMScriptingTerms.h"
 #include "support/OWLocalPaths.h"
+#include "tests/support/RunTool.h"
 
 namespace sharetest {
 
@@ -48,43 +51,70 @@ void ShareTest::launch() {
     ASSERT_TRUE(app->applicationDidFinishLaunching());
 }
 
-std::unique_ptr<QProcess> ShareTest::startEditor(const QStringList& args) const {
-    auto editor = std::make_unique<QProcess>();
-    editor->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    editor->start(QV_EDITOR_STANDIN, args);
+std::map<std::string, std::string> ShareTest::environmentWith(
+    const std::map<std::string, std::string>& extra) {
+    std::map<std::string, std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const size_t equals = text.find('=');
+        if (equals != std::string::npos) {
+            env[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+    }
+    for (const auto& [name, value] : extra) {
+        env[name] = value;
+    }
+    return env;
+}
+
+std::unique_ptr<platform::system::ChildProcess> ShareTest::startEditor(
+    const QStringList& args, const std::map<std::string, std::string>& env) const {
+    std::vector<std::string> arguments;
+    for (const QString& arg : args) {
+        arguments.push_back(arg.toStdString());
+    }
+    auto editor =
+        std::make_unique<platform::system::ChildProcess>(QV_EDITOR_STANDIN, std::move(arguments));
+    editor->setEnvironment(environmentWith(env));
+    editor->setStandardOutput(platform::system::ChildProcess::Stream::Pipe);
+    editor->setStandardError(platform::system::ChildProcess::Stream::Inherit);
+    EXPECT_TRUE(editor->launch()) << "the editor stand-in did not start: " << editor->lastError();
     return editor;
 }
 
-QStringList ShareTest::finish(QProcess& editor, int* status, double seconds) const {
-    const bool ended = waitFor([&] { return editor.state() == QProcess::NotRunning; }, seconds);
+QStringList ShareTest::finish(platform::system::ChildProcess& editor, int* status,
+                              double seconds) const {
+    const bool ended = waitFor([&] { return !editor.isRunning(); }, seconds);
     EXPECT_TRUE(ended) << "the editor stand-in did not end";
     if (!ended) {
         editor.kill();
-        editor.waitForFinished(5000);
     }
+    const std::optional<int> exit = editor.wait(5);
     if (status) {
-        *status = editor.exitStatus() == QProcess::NormalExit ? editor.exitCode() : -1;
+        *status = exit && *exit < 128 ? *exit : -1;
     }
-    return QString::fromUtf8(editor.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    std::string out;
+    char buffer[4096];
+    ssize_t got;
+    while (editor.standardOutputFd() >= 0 &&
+           (got = ::read(editor.standardOutputFd(), buffer, sizeof buffer)) != 0) {
+        if (got < 0 && errno != EINTR) {
+            break;
+        }
+        out.append(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    }
+    return QString::fromStdString(out).split('\n', Qt::SkipEmptyParts);
 }
 
 std::string ShareTest::makeMovie(const std::string& name, double seconds) const {
     const std::string path = dir.file(name);
     // Whole frames that fit the time: the movie is never longer than asked.
     const int frames = static_cast<int>(std::floor(seconds * 30000.0 / 1001.0));
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-nostdin",  "-loglevel",
-                            "error",     "-y",
-                            "-f",        "lavfi",
-                            "-i",        "testsrc2=size=320x180:rate=30000/1001",
-                            "-frames:v", QString::number(frames),
-                            "-timecode", "01:00:00;00",
-                            "-c:v",      "mpeg4",
-                            "-q:v",      "8",
-                            "-f",        "mov",
-                            "--",        QString::fromStdString(path)});
-    EXPECT_TRUE(ffmpeg.waitForFinished(60000));
-    EXPECT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+    const testsupport::ToolResult ffmpeg = testsupport::runTool(
+        {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+         "testsrc2=size=320x180:rate=30000/1001", "-frames:v", std::to_string(frames),
+         "-timecode", "01:00:00;00", "-c:v", "mpeg4", "-q:v", "8", "-f", "mov", "--", path});
+    EXPECT_EQ(ffmpeg.status, 0) << ffmpeg.out;
     return path;
 }
 

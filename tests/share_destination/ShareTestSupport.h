@@ -3,13 +3,15 @@
 // upload windows with a linked account, the program's delegate running in the test
 // (so the test answers its windows as a user would), and the editor stand-in in a
 // process of its own that talks to it over the test's session bus only.
-#include <QProcess>
+#include <QStringList>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "apps/share_destination/SAMApplicationDelegate.h"
+#include "platform/system/ChildProcess.h"
 #include "tests/upload_dialog/ProgressWindowSupport.h"
 
 namespace sharetest {
@@ -21,10 +23,17 @@ class ShareTest : public progresstest::ProgressWindowTest {
 
     // Launches the delegate as the program does; the quit it asks for is recorded.
     void launch();
-    // Starts the editor stand-in with `args`; its output is read when it ends.
-    std::unique_ptr<QProcess> startEditor(const QStringList& args) const;
+    // Starts the editor stand-in with `args` and our environment with `env` on top; its
+    // output is read when it ends. (Spawned, not started through Qt's process class,
+    // whose way of forking the thread checker cannot follow.)
+    std::unique_ptr<platform::system::ChildProcess> startEditor(
+        const QStringList& args, const std::map<std::string, std::string>& env = {}) const;
     // Waits for the stand-in to end; its output lines (and exit status in `status`).
-    QStringList finish(QProcess& editor, int* status = nullptr, double seconds = 60) const;
+    QStringList finish(platform::system::ChildProcess& editor, int* status = nullptr,
+                       double seconds = 60) const;
+    // This process's environment with the entries of `extra` in place.
+    static std::map<std::string, std::string> environmentWith(
+        const std::map<std::string, std::string>& extra);
     // A 29.97 drop-frame pattern movie made by ffmpeg: `seconds` long (never longer),
     // starting at 01:00:00;00.
     std::string makeMovie(const std::string& name, double seconds = 10) const;

@@ -2,8 +2,6 @@
 // test's own knows the program from its service file, the editor stand-in shares with
 // no interaction, and the program uploads with the choices stored last time and exits 0.
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <filesystem>
 #include <fstream>
 
@@ -17,9 +15,9 @@ namespace fs = std::filesystem;
 class Activation : public ShareTest {
   protected:
     void TearDown() override {
-        if (bus.state() != QProcess::NotRunning) {
-            bus.kill();
-            bus.waitForFinished(5000);
+        if (bus) {
+            bus->kill();
+            bus->wait(5);
         }
         ShareTest::TearDown();
     }
@@ -51,17 +49,19 @@ class Activation : public ShareTest {
                 "  <policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>\n</busconfig>\n");
         const QString address = "unix:path=" + QString::fromStdString(socket);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DBUS_SESSION_BUS_ADDRESS", address);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        bus.setProcessEnvironment(env);
-        bus.setProcessChannelMode(QProcess::ForwardedChannels);
-        bus.start("dbus-daemon", {"--nofork", "--config-file=" + QString::fromStdString(config)});
+        bus = std::make_unique<platform::system::ChildProcess>(
+            "/usr/bin/dbus-daemon",
+            std::vector<std::string>{"--nofork", "--config-file=" + config});
+        bus->setEnvironment(environmentWith({{"DBUS_SESSION_BUS_ADDRESS", address.toStdString()},
+                                             {"QT_QPA_PLATFORM", "offscreen"}}));
+        bus->setStandardOutput(platform::system::ChildProcess::Stream::Inherit);
+        bus->setStandardError(platform::system::ChildProcess::Stream::Inherit);
+        EXPECT_TRUE(bus->launch());
         EXPECT_TRUE(waitFor([&] { return fs::exists(socket); }));
         return address;
     }
 
-    QProcess bus;
+    std::unique_ptr<platform::system::ChildProcess> bus;
 };
 
 TEST_F(Activation, BusStartsTheProgramWhichSharesWithoutInteractionAndExitsZero) {
@@ -78,14 +78,10 @@ TEST_F(Activation, BusStartsTheProgramWhichSharesWithoutInteractionAndExitsZero)
                       {QuorvSettingsController::kSelectedFolderKey, base::Value("/Cuts")}});
 
     const QString address = startBus();
-    QProcess editor;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DBUS_SESSION_BUS_ADDRESS", address);
-    editor.setProcessEnvironment(env);
-    editor.start(QV_EDITOR_STANDIN,
-                 {"--interaction", "0x10", "--name", "Activated", "--seconds", "2"});
+    auto editor = startEditor({"--interaction", "0x10", "--name", "Activated", "--seconds", "2"},
+                              {{"DBUS_SESSION_BUS_ADDRESS", address.toStdString()}});
     int status = -1;
-    const QStringList out = finish(editor, &status, 90);
+    const QStringList out = finish(*editor, &status, 90);
     ASSERT_EQ(status, 0) << out.join("\n").toStdString();
     EXPECT_EQ(line(out, "movie "), tempFolder() + "/Untitled.mp4");
 

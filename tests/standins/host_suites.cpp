@@ -1,8 +1,8 @@
 #include "tests/standins/host_suites.h"
 
 #include <unistd.h>
-#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+
+#include "tests/support/RunTool.h"
 
 namespace hoststandin {
 
@@ -100,11 +102,11 @@ ecStatus render(const std::string& output, const std::string& preset) {
         args << "-c:a" << QString::fromStdString(settings->audioCodec) << "-shortest";
     }
     args << "-f" << QString::fromStdString(settings->container) << QString::fromStdString(output);
-    QProcess ffmpeg;
-    ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    ffmpeg.start("ffmpeg", args);
-    if (!ffmpeg.waitForStarted(10000) || !ffmpeg.waitForFinished(120000) ||
-        ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
+    std::vector<std::string> argv{"ffmpeg"};
+    for (const QString& arg : args) {
+        argv.push_back(arg.toStdString());
+    }
+    if (testsupport::runTool(argv).status != 0) {
         report("render-ffmpeg-failed");
         return -2;
     }

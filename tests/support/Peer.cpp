@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,25 +30,39 @@ bool isExecutable(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-[[noreturn]] void execChild(const std::vector<std::string>& argv, const std::string& workDir,
-                            const std::string& logFile) {
-    setpgid(0, 0);
-    int in = open("/dev/null", O_RDONLY);
-    int out = logFile.empty() ? open("/dev/null", O_WRONLY)
-                              : open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (in < 0 || out < 0)
-        _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(out, 2);
-    close_range(3, ~0U, 0);
-    if (!workDir.empty() && chdir(workDir.c_str()) != 0)
-        _exit(126);
+// Starts argv[0] in a process group of its own, stdin from /dev/null, stdout and stderr
+// to the log (or /dev/null). Spawned rather than forked: the test process has threads
+// (Qt's, the bus's, queues') and a forked copy of them is nothing a child should run in.
+pid_t spawnChild(const std::vector<std::string>& argv, const std::string& workDir,
+                 const std::string& logFile) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attr);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (logFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
+    }
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (!workDir.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    }
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return pid;
 }
 
 bool accepts(uint16_t port) {
@@ -161,11 +176,9 @@ bool Peer::isCi() {
 }
 
 int Peer::runTool(const std::vector<std::string>& argv, const std::string& logFile) {
-    pid_t pid = fork();
+    pid_t pid = spawnChild(argv, {}, logFile);
     if (pid < 0)
         return -1;
-    if (pid == 0)
-        execChild(argv, {}, logFile);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -176,14 +189,11 @@ bool Peer::start(const std::vector<std::string>& argv, const std::string& workDi
                  double timeoutSeconds) {
     stop();
     logPath_ = workDir + "/peer.log";
-    pid_ = fork();
+    pid_ = spawnChild(argv, workDir, logPath_);
     if (pid_ < 0) {
-        failure_ = "fork failed";
+        failure_ = "could not start " + argv[0];
         return false;
     }
-    if (pid_ == 0)
-        execChild(argv, workDir, logPath_);
-    setpgid(pid_, pid_);
     auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     while (std::chrono::steady_clock::now() < deadline) {
