@@ -7,8 +7,12 @@
 #include <ctime>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <new>
+#include <stdexcept>
 #include <system_error>
+
+#include "base/ValueArena.h"
 
 namespace base {
 
@@ -286,27 +290,28 @@ Date Date::now() {
 
 // ---- Dictionary ---------------------------------------------------------------------
 
-// Slots hold a position in `entries_` plus one; zero marks a free slot. The table is a
-// power of two and kept at most half full.
-struct Dictionary::Index {
-    size_t mask = 0;
-    std::unique_ptr<uint32_t[]> slots;
-};
-
-void Dictionary::IndexDeleter::operator()(Index* index) const {
-    delete index;
-}
-
 Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     for (const Entry& e : entries) {
         set(e.first, e.second);
     }
 }
 
-Dictionary::Dictionary(const Dictionary& other) : entries_(other.entries_) {
-    if (other.index_) {
+Dictionary::Dictionary(const Dictionary& other) {
+    if (other.size_ == 0) {
+        return;
+    }
+    grow(other.size_);
+    for (const Entry& e : other) {
+        new (entries_ + size_) Entry(e);
+        ++size_;
+    }
+    if (other.slots_ != nullptr) {
         rebuildIndex();
     }
+}
+
+Dictionary::Dictionary(Dictionary&& other) noexcept {
+    *this = std::move(other);
 }
 
 Dictionary& Dictionary::operator=(const Dictionary& other) {
@@ -317,12 +322,75 @@ Dictionary& Dictionary::operator=(const Dictionary& other) {
     return *this;
 }
 
-Dictionary::~Dictionary() = default;
+Dictionary& Dictionary::operator=(Dictionary&& other) noexcept {
+    if (this == &other) {
+        return *this;
+    }
+    if (other.inArena_) {
+        // Arena storage is never taken over: whoever holds it must not see it change.
+        Dictionary copy(other);
+        return *this = std::move(copy);
+    }
+    freeStorage();
+    entries_ = std::exchange(other.entries_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    slots_ = std::exchange(other.slots_, nullptr);
+    indexMask_ = std::exchange(other.indexMask_, 0);
+    inArena_ = false;
+    return *this;
+}
+
+void Dictionary::freeStorage() noexcept {
+    if (!inArena_) {
+        std::destroy_n(entries_, size_);
+        ::operator delete(entries_);
+        delete[] slots_;
+    }
+    entries_ = nullptr;
+    size_ = 0;
+    capacity_ = 0;
+    slots_ = nullptr;
+    indexMask_ = 0;
+    inArena_ = false;
+}
+
+void Dictionary::thaw() {
+    if (inArena_) {
+        Dictionary copy(*this);
+        *this = std::move(copy);
+    }
+}
+
+void Dictionary::grow(size_t capacity) {
+    if (capacity <= capacity_) {
+        return;
+    }
+    if (capacity > std::numeric_limits<uint32_t>::max()) {
+        throw std::length_error("dictionary too large");
+    }
+    auto* fresh = static_cast<Entry*>(::operator new(capacity * sizeof(Entry)));
+    for (uint32_t i = 0; i < size_; ++i) {
+        new (fresh + i) Entry(std::move(entries_[i]));
+        entries_[i].~Entry();
+    }
+    ::operator delete(entries_);
+    entries_ = fresh;
+    capacity_ = static_cast<uint32_t>(capacity);
+}
+
+size_t Dictionary::indexCapacity(size_t entries) {
+    size_t capacity = 64;
+    while (capacity < entries * 2) {
+        capacity *= 2;
+    }
+    return capacity;
+}
 
 size_t Dictionary::indexOf(const String& key) const {
-    if (!index_) {
+    if (slots_ == nullptr) {
         // The sixteen-byte comparison of inline texts settles most keys at once.
-        for (size_t i = 0; i < entries_.size(); ++i) {
+        for (size_t i = 0; i < size_; ++i) {
             if (entries_[i].first == key) {
                 return i;
             }
@@ -333,16 +401,16 @@ size_t Dictionary::indexOf(const String& key) const {
 }
 
 size_t Dictionary::indexOf(std::string_view key) const {
-    if (!index_) {
-        for (size_t i = 0; i < entries_.size(); ++i) {
+    if (slots_ == nullptr) {
+        for (size_t i = 0; i < size_; ++i) {
             if (entries_[i].first == key) {
                 return i;
             }
         }
         return npos;
     }
-    for (size_t slot = hashKey(key) & index_->mask;; slot = (slot + 1) & index_->mask) {
-        const uint32_t at = index_->slots[slot];
+    for (size_t slot = hashKey(key) & indexMask_;; slot = (slot + 1) & indexMask_) {
+        const uint32_t at = slots_[slot];
         if (at == 0) {
             return npos;
         }
@@ -353,69 +421,87 @@ size_t Dictionary::indexOf(std::string_view key) const {
 }
 
 void Dictionary::rebuildIndex() {
-    if (entries_.size() < kIndexFrom) {
-        index_.reset();
+    delete[] slots_;
+    slots_ = nullptr;
+    indexMask_ = 0;
+    if (size_ < kIndexFrom) {
         return;
     }
-    size_t capacity = 64;
-    while (capacity < entries_.size() * 2) {
-        capacity *= 2;
-    }
-    if (!index_) {
-        index_.reset(new Index);
-    }
-    index_->mask = capacity - 1;
-    index_->slots = std::make_unique<uint32_t[]>(capacity);
-    for (size_t i = 0; i < entries_.size(); ++i) {
+    const size_t capacity = indexCapacity(size_);
+    slots_ = new uint32_t[capacity]();
+    indexMask_ = static_cast<uint32_t>(capacity - 1);
+    for (size_t i = 0; i < size_; ++i) {
         addToIndex(i);
     }
 }
 
 void Dictionary::addToIndex(size_t position) {
-    size_t slot = hashKey(entries_[position].first) & index_->mask;
-    while (index_->slots[slot] != 0) {
-        slot = (slot + 1) & index_->mask;
+    size_t slot = hashKey(entries_[position].first) & indexMask_;
+    while (slots_[slot] != 0) {
+        slot = (slot + 1) & indexMask_;
     }
-    index_->slots[slot] = static_cast<uint32_t>(position + 1);
+    slots_[slot] = static_cast<uint32_t>(position + 1);
 }
 
 void Dictionary::set(String key, Value value) {
+    thaw();
     const size_t at = indexOf(key);
     if (at != npos) {
         entries_[at].second = std::move(value);
         return;
     }
-    entries_.emplace_back(std::move(key), std::move(value));
-    if (!index_ || entries_.size() * 2 > index_->mask + 1) {
-        if (entries_.size() >= kIndexFrom) {
+    if (size_ == capacity_) {
+        grow(capacity_ < 4 ? 4 : size_t{capacity_} * 2);
+    }
+    new (entries_ + size_) Entry(std::move(key), std::move(value));
+    ++size_;
+    if (slots_ == nullptr || size_t{size_} * 2 > size_t{indexMask_} + 1) {
+        if (size_ >= kIndexFrom) {
             rebuildIndex();
         }
     } else {
-        addToIndex(entries_.size() - 1);
+        addToIndex(size_ - 1);
+    }
+}
+
+void Dictionary::fill(std::span<Entry> from) {
+    if (slots_ != nullptr) {
+        for (Entry& e : from) {
+            const size_t at = indexOf(e.first.view());
+            if (at != npos) {
+                entries_[at].second = std::move(e.second);
+                continue;
+            }
+            new (entries_ + size_) Entry(std::move(e.first), std::move(e.second));
+            addToIndex(size_++);
+        }
+        return;
+    }
+    // Keys are nearly always distinct: a 64-bit filter of their hashes tells most of
+    // them so without comparing against every earlier key.
+    uint64_t seen = 0;
+    for (Entry& e : from) {
+        const uint64_t bit = uint64_t{1} << (e.first.quickHash() >> 58);
+        const size_t at = (seen & bit) != 0 ? indexOf(e.first) : npos;
+        seen |= bit;
+        if (at != npos) {
+            entries_[at].second = std::move(e.second);
+        } else {
+            new (entries_ + size_) Entry(std::move(e.first), std::move(e.second));
+            ++size_;
+        }
     }
 }
 
 Dictionary Dictionary::fromEntries(std::span<Entry> entries) {
     Dictionary d;
-    d.entries_.reserve(entries.size());
+    d.grow(entries.size());
     if (entries.size() >= kIndexFrom) {
-        for (Entry& e : entries) {
-            d.set(std::move(e.first), std::move(e.second));
-        }
-        return d;
+        const size_t capacity = indexCapacity(entries.size());
+        d.slots_ = new uint32_t[capacity]();
+        d.indexMask_ = static_cast<uint32_t>(capacity - 1);
     }
-    // Keys are nearly always distinct: a 64-bit filter of their hashes tells most of
-    // them so without comparing against every earlier key.
-    uint64_t seen = 0;
-    for (Entry& e : entries) {
-        const uint64_t bit = uint64_t{1} << (e.first.quickHash() >> 58);
-        if ((seen & bit) != 0) {
-            d.set(std::move(e.first), std::move(e.second));
-        } else {
-            d.entries_.emplace_back(std::move(e.first), std::move(e.second));
-        }
-        seen |= bit;
-    }
+    d.fill(entries);
     return d;
 }
 
@@ -425,41 +511,36 @@ const Value* Dictionary::find(std::string_view key) const {
 }
 
 Value* Dictionary::find(std::string_view key) {
+    thaw();
     const size_t at = indexOf(key);
     return at == npos ? nullptr : &entries_[at].second;
 }
 
 bool Dictionary::remove(std::string_view key) {
+    thaw();
     const size_t at = indexOf(key);
     if (at == npos) {
         return false;
     }
-    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(at));
+    std::move(entries_ + at + 1, entries_ + size_, entries_ + at);
+    entries_[--size_].~Entry();
     rebuildIndex();
     return true;
 }
 
 void Dictionary::clear() {
-    entries_.clear();
-    index_.reset();
-}
-
-size_t Dictionary::size() const {
-    return entries_.size();
-}
-
-bool Dictionary::empty() const {
-    return entries_.empty();
+    freeStorage();
 }
 
 void Dictionary::reserve(size_t count) {
-    entries_.reserve(count);
+    thaw();
+    grow(count);
 }
 
 std::vector<std::string> Dictionary::keys() const {
     std::vector<std::string> out;
-    out.reserve(entries_.size());
-    for (const Entry& e : entries_) {
+    out.reserve(size_);
+    for (const Entry& e : *this) {
         out.push_back(e.first.str());
     }
     return out;
@@ -470,7 +551,7 @@ bool operator==(const Dictionary& a, const Dictionary& b) {
         return false;
     }
     // Keys are unique, so same size plus every key of `a` matching settles it.
-    for (size_t i = 0; i < a.entries_.size(); ++i) {
+    for (size_t i = 0; i < a.size_; ++i) {
         const Dictionary::Entry& e = a.entries_[i];
         // Dictionaries read from the same kind of text usually share their key order.
         const Value* other =
@@ -483,15 +564,6 @@ bool operator==(const Dictionary& a, const Dictionary& b) {
 }
 
 // ---- Value storage --------------------------------------------------------------------
-
-struct Value::Counted {
-    std::atomic<uint32_t> refs{1};
-};
-
-template <class T>
-struct Value::Box : Counted {
-    T item;
-};
 
 Value::Counted* Value::counted() const {
     Counted* c;
@@ -524,6 +596,15 @@ void Value::retainBox() noexcept {
     counted()->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
+void Value::retainArena() noexcept {
+    if (s_.isHeap()) {
+        s_.retainArena();
+        return;
+    }
+    ValueArena::at(counted(), counted()->chunkOffset)->retain();
+    s_.raw_[String::kTagByte] &= static_cast<unsigned char>(~String::kBorrowedBit);
+}
+
 Value& Value::operator=(const Value& other) noexcept {
     if (this != &other) {
         Value copy(other);
@@ -534,8 +615,15 @@ Value& Value::operator=(const Value& other) noexcept {
 
 void Value::releaseBox() noexcept {
     const Kind k = kind();
+    const unsigned char tag = s_.raw_[String::kTagByte];
     Counted* owned = counted();
     setKind(kNull);
+    if ((tag & String::kArenaBit) != 0) {
+        if ((tag & String::kBorrowedBit) == 0) {
+            ValueArena::at(owned, owned->chunkOffset)->release();
+        }
+        return;
+    }
     if (owned->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) {
         return;
     }
@@ -544,7 +632,8 @@ void Value::releaseBox() noexcept {
         return;
     }
     // The last owner of a container: move the children out first so that destroying
-    // them never recurses more than one level, however deep the tree.
+    // them never recurses more than one level, however deep the tree. Children in an
+    // arena only let go of it, with no recursion, and stay behind.
     std::vector<Value> pending;
     auto takeChildren = [&pending](Kind kind, Counted* c) {
         if (kind == kArray) {
@@ -554,7 +643,7 @@ void Value::releaseBox() noexcept {
                 pending.reserve(a.size());
             }
             for (Value& child : a) {
-                if (child.kind() >= kArray) {
+                if (child.kind() >= kArray && !child.inArena()) {
                     pending.push_back(std::move(child));
                 }
             }
@@ -562,9 +651,10 @@ void Value::releaseBox() noexcept {
         } else {
             auto* b = static_cast<Box<Dictionary>*>(c);
             Dictionary& d = b->item;
-            for (Dictionary::Entry& entry : d.entries_) {
-                if (entry.second.kind() >= kArray) {
-                    pending.push_back(std::move(entry.second));
+            for (uint32_t i = 0; i < d.size_; ++i) {
+                Value& child = d.entries_[i].second;
+                if (child.kind() >= kArray && !child.inArena()) {
+                    pending.push_back(std::move(child));
                 }
             }
             delete b;
@@ -586,7 +676,8 @@ void Value::releaseBox() noexcept {
 template <class T>
 T* Value::detached() {
     Box<T>* b = box<T>();
-    if (b->refs.load(std::memory_order_acquire) != 1) {
+    // Arena containers never change; their owners may be anywhere.
+    if (inArena() || b->refs.load(std::memory_order_acquire) != 1) {
         auto* copy = new Box<T>{{}, b->item};
         const Kind k = kind();
         releaseBox();

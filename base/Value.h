@@ -7,6 +7,7 @@
 // to 14 bytes, else in a shared block; see String); numbers become a Decimal only when
 // asked. Data, arrays and dictionaries live in shared, reference-counted boxes that are
 // copied when a shared one is about to change (copy-on-write); the counts are atomic.
+// The values of a parsed document live in its arena instead (see ValueArena.h).
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
@@ -41,10 +42,10 @@ class Dictionary {
     Dictionary() = default;
     Dictionary(std::initializer_list<Entry> entries);
     Dictionary(const Dictionary& other);
-    Dictionary(Dictionary&& other) noexcept = default;
+    Dictionary(Dictionary&& other) noexcept;
     Dictionary& operator=(const Dictionary& other);
-    Dictionary& operator=(Dictionary&& other) noexcept = default;
-    ~Dictionary();
+    Dictionary& operator=(Dictionary&& other) noexcept;
+    ~Dictionary() { freeStorage(); }
 
     // Replaces an existing key in place, else appends.
     void set(String key, Value value);
@@ -52,41 +53,51 @@ class Dictionary {
     Value* find(std::string_view key);
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     bool remove(std::string_view key);
-    // clear, size and empty are out of line: Value is still incomplete here, and clang
-    // will not instantiate vector members that need its size.
     void clear();
-    size_t size() const;
-    bool empty() const;
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
     void reserve(size_t count);
     // The dictionary of `entries`, moved out of them in order; a repeated key keeps its
     // first position and takes the later value, as with set(). One allocation.
     static Dictionary fromEntries(std::span<Entry> entries);
     std::vector<std::string> keys() const;
 
-    auto begin() const { return entries_.begin(); }
-    auto end() const { return entries_.end(); }
+    // Entries in order (defined after Value, which they hold).
+    const Entry* begin() const;
+    const Entry* end() const;
 
     // Deep equality; key order does not matter.
     friend bool operator==(const Dictionary& a, const Dictionary& b);
 
   private:
     friend class Value;  // takes entries apart when destroying deep trees
-    // Below this size a linear scan is fastest; from it on lookups go through `index_`.
+    friend class TreeBuilder;
+    // Below this size a linear scan is fastest; from it on lookups go through the index.
     static constexpr size_t kIndexFrom = 16;
     static constexpr size_t npos = static_cast<size_t>(-1);
-    struct Index;
-    struct IndexDeleter {
-        void operator()(Index* index) const;
-    };
+    static size_t indexCapacity(size_t entries);
     size_t indexOf(std::string_view key) const;
     size_t indexOf(const String& key) const;
     void rebuildIndex();
     void addToIndex(size_t position);
+    // Appends the entries of `from` (moved out) into room already reserved, the index
+    // (if any) already allocated for them; repeated keys as in set().
+    void fill(std::span<Entry> from);
+    void grow(size_t capacity);
+    // Storage that belongs to an arena is never changed: a change works on a copy.
+    void thaw();
+    void freeStorage() noexcept;
 
-    std::vector<Entry> entries_;
-    // Open addressing over positions in `entries_`, kept only for large dictionaries so
-    // that a reply with many thousands of keys does not make building it quadratic.
-    std::unique_ptr<Index, IndexDeleter> index_;
+    Entry* entries_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t capacity_ = 0;
+    // Open addressing over positions in `entries_` plus one (zero marks a free slot),
+    // `indexMask_ + 1` slots, a power of two kept at most half full. Built only for large
+    // dictionaries, so that a reply with many thousands of keys does not make building
+    // it quadratic.
+    uint32_t* slots_ = nullptr;
+    uint32_t indexMask_ = 0;
+    bool inArena_ = false;  // `entries_` and `slots_` belong to an arena (see ValueArena.h)
 };
 
 class Value {
@@ -191,6 +202,7 @@ class Value {
     static const Value& null();
 
   private:
+    friend class TreeBuilder;
     // The kinds kept in the tag byte of `s_`; from kData on the value holds a box.
     enum Kind : unsigned char {
         kNull = 0,
@@ -203,9 +215,14 @@ class Value {
         kArray = 7,
         kDictionary = 8,
     };
-    struct Counted;
+    struct Counted {
+        std::atomic<uint32_t> refs{1};
+        uint32_t chunkOffset = 0;  // of a box in an arena, which ignores `refs`
+    };
     template <class T>
-    struct Box;
+    struct Box : Counted {
+        T item;
+    };
 
     Value(int64_t i, std::nullptr_t);
     Value(uint64_t i, std::nullptr_t);
@@ -222,9 +239,12 @@ class Value {
     void setBox(Counted* box, Kind k);
     double storedDouble() const;
     void setDouble(double d, Kind k);
+    bool inArena() const { return (s_.raw_[String::kTagByte] & String::kArenaBit) != 0; }
     void copyFrom(const Value& other) noexcept {
         std::memcpy(s_.raw_, other.s_.raw_, 16);
-        if (s_.isHeap()) {
+        if (inArena()) {
+            retainArena();
+        } else if (s_.isHeap()) {
             s_.block()->refs.fetch_add(1, std::memory_order_relaxed);
         } else if (kind() >= kData) {
             retainBox();
@@ -234,6 +254,8 @@ class Value {
         std::memcpy(s_.raw_, other.s_.raw_, 16);
         other.setKind(kNull);
     }
+    // A copy of a value in an arena counts the arena and owns that count.
+    void retainArena() noexcept;
     void retainBox() noexcept;
     void releaseBox() noexcept;
     template <class T>
@@ -246,5 +268,12 @@ class Value {
     // Text kinds use it as a String; the other kinds reuse its sixteen bytes.
     String s_;
 };
+
+inline const Dictionary::Entry* Dictionary::begin() const {
+    return entries_;
+}
+inline const Dictionary::Entry* Dictionary::end() const {
+    return entries_ + size_;
+}
 
 }  // namespace base

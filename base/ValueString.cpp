@@ -1,5 +1,7 @@
 #include "base/ValueString.h"
 
+#include "base/ValueArena.h"
+
 #include <bit>
 #include <new>
 #include <ostream>
@@ -24,6 +26,25 @@ void String::assignHeap(std::string_view text, unsigned char tag) {
 void String::freeBlock(Block* block) noexcept {
     block->~Block();
     ::operator delete(static_cast<void*>(block));
+}
+
+namespace {
+
+ValueArena* arenaOfBlock(const void* block) {
+    uint32_t offset;
+    std::memcpy(&offset, block, sizeof offset);
+    return ValueArena::at(block, offset);
+}
+
+}  // namespace
+
+void String::retainArena() noexcept {
+    arenaOfBlock(block())->retain();
+    raw_[kTagByte] &= static_cast<unsigned char>(~kBorrowedBit);
+}
+
+void String::releaseArena() noexcept {
+    arenaOfBlock(block())->release();
 }
 
 bool String::heapEquals(const String& other) const {

@@ -1,8 +1,9 @@
 #pragma once
 // The immutable text held by values and used as dictionary keys. Sixteen bytes: up to
 // 14 bytes live inline, longer texts in one shared, reference-counted block (copies
-// share it; the count is atomic, so values may be shared between threads). The text
-// is always followed by a NUL byte, so c_str() costs nothing.
+// share it; the count is atomic, so values may be shared between threads). Texts of a
+// parsed document live in the document's arena instead (see ValueArena.h), and a copy
+// holds the arena. The text is always followed by a NUL byte, so c_str() costs nothing.
 #include <atomic>
 #include <compare>
 #include <cstddef>
@@ -77,7 +78,7 @@ class String {
             w[1] ^= n;
         } else {
             std::memcpy(w, raw_, 16);
-            w[1] &= ~(uint64_t{kPlainBit} << 56);
+            w[1] &= ~(uint64_t{kPlainBit | kBorrowedBit} << 56);
         }
         return (w[0] * 0x9E3779B97F4A7C15ull) ^ (w[1] * 0xC2B2AE3D27D4EB4Full);
     }
@@ -129,6 +130,7 @@ class String {
 
   private:
     friend class Value;
+    friend class TreeBuilder;
     struct Uninitialised {};
     static std::string concat(std::string_view a, std::string_view b) {
         std::string out;
@@ -143,10 +145,15 @@ class String {
     // byte 14 for 14 minus the length, which is the terminating NUL of a 14-byte text.
     // Heap texts keep the block pointer in bytes 0-7 and the length in bytes 8-13.
     // Byte 15 is the tag: the value kind in the low bits (Value stores its other kinds
-    // in the same sixteen bytes), kHeapBit and kPlainBit.
+    // in the same sixteen bytes), kHeapBit, kPlainBit and the two arena bits. A block in
+    // an arena (kArenaBit) starts with its distance from its arena chunk instead of a
+    // count; a reference that also has kBorrowedBit is one of the document's own, kept
+    // inside the arena or by the reader building it, and holds no count of the arena.
     static constexpr size_t kLengthByte = 14;
     static constexpr size_t kTagByte = 15;
     static constexpr unsigned char kKindMask = 0x0f;
+    static constexpr unsigned char kBorrowedBit = 0x10;
+    static constexpr unsigned char kArenaBit = 0x20;
     static constexpr unsigned char kPlainBit = 0x40;
     static constexpr unsigned char kHeapBit = 0x80;
     static constexpr unsigned char kStringKind = 3;
@@ -192,7 +199,11 @@ class String {
     void copyFrom(const String& other) noexcept {
         std::memcpy(raw_, other.raw_, 16);
         if (isHeap()) {
-            block()->refs.fetch_add(1, std::memory_order_relaxed);
+            if ((raw_[kTagByte] & kArenaBit) != 0) {
+                retainArena();
+            } else {
+                block()->refs.fetch_add(1, std::memory_order_relaxed);
+            }
         }
     }
     void takeFrom(String& other) noexcept {
@@ -200,19 +211,29 @@ class String {
         other.setEmpty();
     }
     void release() noexcept {
-        if (isHeap() && block()->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        if (!isHeap()) {
+            return;
+        }
+        if ((raw_[kTagByte] & kArenaBit) != 0) {
+            if ((raw_[kTagByte] & kBorrowedBit) == 0) {
+                releaseArena();
+            }
+        } else if (block()->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
             freeBlock(block());
         }
     }
     static void freeBlock(Block* block) noexcept;
+    // A copy of an arena text: counts the arena and owns that count.
+    void retainArena() noexcept;
+    void releaseArena() noexcept;
     bool equals(const String& other) const {
         uint64_t a[2];
         uint64_t b[2];
         std::memcpy(a, raw_, 16);
         std::memcpy(b, other.raw_, 16);
-        // Inline texts are NUL-padded, so equal texts have equal bytes; the plain bit
-        // says nothing about the text itself.
-        constexpr uint64_t kIgnoredTagBits = ~(uint64_t{kPlainBit} << 56);
+        // Inline texts are NUL-padded, so equal texts have equal bytes; the plain and
+        // borrowed bits say nothing about the text itself.
+        constexpr uint64_t kIgnoredTagBits = ~(uint64_t{kPlainBit | kBorrowedBit} << 56);
         if (a[0] == b[0] && ((a[1] ^ b[1]) & kIgnoredTagBits) == 0) {
             return true;
         }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <span>
 #include <utility>
 
@@ -20,7 +19,8 @@ Reader::Reader(std::string_view text, uint64_t maxDepth, uint64_t hardLimit)
       end_(c_ + text.size()),
       textEnd_(end_),
       maxDepth_(maxDepth),
-      hardLimit_(hardLimit) {
+      hardLimit_(hardLimit),
+      builder_(text.size()) {
     if (text.empty()) {
         return;
     }
@@ -47,7 +47,7 @@ std::optional<base::Value> Reader::read(bool allowScalar) {
         fail(err(kNotContainer, "Valid fragment, but not JSON"));
         return std::nullopt;
     }
-    return value;
+    return builder_.finish(std::move(value));
 }
 
 bool Reader::scanValue(base::Value& result) {
@@ -179,17 +179,14 @@ base::Value Reader::closeTop() {
     const Frame& top = frames_.back();
     base::Value value;
     if (top.isObject) {
-        const auto first = members_.begin() + static_cast<std::ptrdiff_t>(top.start);
-        base::Dictionary members = base::Dictionary::fromEntries(
+        value = builder_.dictionary(
             std::span(members_.data() + top.start, members_.size() - top.start));
-        members_.erase(first, members_.end());
-        value = base::Value(std::move(members));
+        members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(top.start), members_.end());
     } else {
-        const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(top.start);
-        base::Array elements(std::make_move_iterator(first),
-                             std::make_move_iterator(elements_.end()));
-        elements_.erase(first, elements_.end());
-        value = base::Value(std::move(elements));
+        value =
+            builder_.array(std::span(elements_.data() + top.start, elements_.size() - top.start));
+        elements_.erase(elements_.begin() + static_cast<std::ptrdiff_t>(top.start),
+                        elements_.end());
     }
     frames_.pop_back();
     return value;
@@ -298,8 +295,8 @@ bool Reader::scanRestOfString(base::String& out) {
         }
         if (*c_ == '"') {
             // No escapes: valid UTF-8 without quotes, backslashes or control bytes.
-            out = base::String::plain(
-                std::string_view(reinterpret_cast<const char*>(start), c_ - start));
+            out = builder_.string(
+                std::string_view(reinterpret_cast<const char*>(start), c_ - start), true);
             ++c_;
             return true;
         }
@@ -340,7 +337,7 @@ bool Reader::scanEscapedRest(const unsigned char* start, base::String& out) {
         // The end of the text counts as the control byte 0.
         const unsigned stop = scanIsAtEnd() ? 0 : *c_++;
         if (stop == '"') {
-            out = base::String(text);
+            out = builder_.string(text, false);
             return true;
         }
         if (stop != '\\') {
@@ -486,7 +483,7 @@ bool Reader::scanNumber(base::Value& out) {
         !base::Decimal::fromString(text)) {
         return fail(err(kBadNumber, "Failed creating decimal instance"));
     }
-    out = base::Value::numberFromCheckedText(text);
+    out = builder_.number(text);
     return true;
 }
 

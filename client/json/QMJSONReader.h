@@ -3,6 +3,7 @@
 // kept on an explicit stack rather than the call stack, so hostile nesting costs heap,
 // not stack, and fails cleanly at the depth limit. Strings without escapes and numbers
 // are taken from the text in one copy; numbers stay text until a caller asks for them.
+// The document is built in one arena (see base/ValueArena.h).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "base/Error.h"
 #include "base/Value.h"
+#include "base/ValueArena.h"
 
 namespace qmjson {
 
@@ -65,6 +67,7 @@ class Reader {
     const unsigned char* textEnd_;  // the end of the text
     uint64_t maxDepth_;
     uint64_t hardLimit_;
+    base::TreeBuilder builder_;
     std::vector<Frame> frames_;
     // Elements and members of all open containers, innermost last: one pair of stacks
     // for the whole parse, so a container's slots are allocated once, when it closes.

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ValueArena.h"
+
 #include <cmath>
 #include <limits>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -289,6 +292,49 @@ TEST(ValueText, SharedAcrossThreads) {
         t.join();
     }
     EXPECT_EQ(tree["list"].size(), 3u);
+}
+
+// A parsed document lives in an arena that every value taken out of it holds: threads
+// copy parts of one and let go of them in any order while the document's first owner
+// has already gone; whichever thread lets go last frees it (run under the thread
+// sanitizer as well).
+TEST(ValueText, ArenaDocumentSharedAcrossThreads) {
+    for (int round = 0; round < 20; ++round) {
+        Value root;
+        {
+            base::TreeBuilder builder(64);
+            std::vector<Value> elements;
+            elements.push_back(builder.number("123456789012345678901234"));
+            elements.push_back(Value(builder.string("an element longer than inline", true)));
+            std::vector<Dictionary::Entry> members;
+            members.emplace_back(builder.string("a key longer than inline", true),
+                                 Value(builder.string("a value longer than inline", false)));
+            members.emplace_back("list", builder.array(elements));
+            root = builder.finish(builder.dictionary(members));
+        }
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([copy = root, t]() mutable {
+                Value list = copy["list"];
+                for (int i = 0; i < 200; ++i) {
+                    if (i == 50 * t) {
+                        copy = nullptr;  // the parts taken keep the arena
+                    }
+                    const Value element = list[1];
+                    ASSERT_EQ(*element.string(), "an element longer than inline");
+                    ASSERT_EQ(list[0].stringValue(), "123456789012345678901234");
+                    if (i % 50 == 0) {
+                        list.array()->push_back(i);  // a copy in the heap, still sharing texts
+                    }
+                }
+            });
+        }
+        EXPECT_EQ(root["a key longer than inline"], Value("a value longer than inline"));
+        root = nullptr;
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    }
 }
 
 // ---- describe --------------------------------------------------------------------------

@@ -381,4 +381,61 @@ TEST(Reader, RepeatedKeysAcrossTheIndexSize) {
     }
 }
 
+// A document lives in one arena that its parts keep alive: parts taken out of it stay
+// valid after the rest goes, and changing a part (or the document) works on a copy
+// that never shows through to anyone else holding the original.
+TEST(ReaderArena, PartsOutliveTheDocumentAndChangeAsCopies) {
+    std::string text = R"({"name":"a name longer than fourteen bytes","n":123456789012345678901.5,)"
+                       R"("list":[1,"second element, also long",{"deep":"x"}],"many":{)";
+    for (int i = 0; i < 20; ++i) {
+        text += std::string(i ? "," : "") + "\"key number " + std::to_string(i) +
+                "\":" + std::to_string(i);
+    }
+    text += "}}";
+    std::optional<base::Value> doc = QMJSON().objectWithString(text);
+    ASSERT_TRUE(doc);
+    base::String name = *(*doc)["name"].string();
+    base::Value number = (*doc)["n"];
+    base::Value list = (*doc)["list"];
+    base::Value many = (*doc)["many"];
+    base::Value keptWhole = *doc;
+    doc.reset();
+
+    EXPECT_EQ(name, "a name longer than fourteen bytes");
+    EXPECT_EQ(number.decimal(), base::Decimal::fromString("123456789012345678901.5"));
+    EXPECT_EQ(list[1], base::Value("second element, also long"));
+    EXPECT_EQ(list[2]["deep"], base::Value("x"));
+    EXPECT_EQ(many["key number 19"], base::Value(19));
+
+    // Changes: the part holding them is copied, the document's own stay as read.
+    list.array()->push_back("added");
+    list.array()->at(2).dictionary()->set("deep", "changed");
+    ASSERT_TRUE(many.dictionary()->remove("key number 0"));
+    many.dictionary()->set("key number 5", "five");
+    EXPECT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[2]["deep"], base::Value("changed"));
+    EXPECT_EQ(many.size(), 19u);
+    EXPECT_EQ(many.dictionary()->begin()->first, "key number 1");
+    EXPECT_EQ(many["key number 5"], base::Value("five"));
+    EXPECT_EQ(many["key number 6"], base::Value(6));
+    EXPECT_EQ(keptWhole["list"].size(), 3u);
+    EXPECT_EQ(keptWhole["list"][2]["deep"], base::Value("x"));
+    EXPECT_EQ(keptWhole["many"].size(), 20u);
+    EXPECT_EQ(keptWhole["many"]["key number 5"], base::Value(5));
+
+    // Containers and values copied, moved and assigned out of it outlive the whole too.
+    base::Dictionary standalone = *keptWhole["many"].dictionary();
+    base::Array elements = *keptWhole["list"].array();
+    base::Value holder;
+    holder = keptWhole["name"];
+    base::Value moved = std::move(keptWhole);
+    const std::optional<std::string> written = QMJSON().stringWithObject(moved);
+    moved = nullptr;
+    EXPECT_EQ(standalone.size(), 20u);
+    EXPECT_EQ(*standalone.find("key number 7"), base::Value(7));
+    EXPECT_EQ(elements[1], base::Value("second element, also long"));
+    EXPECT_EQ(holder, base::Value("a name longer than fourteen bytes"));
+    EXPECT_EQ(written, QMJSON().stringWithObject(*QMJSON().objectWithString(text)));
+}
+
 }  // namespace
