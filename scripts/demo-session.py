@@ -259,7 +259,7 @@ class Session:
                 self._wait_quiet(pause)
         leftovers = ["process %d: %s" % p for p in self.marked_processes()]
         if self.system_logs:
-            subprocess.run(["umount", "/var/log"], capture_output=True)
+            subprocess.run(["umount", "--lazy", "/var/log"], capture_output=True)
         shutil.rmtree(self.root, ignore_errors=True)
         if os.path.exists(self.root):
             leftovers.append("folder " + self.root)
@@ -389,11 +389,12 @@ class Peers:
 
     # ---- the session bus and notifications ----
 
-    def start_bus(self, services=None):
-        """A private session bus; `services` maps bus names to the programs it starts for
-        them. Sets DBUS_SESSION_BUS_ADDRESS for everything started later."""
+    def start_bus(self, services=None, service_dir=None):
+        """A private session bus that starts programs for their names: those in
+        `services` (bus name: program), or those whose service files are in
+        `service_dir`. Sets DBUS_SESSION_BUS_ADDRESS for everything started later."""
         folder = self.session.folder("bus")
-        service_dir = self.session.folder("bus", "services")
+        service_dir = service_dir or self.session.folder("bus", "services")
         for name, program in (services or {}).items():
             with open(os.path.join(service_dir, name + ".service"), "w") as f:
                 f.write('[D-BUS Service]\nName=%s\nExec="%s"\n' % (name, program))
