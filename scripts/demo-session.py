@@ -99,9 +99,13 @@ class Session:
         self.processes = []  # (name, Popen), oldest first
         self._stopped = False
         self._interactive_display = interactive_display
-        self.home = self.folder("home")
-        self.env = self._environment()
-        self.system_logs = self._private_system_logs()
+        try:
+            self.home = self.folder("home")
+            self.env = self._environment()
+            self.system_logs = self._private_system_logs()
+        except BaseException:
+            shutil.rmtree(self.root, ignore_errors=True)
+            raise
         self._previous_handlers = {}
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             self._previous_handlers[sig] = signal.signal(sig, self._interrupted)
@@ -236,6 +240,9 @@ class Session:
         if self._stopped:
             return self._leftovers
         self._stopped = True
+        # A second Ctrl-C must not cut the cleaning short.
+        for sig in self._previous_handlers:
+            signal.signal(sig, signal.SIG_IGN)
         for _name, process in reversed(self.processes):
             if process.poll() is None:
                 self._signal_group(process, signal.SIGTERM)

@@ -29,7 +29,8 @@ class Screen:
         # next program to start in that moment cannot connect.
         read_end, write_end = os.pipe()
         self.session.spawn("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                    size + "x24", "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,))
+                                    size + "x24", "-nolisten", "tcp", "-noreset"],
+                           pass_fds=(write_end,))
         os.close(write_end)
         number = b""
         deadline = time.monotonic() + 20

@@ -14,7 +14,6 @@ Ends with "N passed, N failed"; exit status 0 only when nothing failed.
 import importlib.util
 import os
 import plistlib
-import re
 import shlex
 import shutil
 import subprocess
