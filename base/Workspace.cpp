@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +19,10 @@
 #include "base/Url.h"
 
 extern char** environ;
+
+#ifndef QV_INSTALL_PREFIX
+#define QV_INSTALL_PREFIX "/opt/oxburyworks"
+#endif
 
 namespace base {
 namespace {
@@ -210,6 +215,44 @@ std::optional<std::string> Workspace::pathForApplication(std::string_view identi
         }
     }
     return std::nullopt;
+}
+
+std::vector<std::string> Workspace::applicationFolders() {
+    std::vector<std::string> folders;
+    const auto add = [&folders](std::string folder) {
+        if (isAbsolutePath(folder) &&
+            std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(std::move(folder));
+        }
+    };
+    // Only a bundle in the classic layout is installed beside the others; a program
+    // outside any bundle is a bare bundle of its own folder.
+    if (const auto own = Bundle::own();
+        own && access((own->bundlePath() + "/Contents/Info.plist").c_str(), F_OK) == 0) {
+        add(deletingLastPathComponent(own->bundlePath()));
+    }
+    add(QV_INSTALL_PREFIX);
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable && *variable == '/') {
+        home = variable;
+    } else {
+        passwd entry{};
+        passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir) {
+            home = found->pw_dir;
+        }
+    }
+    if (!home.empty()) {
+        add(appendingPathComponent(home, "Applications"));
+    }
+    add("/opt");
+    return folders;
+}
+
+std::optional<std::string> Workspace::pathForApplication(std::string_view identifier) {
+    return pathForApplication(identifier, applicationFolders());
 }
 
 std::optional<Error> Workspace::launchApplicationWithIdentifier(

@@ -41,6 +41,13 @@ class Workspace {
     // whose CFBundleIdentifier is `identifier`.
     static std::optional<std::string> pathForApplication(std::string_view identifier,
                                                          const std::vector<std::string>& folders);
+    // Where the suite's programs look for each other, in this order: the folder that
+    // holds the running program's (or plug-in's) own bundle, which is the prefix it was
+    // installed under wherever that is; the install prefix compiled in; the user's
+    // applications folder (~/Applications); the system's (/opt). No folder twice.
+    static std::vector<std::string> applicationFolders();
+    // The first application in applicationFolders() whose identifier is `identifier`.
+    static std::optional<std::string> pathForApplication(std::string_view identifier);
     // Finds the application by identifier in `folders` and starts it; never waits.
     static std::optional<Error> launchApplicationWithIdentifier(
         std::string_view identifier, const std::vector<std::string>& folders,

@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "base/Bundle.h"
-#include "support/OWLocalPaths.h"
+#include "base/Workspace.h"
 #include "support/OWTaskEx.h"
 
 namespace fs = std::filesystem;
@@ -22,13 +22,7 @@ OWQuorvaneHubHandOver::OWQuorvaneHubHandOver(std::vector<std::string> searchFold
     : searchFolders_(std::move(searchFolders)), timeout_(timeout) {}
 
 std::vector<std::string> OWQuorvaneHubHandOver::defaultSearchFolders() {
-    std::vector<std::string> folders;
-    for (bool user : {true, false}) {
-        if (auto folder = OWLocalPaths::applicationDirectory(user)) {
-            folders.push_back(*folder);
-        }
-    }
-    return folders;
+    return base::Workspace::applicationFolders();
 }
 
 bool OWQuorvaneHubHandOver::isHubBundle(const std::string& path) {

@@ -20,7 +20,9 @@ class OWQuorvaneHubHandOver {
     // named by QUORVANE_HUB_BUNDLE.
     explicit OWQuorvaneHubHandOver(std::vector<std::string> searchFolders = defaultSearchFolders(),
                                    double timeout = kTimeout);
-    // The user's and the machine's applications folders.
+    // Where the suite's programs find each other (base::Workspace::applicationFolders):
+    // beside the running program's bundle, the install prefix, the user's and the
+    // machine's applications folders.
     static std::vector<std::string> defaultSearchFolders();
 
     // The bundle whose identifier is the hub's; none when there is no such bundle.

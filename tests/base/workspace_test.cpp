@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fstream>
 
+#include "base/Bundle.h"
 #include "tests/base/FakeApplication.h"
 #include "tests/support/TempDir.h"
 
@@ -87,6 +88,42 @@ TEST(WorkspaceLookup, FindsApplicationsByIdentifierAtTheTopOrOneFolderDown) {
     EXPECT_EQ(Workspace::pathForApplication("com.example.nested", folders), nested.path());
     EXPECT_FALSE(Workspace::pathForApplication("com.example.deep", folders).has_value());
     EXPECT_FALSE(Workspace::pathForApplication("com.example", folders).has_value());
+}
+
+// An installed program finds the others beside its own bundle wherever the prefix is,
+// before the compiled-in prefix and the user's applications folder; a program that is
+// in no bundle adds no folder of its own.
+TEST(WorkspaceLookup, InstalledProgramsFindEachOtherBesideTheirOwnBundleFirst) {
+    TempDir dir;
+    FakeApplication own(dir.file("Prefix/Own.app"), "com.example.own");
+    FakeApplication beside(dir.file("Prefix/Hub.app"), "com.example.hub");
+    FakeApplication user(dir.file("Home/Applications/Hub.app"), "com.example.hub");
+    FakeApplication userOnly(dir.file("Home/Applications/Vendor/Tool.app"), "com.example.tool");
+    const char* savedHome = std::getenv("HOME");
+    const std::string home = savedHome ? savedHome : "";
+    ::setenv("HOME", dir.file("Home").c_str(), 1);
+    base::Bundle::setOwn(base::Bundle::atPath(own.path()));
+
+    // Beside the own bundle, the compiled-in prefix, ~/Applications, /opt.
+    const auto folders = Workspace::applicationFolders();
+    ASSERT_EQ(folders.size(), 4u);
+    EXPECT_EQ(folders[0], dir.file("Prefix"));
+    const std::string prefix = folders[1];
+    EXPECT_TRUE(prefix.front() == '/' && prefix != "/opt") << prefix;
+    EXPECT_EQ(folders[2], dir.file("Home/Applications"));
+    EXPECT_EQ(folders[3], "/opt");
+    EXPECT_EQ(Workspace::pathForApplication("com.example.hub"), beside.path());
+    EXPECT_EQ(Workspace::pathForApplication("com.example.tool"), userOnly.path());
+
+    base::Bundle::setOwn(base::Bundle::atPath(dir.file("Prefix")));  // no Contents/
+    EXPECT_EQ(Workspace::applicationFolders().front(), prefix);
+    EXPECT_EQ(Workspace::pathForApplication("com.example.hub"), user.path());
+    base::Bundle::setOwn(nullptr);
+    if (savedHome) {
+        ::setenv("HOME", home.c_str(), 1);
+    } else {
+        ::unsetenv("HOME");
+    }
 }
 
 TEST(WorkspaceLaunch, AddressesGoToTheOpenerAndApplicationsAreFoundByIdentifier) {
