@@ -103,6 +103,9 @@ bool SAMApplicationDelegate::applicationDidFinishLaunching() {
     settingsController_ = QuorvSettingsController::create();
     timeoutTimer_ = std::make_unique<QTimer>();
     timeoutTimer_->setSingleShot(true);
+    // Precise: a coarse timer may fire up to 5 % early and cut off an editor's command
+    // arriving just before the five seconds are up.
+    timeoutTimer_->setTimerType(Qt::PreciseTimer);
     QObject::connect(timeoutTimer_.get(), &QTimer::timeout, [weak] {
         if (auto self = weak.lock()) {
             self->timeout();
