@@ -161,7 +161,7 @@ void TXHTTPRequest::copyHeadConfigurationInto(TXHTTPRequest& head) {
     State& b = *head.s_;
     b.method = "HEAD";
     b.mainRequest = std::static_pointer_cast<TXHTTPRequest>(shared_from_this());
-    b.isHeadOfMain = true;
+    b.role = State::Role::HeadOfMain;
     b.requestHeaders = a.requestHeaders;
     copySharedSettings(a, b);
 }
@@ -217,7 +217,7 @@ void TXHTTPRequest::startSynchronous() {
         s_->inProgress = true;
         s_->loop = &base::RunLoop::current();
         markExecuting();
-        if (!isCancelled() && !s_->complete) {
+        if (!isCancelled() && !s_->isComplete()) {
             main();
         } else {
             // Cancelled (or failed) before it started: it has reported that already,
@@ -252,18 +252,18 @@ void TXHTTPRequest::main() {
 
 void TXHTTPRequest::State::runMain() {
     if (error) {
-        complete = true;
+        lifecycle.enter(Phase::Ended);
         r.markAsFinished();
         return;
     }
-    complete = false;
+    lifecycle.enter(Phase::Running);
     didUseCachedResponse = false;
     if (!url) {
         r.failWithError(
             TXMakeError(TXErrorCode::UnableToCreateRequest, "Unable to create request (bad url?)"));
         return;
     }
-    if (!isHeadOfMain) {
+    if (!isHeadOfMain()) {
         r.buildPostBody();
         if (error)
             return;
@@ -320,7 +320,7 @@ void TXHTTPRequest::buildRequestHeaders() {
     if (s.haveBuiltRequestHeaders)
         return;
     s.haveBuiltRequestHeaders = true;
-    if (auto main = s.mainRequest.lock(); main && s.isHeadOfMain) {
+    if (auto main = s.mainRequest.lock(); main && s.isHeadOfMain()) {
         s.requestHeaders = main->requestHeaders();
         return;
     }
@@ -342,11 +342,11 @@ void TXHTTPRequest::buildRequestHeaders() {
 }
 
 void TXHTTPRequest::State::startRequest() {
-    if (cancelled)
+    if (isCancelled())
         return;
     requestStarted();
     downloadComplete = false;
-    complete = false;
+    lifecycle.enter(Phase::Running);
     totalBytesRead = lastBytesRead = 0;
     if (redirectCount == 0)
         originalURL = url;
@@ -426,7 +426,7 @@ void TXHTTPRequest::State::handleNetworkEvent(platform::net::HttpReadStream::Eve
     bool redirect = false, authenticate = false;
     auto keep = self();
     guarded("a stream event", [&] {
-        if (complete || cancelled)
+        if (isComplete())
             return;
         using Event = platform::net::HttpReadStream::Event;
         switch (event) {
@@ -465,7 +465,7 @@ void TXHTTPRequest::State::startStatusTimer() {
                                      me->s_->guarded("the status timer",
                                                      [&] { me->s_->checkRequestStatus(); });
                                      std::lock_guard guard(me->s_->lock);
-                                     if (!me->s_->inProgress || me->s_->complete)
+                                     if (!me->s_->inProgress || me->s_->isComplete())
                                          me->s_->stopStatusTimer();
                                  },
                                  {mode});
@@ -492,21 +492,20 @@ bool TXHTTPRequest::State::shouldTimeOut() const {
 }
 
 void TXHTTPRequest::State::checkRequestStatus() {
-    if (cancelled || complete)
+    if (isComplete())
         return;
     performThrottling();
     if (shouldTimeOut()) {
         if (retryCount >= retriesOnTimeout) {
             r.failWithError(TXMakeError(TXErrorCode::RequestTimedOut, "The request timed out"));
             cancelLoad();
-            complete = true;
+            lifecycle.enter(Phase::Ended);
             return;
         }
         // The timed-out stream is closed before the next one starts, so it can
         // neither deliver late events nor keep its socket.
-        willRetry = true;
+        lifecycle.enter(Phase::Retrying);
         cancelLoad();
-        willRetry = false;
         updatePartialDownloadSize();
         if (partialDownloadSize > 0 && message) {
             message->setHeader("Range", "bytes=" + std::to_string(partialDownloadSize) + "-");
@@ -531,9 +530,9 @@ void TXHTTPRequest::State::checkRequestStatus() {
 
 void TXHTTPRequest::requestFinished() {
     std::lock_guard guard(s_->lock);
-    if (s_->error || s_->isHeadOfMain)
+    if (s_->error || s_->isHeadOfMain())
         return;
-    if (s_->isPACFileRequest) {
+    if (s_->isPACFileRequest()) {
         s_->reportFinished();
         return;
     }
@@ -551,7 +550,7 @@ void TXHTTPRequest::State::reportFinished() {
 void TXHTTPRequest::State::reportEnd(const TXRequestSelector& selector, const BasicBlock& block,
                                      void (TXHTTPRequestDelegate::*queueCall)(TXHTTPRequest&)) {
     auto keep = self();
-    if (isPACFileRequest) {
+    if (isPACFileRequest()) {
         if (pacDone)
             pacDone(r);
         return;
@@ -567,7 +566,7 @@ void TXHTTPRequest::State::reportEnd(const TXRequestSelector& selector, const Ba
 void TXHTTPRequest::failWithError(const base::Error& theError) {
     std::lock_guard guard(s_->lock);
     State& s = *s_;
-    s.complete = true;
+    s.lifecycle.enter(State::Phase::Ended);
     int code = static_cast<int>(theError.code());
     bool ours = theError.domain() == TXHTTPRequestErrorDomain;
     if (!(ours && (code == 3 || code == 9)) && s.connection) {
@@ -586,9 +585,9 @@ void TXHTTPRequest::failWithError(const base::Error& theError) {
         return;
     s.error = theError;
     auto main = s.mainRequest.lock();
-    if (main && s.isHeadOfMain) {
+    if (main && s.isHeadOfMain()) {
         main->failWithError(theError);
-    } else if (s.isPACFileRequest) {
+    } else if (s.isPACFileRequest()) {
         s.reportFailure();
     } else {
         auto keep = s.self();
@@ -683,16 +682,13 @@ void TXHTTPRequest::clearDelegatesAndCancel() {
 }
 
 void TXHTTPRequest::State::cancelOnRequestThread() {
-    if (cancelled || complete) {
-        // A request waiting for its receiver's answer is complete but still open.
-        if (!waitingForCredentials || cancelled)
-            return;
-    }
+    // A request waiting for its receiver's answer is complete but still open.
+    if (isComplete() && !lifecycle.awaitsCredentials())
+        return;
     r.failWithError(TXMakeError(TXErrorCode::RequestCancelled, "The request was cancelled"));
-    complete = true;
-    waitingForCredentials = false;
+    lifecycle.enter(Phase::Ended);
     cancelLoad();
-    cancelled = true;
+    lifecycle.enter(Phase::Cancelled);
     r.base::Operation::cancel();
 }
 
@@ -702,7 +698,7 @@ void TXHTTPRequest::State::cancelLoad() {
         pacRequest.reset();
     }
     destroyReadStream();
-    if (!complete || !downloadComplete) {
+    if (!isComplete() || !downloadComplete) {
         if (downloadPath.empty())
             rawResponseData.clear();
     }
@@ -710,7 +706,7 @@ void TXHTTPRequest::State::cancelLoad() {
     if (!downloadComplete) {
         removeTemporaryDownloadFiles();
     }
-    if (authenticationNeeded == AuthenticationState::None && !willRetry) {
+    if (authenticationNeeded == AuthenticationState::None && !lifecycle.isRetrying()) {
         removeTemporaryBodyFiles();
     }
     stopStatusTimer();

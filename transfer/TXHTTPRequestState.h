@@ -18,6 +18,7 @@
 #include "transfer/TXConnectionPool.h"
 #include "transfer/TXDataDecompressor.h"
 #include "transfer/TXHTTPRequest.h"
+#include "transfer/TXRequestLifecycle.h"
 
 struct TXHTTPRequest::State {
     explicit State(TXHTTPRequest& owner) : r(owner) {
@@ -108,7 +109,6 @@ struct TXHTTPRequest::State {
     std::shared_ptr<platform::net::HttpAuthentication> authentication, proxyAuthentication;
     int authenticationRetryCount = 0;
     int proxyAuthenticationRetryCount = 0;
-    bool waitingForCredentials = false;
     std::shared_ptr<TXHTTPRequest> pacRequest;
 
     // ---- receivers ----
@@ -146,7 +146,14 @@ struct TXHTTPRequest::State {
     bool updatedProgress = false;
     std::optional<base::Error> error;
     std::optional<base::Error> fileError;
-    bool complete = false, inProgress = false, downloadComplete = false, cancelled = false;
+    using Phase = TXRequestLifecycle::Phase;
+    TXRequestLifecycle lifecycle;
+    bool isComplete() const { return lifecycle.isComplete(); }
+    bool isCancelled() const { return lifecycle.isCancelled(); }
+    // The operation holds its queue slot: from its start until markAsFinished().
+    bool inProgress = false;
+    // The answer was read to its end; stays true when the request fails afterwards.
+    bool downloadComplete = false;
     bool needsRedirect = false;
     int redirectCount = 0;
     std::optional<base::Url> redirectURL, originalURL;
@@ -158,10 +165,13 @@ struct TXHTTPRequest::State {
     uint64_t connectionId = 0;
     uint64_t requestId = 0;
     std::weak_ptr<TXHTTPRequest> mainRequest;
-    bool isHeadOfMain = false;
+    // A HEAD companion answers for its main request and sends no callbacks of its own;
+    // a PAC file request reports only to whoever waits for it, on its own thread.
+    enum class Role : uint8_t { Plain, HeadOfMain, PacFile };
+    Role role = Role::Plain;
+    bool isHeadOfMain() const { return role == Role::HeadOfMain; }
+    bool isPACFileRequest() const { return role == Role::PacFile; }
     bool synchronous = false;
-    bool isPACFileRequest = false;
-    bool willRetry = false;
     bool rangeSent = false;
 
     std::optional<platform::net::HttpRequestMessage> message;
@@ -195,7 +205,7 @@ struct TXHTTPRequest::State {
                    void (TXHTTPRequestDelegate::*queueCall)(TXHTTPRequest&));
     void requestStarted();
     void requestReceivedResponseHeaders(const platform::net::HttpHeaders& headers);
-    bool sendsCallbacks() const { return !isHeadOfMain; }
+    bool sendsCallbacks() const { return !isHeadOfMain(); }
     void postToLoop(std::function<void(State&)> work);
 
     // ---- body (TXHTTPRequestBody.cpp) ----
