@@ -83,87 +83,19 @@ std::shared_ptr<TXHTTPRequest> TXHTTPRequest::HEADRequest() {
     return head;
 }
 
-namespace {
-
-// What a copy and a HEAD companion both take over: credentials, proxies, cookies and
-// how to connect.
-template <class State>
-void copySharedSettings(const State& a, State& b) {
-    b.requestCookies = a.requestCookies;
-    b.cookiePersistence = a.cookiePersistence;
-    b.keychainPersistence = a.keychainPersistence;
-    b.sessionPersistence = a.sessionPersistence;
-    b.allowCompressedResponse = a.allowCompressedResponse;
-    b.username = a.username;
-    b.password = a.password;
-    b.domain = a.domain;
-    b.authScheme = a.authScheme;
-    b.proxyHost = a.proxyHost;
-    b.proxyPort = a.proxyPort;
-    b.proxyType = a.proxyType;
-    b.proxyUsername = a.proxyUsername;
-    b.proxyPassword = a.proxyPassword;
-    b.proxyDomain = a.proxyDomain;
-    b.authDialog = a.authDialog;
-    b.proxyAuthDialog = a.proxyAuthDialog;
-    b.timeOutSeconds = a.timeOutSeconds;
-    b.http10 = a.http10;
-    b.validatesCertificate = a.validatesCertificate;
-    b.caFile = a.caFile;
-    b.identity = a.identity;
-    b.pacUrl = a.pacUrl;
-    b.credentialsBeforeChallenge = a.credentialsBeforeChallenge;
-    b.retriesOnTimeout = a.retriesOnTimeout;
-    b.rfc2616Redirects = a.rfc2616Redirects;
-    b.persistent = a.persistent;
-    b.persistentTimeout = a.persistentTimeout;
-}
-
-}  // namespace
-
 void TXHTTPRequest::copyConfigurationInto(TXHTTPRequest& other) const {
     std::scoped_lock guard(s_->lock, other.s_->lock);
-    const State& a = *s_;
-    State& b = *other.s_;
-    copySharedSettings(a, b);
-    b.delegate = a.delegate;
-    b.method = a.method;
-    b.postBody = a.postBody;
-    b.streamFromDisk = a.streamFromDisk;
-    b.postBodyFilePath = a.postBodyFilePath;
-    b.postBodyFileRange = a.postBodyFileRange;
-    b.requestHeaders = a.requestHeaders;
-    b.engineAddedAuthorization = a.engineAddedAuthorization;
-    b.compressBody = a.compressBody;
-    b.downloadPath = a.downloadPath;
-    b.temporaryDownloadPath = a.temporaryDownloadPath;
-    b.uploadProgress = a.uploadProgress;
-    b.downloadProgress = a.downloadProgress;
-    b.postLength = a.postLength;
-    b.haveBuiltPostBody = a.haveBuiltPostBody;
-    b.didStart = a.didStart;
-    b.didFinish = a.didFinish;
-    b.didFail = a.didFail;
-    b.accurateProgress = a.accurateProgress;
-    b.resetDownloadProgress = a.resetDownloadProgress;
-    b.resetUploadProgress = a.resetUploadProgress;
-    b.defaultEncoding = a.defaultEncoding;
-    b.allowResume = a.allowResume;
-    b.userInfo = a.userInfo;
-    b.tag = a.tag;
-    b.shouldRedirect = a.shouldRedirect;
-    b.userAgent = a.userAgent;
+    static_cast<TXHTTPRequestSettings&>(*other.s_) = *s_;
 }
 
 void TXHTTPRequest::copyHeadConfigurationInto(TXHTTPRequest& head) {
     std::scoped_lock guard(s_->lock, head.s_->lock);
-    const State& a = *s_;
     State& b = *head.s_;
+    static_cast<TXHTTPRequestAccess&>(b) = *s_;
     b.method = "HEAD";
+    b.requestHeaders = s_->requestHeaders;
     b.mainRequest = std::static_pointer_cast<TXHTTPRequest>(shared_from_this());
     b.role = State::Role::HeadOfMain;
-    b.requestHeaders = a.requestHeaders;
-    copySharedSettings(a, b);
 }
 
 // ---- helpers ----------------------------------------------------------------

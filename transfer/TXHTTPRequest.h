@@ -402,8 +402,9 @@ class TXHTTPRequest : public base::Operation {
     // calls it, and the request then goes on instead of finishing. False when the
     // request was already retried.
     bool retryUsingNewConnection();
-    // Copies this request's configuration into `other` (used by copy()).
-    void copyConfigurationInto(TXHTTPRequest& other) const;
+    // Copies this request's configuration into `other`, a request of the same class
+    // (used by copy()); each class that adds settings copies them whole after its base.
+    virtual void copyConfigurationInto(TXHTTPRequest& other) const;
     // Copies what a HEAD companion needs into `head` (used by HEADRequest()).
     void copyHeadConfigurationInto(TXHTTPRequest& head);
     void setPostBodyWasBuilt(bool built);
