@@ -60,7 +60,7 @@ void UploadRoadTest::makeClient(const std::string& site, const std::string& serv
     OWQuorvane::Services services;
     services.account = account;
     services.loader = OWQuorvaneURLLoader::shared();
-    services.center = &center;
+    services.center = sharedCenter;
     client = OWQuorvane::create(delegate, services);
 }
 

@@ -74,7 +74,9 @@ class UploadRoadTest : public testsupport::MainThreadTest {
     std::unique_ptr<fakes::FakeService> service;
     std::string token;
     std::shared_ptr<quorvanetest::FakeAccount> account;
-    base::NotificationCenter center;
+    std::shared_ptr<base::NotificationCenter> sharedCenter =
+        std::make_shared<base::NotificationCenter>();
+    base::NotificationCenter& center = *sharedCenter;
     std::shared_ptr<UploadDelegate> delegate = std::make_shared<UploadDelegate>();
     std::shared_ptr<OWQuorvane> client;
 };
