@@ -202,7 +202,7 @@ void TXHTTPRequest::State::runMain() {
         if (method != "GET")
             cache.reset();
     }
-    auto target = platform::net::Url::parse(url->absoluteString());
+    auto target = platform::net::Url::from(*url);
     if (!target || (target->scheme() != "http" && target->scheme() != "https")) {
         r.failWithError(
             TXMakeError(TXErrorCode::UnableToCreateRequest, "Unable to create request (bad url?)"));
