@@ -389,24 +389,22 @@ void TXHTTPRequest::State::handleNetworkEvent(platform::net::HttpReadStream::Eve
 void TXHTTPRequest::State::startStatusTimer() {
     stopStatusTimer();
     std::weak_ptr<TXHTTPRequest> weak = self();
-    statusTimer = loop->addTimer(kStatusInterval, kStatusInterval,
-                                 [weak] {
-                                     auto me = weak.lock();
-                                     if (!me)
-                                         return;
-                                     me->s_->guarded("the status timer",
-                                                     [&] { me->s_->checkRequestStatus(); });
-                                     std::lock_guard guard(me->s_->lock);
-                                     if (!me->s_->inProgress || me->s_->isComplete())
-                                         me->s_->stopStatusTimer();
-                                 },
-                                 {mode});
+    statusTimer = loop->makeTimer(kStatusInterval, kStatusInterval,
+                                  [weak] {
+                                      auto me = weak.lock();
+                                      if (!me)
+                                          return;
+                                      me->s_->guarded("the status timer",
+                                                      [&] { me->s_->checkRequestStatus(); });
+                                      std::lock_guard guard(me->s_->lock);
+                                      if (!me->s_->inProgress || me->s_->isComplete())
+                                          me->s_->stopStatusTimer();
+                                  },
+                                  {mode});
 }
 
 void TXHTTPRequest::State::stopStatusTimer() {
-    if (statusTimer && loop)
-        loop->cancelTimer(statusTimer);
-    statusTimer = 0;
+    statusTimer.reset();
 }
 
 bool TXHTTPRequest::State::shouldTimeOut() const {

@@ -193,7 +193,7 @@ struct TXHTTPRequest::State : TXHTTPRequestSettings {
     std::shared_ptr<platform::net::HttpReadStream> stream;
     bool streamScheduled = false;
     base::RunLoop* loop = nullptr;
-    base::RunLoop::TimerId statusTimer = 0;
+    base::RunLoop::Timer statusTimer;
     std::optional<double> lastActivityTime;
     std::unique_ptr<TXDataDecompressor> decompressor;
     int downloadFd = -1, inflatedDownloadFd = -1;

@@ -15,7 +15,9 @@ void MainThreadTest::TearDown() {
 
 bool MainThreadTest::pumpUntil(const std::function<bool()>& predicate, double timeoutSeconds,
                                const base::RunLoopMode& mode) {
-    return mainLoop().runUntil(predicate, timeoutSeconds, mode);
+    // Test predicates also read what peers change on their own threads (a server's
+    // request count) without waking the loop, so they are looked at every 10 ms too.
+    return mainLoop().runUntil(predicate, timeoutSeconds, mode, 0.01);
 }
 
 std::shared_ptr<base::ManualClock> MainThreadTest::useManualClock() {
