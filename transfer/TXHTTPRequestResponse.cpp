@@ -144,7 +144,6 @@ void TXHTTPRequest::State::readResponseHeaders() {
     responseHeaders = head->headers;
     statusCode = head->statusCode;
     statusMessage = head->statusLine;
-    responseIsHttp10 = head->isHttp10();
 
     // A cache that can answer now (a "304 Not Modified") renews its entry and answers.
     if (cache && cache->canUseCachedDataForRequest(r)) {

@@ -149,7 +149,6 @@ struct TXHTTPRequest::State : TXHTTPRequestSettings {
     int statusCode = 0;
     std::string statusMessage;
     std::optional<platform::net::HttpHeaders> responseHeaders;
-    bool responseIsHttp10 = false;
     std::vector<platform::net::Cookie> responseCookies;
     base::Data rawResponseData;
     std::string responseEncoding = "ISO-8859-1";
