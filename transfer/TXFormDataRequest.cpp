@@ -28,16 +28,13 @@ std::shared_ptr<TXFormDataRequest> TXFormDataRequest::requestWithURL(
 }
 
 std::shared_ptr<TXHTTPRequest> TXFormDataRequest::copy() const {
-    auto other = requestWithURL(url());
-    copyConfigurationInto(*other);
-    return other;
+    return configuredCopy(requestWithURL(url()));
 }
 
 void TXFormDataRequest::copyConfigurationInto(TXHTTPRequest& other) const {
     TXHTTPRequest::copyConfigurationInto(other);
-    auto& to = dynamic_cast<TXFormDataRequest&>(other);
-    std::scoped_lock guard(formLock_, to.formLock_);
-    to.form_ = form_;
+    copySettingsInto(formLock_, form_, other, &TXFormDataRequest::formLock_,
+                     &TXFormDataRequest::form_);
 }
 
 std::string TXFormDataRequest::encodeURL(std::string_view text) const {

@@ -72,9 +72,7 @@ std::shared_ptr<TXHTTPRequest> TXHTTPRequest::requestWithURL(const std::optional
 }
 
 std::shared_ptr<TXHTTPRequest> TXHTTPRequest::copy() const {
-    auto other = requestWithURL(url());
-    copyConfigurationInto(*other);
-    return other;
+    return configuredCopy(requestWithURL(url()));
 }
 
 std::shared_ptr<TXHTTPRequest> TXHTTPRequest::HEADRequest() {

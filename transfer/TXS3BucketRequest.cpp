@@ -62,16 +62,13 @@ std::shared_ptr<TXS3BucketRequest> TXS3BucketRequest::DELETERequestWithBucket(
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3BucketRequest::copy() const {
-    auto other = std::shared_ptr<TXS3BucketRequest>(new TXS3BucketRequest(url()));
-    copyConfigurationInto(*other);
-    return other;
+    return configuredCopy(std::shared_ptr<TXS3BucketRequest>(new TXS3BucketRequest(url())));
 }
 
 void TXS3BucketRequest::copyConfigurationInto(TXHTTPRequest& other) const {
     TXS3Request::copyConfigurationInto(other);
-    auto& to = dynamic_cast<TXS3BucketRequest&>(other);
-    std::scoped_lock guard(bucketLock_, to.bucketLock_);
-    to.bucket_ = bucket_;
+    copySettingsInto(bucketLock_, bucket_, other, &TXS3BucketRequest::bucketLock_,
+                     &TXS3BucketRequest::bucket_);
 }
 
 // ---- address and signature ------------------------------------------------------

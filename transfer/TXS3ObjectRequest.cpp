@@ -60,15 +60,12 @@ std::shared_ptr<TXS3ObjectRequest> TXS3ObjectRequest::COPYRequestFromBucket(
 
 void TXS3ObjectRequest::copyConfigurationInto(TXHTTPRequest& other) const {
     TXS3Request::copyConfigurationInto(other);
-    auto& to = dynamic_cast<TXS3ObjectRequest&>(other);
-    std::scoped_lock guard(objectLock_, to.objectLock_);
-    to.object_ = object_;
+    copySettingsInto(objectLock_, object_, other, &TXS3ObjectRequest::objectLock_,
+                     &TXS3ObjectRequest::object_);
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3ObjectRequest::copy() const {
-    auto other = std::shared_ptr<TXS3ObjectRequest>(new TXS3ObjectRequest(url()));
-    copyConfigurationInto(*other);
-    return other;
+    return configuredCopy(std::shared_ptr<TXS3ObjectRequest>(new TXS3ObjectRequest(url())));
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3ObjectRequest::HEADRequest() {

@@ -59,15 +59,11 @@ std::shared_ptr<TXS3Request> TXS3Request::requestWithURL(const std::optional<bas
 
 void TXS3Request::copyConfigurationInto(TXHTTPRequest& other) const {
     TXHTTPRequest::copyConfigurationInto(other);
-    auto& to = dynamic_cast<TXS3Request&>(other);
-    std::scoped_lock guard(s3Lock_, to.s3Lock_);
-    to.s3_ = s3_;
+    copySettingsInto(s3Lock_, s3_, other, &TXS3Request::s3Lock_, &TXS3Request::s3_);
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3Request::copy() const {
-    auto other = requestWithURL(url());
-    copyConfigurationInto(*other);
-    return other;
+    return configuredCopy(requestWithURL(url()));
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3Request::HEADRequest() {
