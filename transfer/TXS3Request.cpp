@@ -187,7 +187,6 @@ bool TXS3Request::parseResponseXML() {
     if (!body || body->empty()) {
         return true;
     }
-    resending_ = false;
     auto outcome = TXS3ReplyParser::parse(
         std::string_view(reinterpret_cast<const char*>(body->data()), body->size()),
         [this](const std::string& name, const std::string& text, const std::vector<std::string>&) {
@@ -199,14 +198,14 @@ bool TXS3Request::parseResponseXML() {
         failWithError(TXMakeError(kS3ParseError, "Parsing the resposnse failed", &underlying));
         return false;
     }
-    return !resending_ && !error();
+    // A reply that asked for a resend has put the request back to running.
+    return complete() && !error();
 }
 
 bool TXS3Request::replyElementEnded(const std::string& name, const std::string& text) {
     if (name == "Message") {
         failWithError(TXMakeError(kS3ReplyError, text));
     } else if (name == "Code" && text == "RequestTimeout" && retryUsingNewConnection()) {
-        resending_ = true;
         return false;
     }
     return true;

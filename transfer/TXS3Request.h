@@ -84,5 +84,4 @@ class TXS3Request : public TXHTTPRequest {
         std::string accessKey, secretAccessKey, requestScheme, accessPolicy;
     } s3_;
     std::string dateString_;
-    bool resending_ = false;
 };
