@@ -27,7 +27,7 @@
 #include "client/OWQuorvaneURLLoader.h"
 #include "client/json/QMJSON.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "base/RunLoop.h"
-#include "tests/support/Flag.h"
-#include "tests/support/MainThread.h"
+#include "tests/helpers/Flag.h"
+#include "tests/helpers/MainThread.h"
 
 using base::kCommonRunLoopModes;
 using base::kDefaultRunLoopMode;

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "tests/base/FakeApplication.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "client/OWQuorvaneAuthController.h"
 #include "client/OWQuorvaneTokenExchange.h"
 #include "platform/keychain/KeychainFile.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TempDir.h"
 
 namespace authtest {
 

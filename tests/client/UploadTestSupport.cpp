@@ -9,7 +9,7 @@
 #include "client/OWQuorvaneURLLoader.h"
 #include "client/json/QMJSON.h"
 #include "platform/crypto/Digest.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 #include "transfer/TXS3Request.h"
 
 namespace uploadtest {

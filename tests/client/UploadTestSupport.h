@@ -12,8 +12,8 @@
 #include "client/OWQuorvane.h"
 #include "tests/client/QuorvaneFakes.h"
 #include "tests/fakes/FakeService.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/transfer/S3StandIn.h"
 
 namespace uploadtest {

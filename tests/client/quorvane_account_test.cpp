@@ -11,8 +11,8 @@
 #include "client/OWQuorvaneControllerAccount.h"
 #include "platform/keychain/KeychainFile.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TempDir.h"
 #include "transfer/TXS3Request.h"
 
 namespace {

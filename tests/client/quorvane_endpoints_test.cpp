@@ -6,7 +6,7 @@
 
 #include "client/OWQuorvane.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "platform/media/MovieAsset.h"
-#include "tests/support/MovieTest.h"
+#include "tests/helpers/MovieTest.h"
 
 namespace platform::media {
 namespace {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/media/MovieAsset.h"
-#include "tests/support/MovieTest.h"
-#include "tests/support/RunTool.h"
+#include "tests/helpers/MovieTest.h"
+#include "tests/helpers/RunTool.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "apps/share_destination/SAMDocumentController.h"
 #include "platform/media/MovieAsset.h"
 #include "support/OWAVFoundation.h"
+#include "tests/helpers/desktop/NotificationService.h"
 #include "tests/share_destination/ShareTestSupport.h"
-#include "tests/support/desktop/NotificationService.h"
 #include "upload_dialog/QuorvSettingsController.h"
 
 namespace sharetest {

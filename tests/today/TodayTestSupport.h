@@ -21,8 +21,8 @@
 #include "platform/ui/ScriptedAlertPresenter.h"
 #include "support/OWRelativeDates.h"
 #include "tests/fakes/FakeService.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/desktop/DesktopTest.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/helpers/desktop/DesktopTest.h"
 
 namespace todaytest {
 

@@ -1,6 +1,6 @@
-#include "tests/support/TestCertificates.h"
+#include "tests/helpers/TestCertificates.h"
 
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 
 namespace testsupport {
 namespace {

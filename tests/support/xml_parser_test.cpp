@@ -9,7 +9,7 @@
 
 #include "platform/xml/Document.h"
 #include "support/OWLog.h"
-#include "tests/support_layer/LogSandbox.h"
+#include "tests/support/LogSandbox.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 
 namespace testsupport {
 

@@ -16,8 +16,8 @@
 #include "platform/system/FileOps.h"
 #include "support/OWFileManager.h"
 #include "support/OWLog.h"
-#include "tests/support/TempDir.h"
-#include "tests/support_layer/LogSandbox.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/support/LogSandbox.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace testsupport {
 

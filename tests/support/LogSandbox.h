@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace testsupport {
 

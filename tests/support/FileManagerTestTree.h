@@ -11,7 +11,7 @@
 #include "platform/system/FileOps.h"
 #include "platform/system/PrivilegeRecording.h"
 #include "support/OWAuthorization.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace filemanagertest {
 

@@ -1,4 +1,4 @@
-#include "tests/support/desktop/NotificationService.h"
+#include "tests/helpers/desktop/NotificationService.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -37,7 +37,7 @@ std::string NotificationService::unavailableBecause() {
     return "not under ThreadSanitizer (libdbus and Qt D-Bus are not instrumented)";
 #endif
     if (!std::getenv("DBUS_SESSION_BUS_ADDRESS") || !QDBusConnection::sessionBus().isConnected()) {
-        return "no session bus (run the test through tests/support/desktop-run)";
+        return "no session bus (run the test through tests/helpers/desktop-run)";
     }
     if (::access(kPython, X_OK) != 0 ||
         ::access("/usr/lib/python3/dist-packages/dbusmock", R_OK) != 0) {

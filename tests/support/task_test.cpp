@@ -16,7 +16,7 @@
 
 #include "support/OWLog.h"
 #include "support/OWTaskEx.h"
-#include "tests/support_layer/LogSandbox.h"
+#include "tests/support/LogSandbox.h"
 
 namespace {
 

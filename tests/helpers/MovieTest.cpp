@@ -1,7 +1,7 @@
-#include "tests/support/MovieTest.h"
+#include "tests/helpers/MovieTest.h"
 
-#include "tests/support/Peer.h"
-#include "tests/support/RunTool.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/RunTool.h"
 
 namespace testsupport {
 

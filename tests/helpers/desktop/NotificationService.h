@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 
 namespace testsupport {
 

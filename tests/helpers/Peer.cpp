@@ -1,4 +1,4 @@
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -7,8 +7,8 @@
 #include "base/RunLoop.h"
 #include "platform/system/FileOps.h"
 #include "support/OWFileManager.h"
-#include "tests/support/MainThread.h"
-#include "tests/support_layer/FileManagerTestTree.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/support/FileManagerTestTree.h"
 
 namespace fileops = platform::system::fileops;
 using filemanagertest::put;

@@ -1,4 +1,4 @@
-#include "tests/support/RunTool.h"
+#include "tests/helpers/RunTool.h"
 
 #include <fcntl.h>
 #include <spawn.h>

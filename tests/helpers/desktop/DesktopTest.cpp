@@ -1,4 +1,4 @@
-#include "tests/support/desktop/DesktopTest.h"
+#include "tests/helpers/desktop/DesktopTest.h"
 
 #include <QApplication>
 #include <QDir>

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/MovieTest.h"
-#include "tests/support/RunTool.h"
+#include "tests/helpers/MovieTest.h"
+#include "tests/helpers/RunTool.h"
 
 namespace {
 

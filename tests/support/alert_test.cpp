@@ -13,9 +13,9 @@
 #include "support/OWAlert.h"
 #include "support/OWException.h"
 #include "support/OWLog.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TempDir.h"
-#include "tests/support_layer/LogSandbox.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/support/LogSandbox.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The entry point of every desktop test executable: a desktop program's start-up on the
 // offscreen platform, with the test thread as the main thread. Run through
-// tests/support/desktop-run it also has a private runtime folder and session bus; run
+// tests/helpers/desktop-run it also has a private runtime folder and session bus; run
 // directly it makes the runtime folder itself.
 #include <gtest/gtest.h>
 #include <stdlib.h>

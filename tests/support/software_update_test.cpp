@@ -14,7 +14,7 @@
 #include "support/OWLocalPaths.h"
 #include "support/OWLog.h"
 #include "tests/base/FakeApplication.h"
-#include "tests/support_layer/LogSandbox.h"
+#include "tests/support/LogSandbox.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "support/OWFileManager.h"
 #include "support/OWLocalPaths.h"
 #include "tests/platform/SystemTestTree.h"
-#include "tests/support_layer/FileManagerTestTree.h"
+#include "tests/support/FileManagerTestTree.h"
 
 namespace fileops = platform::system::fileops;
 using filemanagertest::put;

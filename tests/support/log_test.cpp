@@ -17,9 +17,9 @@
 #include "platform/system/ConsoleUser.h"
 #include "support/OWLocalPaths.h"
 #include "support/OWLog.h"
-#include "tests/support/RunTool.h"
-#include "tests/support/TempDir.h"
-#include "tests/support_layer/LogSandbox.h"
+#include "tests/helpers/RunTool.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/support/LogSandbox.h"
 
 namespace {
 

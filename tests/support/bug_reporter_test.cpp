@@ -12,8 +12,8 @@
 #include "support/OWLocalPaths.h"
 #include "support/OWLog.h"
 #include "tests/base/FakeApplication.h"
-#include "tests/support/MainThread.h"
-#include "tests/support_layer/LogSandbox.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/support/LogSandbox.h"
 
 namespace {
 

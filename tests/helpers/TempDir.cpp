@@ -1,4 +1,4 @@
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #pragma once
 // A fixture for desktop tests: the test thread is the main thread and Qt's loop serves
-// the main base::RunLoop (tests/support/desktop/DesktopTestMain.cpp made the
+// the main base::RunLoop (tests/helpers/desktop/DesktopTestMain.cpp made the
 // application). Waits run Qt's loop; modal boxes are answered by a timer armed before
 // the click that opens them, as a user would answer them.
 #include <gtest/gtest.h>

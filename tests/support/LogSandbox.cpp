@@ -1,4 +1,4 @@
-#include "tests/support_layer/LogSandbox.h"
+#include "tests/support/LogSandbox.h"
 
 #include <cstdlib>
 

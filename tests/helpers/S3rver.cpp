@@ -1,4 +1,4 @@
-#include "tests/support/S3rver.h"
+#include "tests/helpers/S3rver.h"
 
 #include <unistd.h>
 

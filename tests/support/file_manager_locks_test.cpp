@@ -4,7 +4,7 @@
 #include "platform/system/FileFlags.h"
 #include "support/OWFileManager.h"
 #include "tests/platform/SystemTestTree.h"
-#include "tests/support_layer/FileManagerTestTree.h"
+#include "tests/support/FileManagerTestTree.h"
 
 using filemanagertest::put;
 using systemtest::runTool;
