@@ -753,10 +753,7 @@ void RunLoop::stop() {
 }
 
 bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds,
-                       const RunLoopMode& mode) {
-    // The predicate may depend on state that another thread changes without posting
-    // here, so each pump is short.
-    constexpr double kSlice = 0.01;
+                       const RunLoopMode& mode, std::optional<double> recheckSeconds) {
     const double deadline = steadySeconds() + std::max(0.0, timeoutSeconds);
     for (;;) {
         if (predicate()) {
@@ -766,8 +763,60 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSec
         if (left <= 0) {
             return predicate();
         }
-        run(mode, std::min(left, kSlice), true);
+        // Returns after the first task, timer or source handled: the next look.
+        run(mode, recheckSeconds ? std::min(left, *recheckSeconds) : left, true);
     }
+}
+
+// ---- registration handles -----------------------------------------------------
+
+RunLoop::Registration& RunLoop::Registration::operator=(Registration&& other) noexcept {
+    if (this != &other) {
+        reset();
+        take(other);
+    }
+    return *this;
+}
+
+void RunLoop::Registration::take(Registration& other) noexcept {
+    loop_ = std::exchange(other.loop_, nullptr);
+    id_ = std::exchange(other.id_, 0);
+    kind_ = other.kind_;
+}
+
+void RunLoop::Registration::reset() {
+    RunLoop* loop = std::exchange(loop_, nullptr);
+    if (!loop) {
+        return;
+    }
+    if (kind_ == Kind::Timer) {
+        loop->cancelTimer(id_);
+    } else {
+        loop->removeSource(id_);
+    }
+    id_ = 0;
+}
+
+void RunLoop::Source::setEvents(uint32_t events) {
+    if (loop_) {
+        loop_->setSourceEvents(id_, events);
+    }
+}
+
+void RunLoop::Source::setModes(std::vector<RunLoopMode> modes) {
+    if (loop_) {
+        loop_->setSourceModes(id_, std::move(modes));
+    }
+}
+
+RunLoop::Timer RunLoop::makeTimer(double delaySeconds, double intervalSeconds,
+                                  std::function<void()> fire, std::vector<RunLoopMode> modes) {
+    return Timer(this, addTimer(delaySeconds, intervalSeconds, std::move(fire), std::move(modes)));
+}
+
+RunLoop::Source RunLoop::makeSource(int fd, uint32_t events, std::function<void(uint32_t)> ready,
+                                    std::vector<RunLoopMode> modes) {
+    return Source(this, addSource(fd, events, std::move(ready), std::move(modes)));
 }
 
 RunLoopMode RunLoop::currentMode() const {

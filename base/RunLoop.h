@@ -30,6 +30,47 @@ class RunLoop {
     using SourceId = uint64_t;
     enum class RunResult { Finished, Stopped, TimedOut, HandledSource };
 
+    // A timer or source that stays registered for as long as its handle lives:
+    // destroying the handle, assigning another to it or reset() removes it, with the
+    // guarantee of removeSource(). Move-only; an empty handle holds nothing. The loop
+    // must outlive the handle.
+    class Registration {
+      public:
+        Registration() = default;
+        Registration(Registration&& other) noexcept { take(other); }
+        Registration& operator=(Registration&& other) noexcept;
+        ~Registration() { reset(); }
+        void reset();
+        explicit operator bool() const { return loop_ != nullptr; }
+
+      protected:
+        enum class Kind : uint8_t { Timer, Source };
+        Registration(RunLoop* loop, uint64_t id, Kind kind) : loop_(loop), id_(id), kind_(kind) {}
+        void take(Registration& other) noexcept;
+
+        RunLoop* loop_ = nullptr;
+        uint64_t id_ = 0;
+        Kind kind_ = Kind::Timer;
+    };
+    class Timer : public Registration {
+      public:
+        Timer() = default;
+
+      private:
+        friend class RunLoop;
+        Timer(RunLoop* loop, TimerId id) : Registration(loop, id, Kind::Timer) {}
+    };
+    class Source : public Registration {
+      public:
+        Source() = default;
+        void setEvents(uint32_t events);
+        void setModes(std::vector<RunLoopMode> modes);
+
+      private:
+        friend class RunLoop;
+        Source(RunLoop* loop, SourceId id) : Registration(loop, id, Kind::Source) {}
+    };
+
     ~RunLoop();
     RunLoop(const RunLoop&) = delete;
     RunLoop& operator=(const RunLoop&) = delete;
@@ -57,6 +98,10 @@ class RunLoop {
     TimerId addTimer(double delaySeconds, double intervalSeconds, std::function<void()> fire,
                      std::vector<RunLoopMode> modes = {kDefaultRunLoopMode});
     void cancelTimer(TimerId id);
+    // The same timer, removed when the handle goes.
+    [[nodiscard]] Timer makeTimer(double delaySeconds, double intervalSeconds,
+                                  std::function<void()> fire,
+                                  std::vector<RunLoopMode> modes = {kDefaultRunLoopMode});
 
     // `events` is a mask of EPOLLIN/EPOLLOUT; `ready` receives the returned events.
     SourceId addSource(int fd, uint32_t events, std::function<void(uint32_t)> ready,
@@ -67,6 +112,9 @@ class RunLoop {
     // this very thread right now, in which case it finishes). The same holds for
     // cancelTimer(). Remove a source before closing its descriptor.
     void removeSource(SourceId id);
+    // The same source, removed when the handle goes (before its descriptor closes).
+    [[nodiscard]] Source makeSource(int fd, uint32_t events, std::function<void(uint32_t)> ready,
+                                    std::vector<RunLoopMode> modes = {kDefaultRunLoopMode});
 
     // Runs in `mode` until stop(), until `timeoutSeconds` pass, or, with
     // `returnAfterSourceHandled`, after the first task, timer or source was handled.
@@ -76,8 +124,13 @@ class RunLoop {
     void run();
     void stop();
     // Pumps `mode` until the predicate holds or `timeoutSeconds` pass; true when it held.
+    // The predicate is looked at again after each task, timer or source the loop
+    // handles, so whatever makes it true must reach the loop (a post wakes it). State
+    // that another thread changes without telling the loop is looked at every
+    // `recheckSeconds` (never by default).
     bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds,
-                  const RunLoopMode& mode = kDefaultRunLoopMode);
+                  const RunLoopMode& mode = kDefaultRunLoopMode,
+                  std::optional<double> recheckSeconds = std::nullopt);
     // The mode of the innermost run call on this loop, empty when not running.
     RunLoopMode currentMode() const;
 

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "base/Hex.h"
+
 namespace base {
 namespace {
 
@@ -15,9 +17,6 @@ bool isAlpha(char c) {
 }
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-bool isHex(char c) {
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 bool isUnreserved(char c) {
     return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
@@ -29,20 +28,13 @@ bool isPchar(char c) {
     return isUnreserved(c) || isSubDelim(c) || c == ':' || c == '@';
 }
 
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    return (c | 0x20) - 'a' + 10;
-}
-
 // True when every character is allowed by `allowed` or is part of a well-formed
 // percent escape.
 template <class Pred>
 bool allEncoded(std::string_view text, Pred allowed) {
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%') {
-            if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2])) {
+            if (i + 2 >= text.size() || !isHexDigit(text[i + 1]) || !isHexDigit(text[i + 2])) {
                 return false;
             }
             i += 2;
@@ -84,7 +76,7 @@ bool isIpFuture(std::string_view text) {
     if (dot == std::string_view::npos || dot < 2 || dot + 1 == text.size()) {
         return false;
     }
-    return std::all_of(text.begin() + 1, text.begin() + static_cast<ptrdiff_t>(dot), isHex) &&
+    return std::all_of(text.begin() + 1, text.begin() + static_cast<ptrdiff_t>(dot), isHexDigit) &&
            std::all_of(text.begin() + static_cast<ptrdiff_t>(dot) + 1, text.end(),
                        [](char c) { return isUnreserved(c) || isSubDelim(c) || c == ':'; });
 }
@@ -465,7 +457,7 @@ std::optional<std::string> Url::percentDecode(std::string_view text) {
             out.push_back(text[i]);
             continue;
         }
-        if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2])) {
+        if (i + 2 >= text.size() || !isHexDigit(text[i + 1]) || !isHexDigit(text[i + 2])) {
             return std::nullopt;
         }
         out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));

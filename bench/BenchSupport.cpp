@@ -14,7 +14,7 @@
 #include <fstream>
 
 #include "client/json/QMJSON.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 #include "transfer/TXHTTPRequest.h"
 #include "transfer/TXS3Signer.h"
 

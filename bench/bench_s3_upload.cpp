@@ -21,7 +21,7 @@
 
 #include "base/RunLoop.h"
 #include "bench/BenchSupport.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 #include "transfer/OWTXS3MultipartRequest.h"
 #include "transfer/TXS3ObjectRequest.h"
 

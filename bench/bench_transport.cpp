@@ -21,7 +21,7 @@
 #include "bench/BenchSupport.h"
 #include "platform/net/BodyStream.h"
 #include "platform/net/HttpReadStream.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 
 namespace net = platform::net;
 using bench::Measure;

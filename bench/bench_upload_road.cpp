@@ -27,7 +27,7 @@
 #include "client/OWQuorvaneURLLoader.h"
 #include "client/json/QMJSON.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 
 namespace {
 
@@ -62,11 +62,10 @@ int uploadChild(const std::string& mode, const std::string& path, const std::str
     auto account = std::make_shared<quorvanetest::FakeAccount>();
     account->link(token);
     account->setSite(site);
-    base::NotificationCenter center;
     OWQuorvane::Services services;
     services.account = account;
     services.loader = OWQuorvaneURLLoader::shared();
-    services.center = &center;
+    services.center = std::make_shared<base::NotificationCenter>();
     auto outcome = std::make_shared<Outcome>();
     auto client = OWQuorvane::create(outcome, services);
     client->uploadFile(path, 1, std::nullopt, std::nullopt);

@@ -23,7 +23,7 @@
 #include "platform/scripting/Bookmark.h"
 #include "platform/ui/qt/DesktopApplication.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 #include "upload_dialog/QuorvSettingsController.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include "client/OWQuorvane.h"
 #include "platform/ui/qt/DesktopApplication.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 #include "upload_dialog/QuorvSettingsController.h"
 #include "upload_dialog/UploadProgressController.h"
 

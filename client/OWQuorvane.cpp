@@ -28,10 +28,35 @@ void OWQuorvane::setup(Services services) {
     if (!services.account) {
         services.account = OWQuorvaneAccount::shared();
     }
-    auto& cache = services.cache ? *services.cache : OWQuorvaneCacheController::sharedController();
-    auto& center = services.center ? *services.center : base::NotificationCenter::defaultCenter();
-    core_ = std::make_shared<OWQuorvaneCore>(weak_from_this(), std::move(services.account),
-                                             std::move(services.loader), cache, center);
+    if (!services.cache) {
+        services.cache = OWQuorvaneCacheController::shared();
+    }
+    if (!services.center) {
+        // The process's center is never destroyed: it is shared without an owner.
+        services.center = std::shared_ptr<base::NotificationCenter>(
+            std::shared_ptr<void>(), &base::NotificationCenter::defaultCenter());
+    }
+    OWQuorvaneCore::Owner owner;
+    owner.enqueue = [weak = weak_from_this()](std::shared_ptr<base::Operation> operation) {
+        if (auto client = weak.lock()) {
+            client->addOperationToQueue(std::move(operation));
+        }
+    };
+    owner.deliver = [weak = weak_from_this()](const base::Value& result,
+                                              const std::string& context) {
+        if (auto client = weak.lock()) {
+            client->postSuccessOnMainThread(result, context);
+        }
+    };
+    owner.deliverError = [weak = weak_from_this()](const base::Error& error,
+                                                   const std::string& context) {
+        if (auto client = weak.lock()) {
+            client->postErrorOnMainThread(error, context);
+        }
+    };
+    core_ = std::make_shared<OWQuorvaneCore>(std::move(owner), std::move(services.account),
+                                             std::move(services.loader), std::move(services.cache),
+                                             std::move(services.center));
 
     opQueue_ = base::OperationQueue::create("OWQuorvane", 1, true);
     opQueue_->setCountObserver([weak = weak_from_this()](size_t count) {

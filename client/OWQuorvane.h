@@ -50,8 +50,8 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane>, public OWQuo
     struct Services {
         std::shared_ptr<OWQuorvaneAccount> account;
         std::shared_ptr<OWQuorvaneURLLoading> loader;
-        OWQuorvaneCacheController* cache = nullptr;
-        base::NotificationCenter* center = nullptr;
+        std::shared_ptr<OWQuorvaneCacheController> cache;
+        std::shared_ptr<base::NotificationCenter> center;
         std::shared_ptr<const base::Bundle> bundle;  // where OWQAppID is read
     };
 
@@ -275,7 +275,6 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane>, public OWQuo
     // ==== end of uploads ====
 
   private:
-    friend class OWQuorvaneCore;
     OWQuorvane() = default;
     void setup(Services services);
     void goAway();

@@ -301,8 +301,7 @@ void OWQuorvaneAuthController::removeRecords(const std::optional<std::string>& u
     keychain.storeString(std::nullopt, app, "", kLegacyService);
     if (auto items = keychain.keychainItemsForService(kLegacyService)) {
         for (const base::Value& item : KCKeychainBindingsController::filterEmailKeychains(*items)) {
-            if (const auto* account =
-                    item[KCKeychainBindingsController::kAccountKey].string()) {
+            if (const auto* account = item[KCKeychainBindingsController::kAccountKey].string()) {
                 keychain.storeString(std::nullopt, *account, "", kLegacyService);
             }
         }

@@ -170,6 +170,6 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     std::optional<std::string> oauthRefreshToken_;
     bool refreshing_ = false;
     bool dontAutoReloadOldSettings_ = false;
-    std::optional<base::RunLoop::TimerId> refreshTimer_;
+    base::RunLoop::Timer refreshTimer_;
     double refreshTimerFireTime_ = 0;
 };

@@ -219,11 +219,11 @@ void OWQuorvaneAuthController::armRefreshTimer(double delay) {
     std::weak_ptr<OWQuorvaneAuthController> weak = weak_from_this();
     std::lock_guard lock(mutex_);
     refreshTimerFireTime_ = now() + delay;
-    refreshTimer_ = loop.addTimer(delay, 0, [weak] {
+    refreshTimer_ = loop.makeTimer(delay, 0, [weak] {
         if (auto self = weak.lock()) {
             {
                 std::lock_guard lock(self->mutex_);
-                self->refreshTimer_.reset();
+                self->refreshTimer_ = {};  // fired; cancelling it on this thread is a no-op
             }
             self->refreshOAuthToken();
         }
@@ -231,12 +231,11 @@ void OWQuorvaneAuthController::armRefreshTimer(double delay) {
 }
 
 void OWQuorvaneAuthController::cancelRefreshTimer() {
-    std::optional<base::RunLoop::TimerId> timer;
+    // Taken out under the lock and removed outside it: removal waits for a firing
+    // callback, which takes the lock.
+    base::RunLoop::Timer timer;
     {
         std::lock_guard lock(mutex_);
-        timer.swap(refreshTimer_);
-    }
-    if (timer) {
-        base::RunLoop::main().cancelTimer(*timer);
+        timer = std::move(refreshTimer_);
     }
 }

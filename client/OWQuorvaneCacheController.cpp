@@ -2,9 +2,15 @@
 
 #include <algorithm>
 
-OWQuorvaneCacheController& OWQuorvaneCacheController::sharedController() {
-    static OWQuorvaneCacheController* shared = new OWQuorvaneCacheController();
+std::shared_ptr<OWQuorvaneCacheController> OWQuorvaneCacheController::shared() {
+    // Never destroyed: queue workers may still reach it while the process exits.
+    static auto* shared = new std::shared_ptr<OWQuorvaneCacheController>(
+        std::make_shared<OWQuorvaneCacheController>());
     return *shared;
+}
+
+OWQuorvaneCacheController& OWQuorvaneCacheController::sharedController() {
+    return *shared();
 }
 
 OWQuorvaneCacheController::OWQuorvaneCacheController(std::shared_ptr<base::Clock> clock)

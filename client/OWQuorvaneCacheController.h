@@ -25,6 +25,8 @@ class OWQuorvaneCacheController {
     static constexpr int kDefaultLifetime = 5;
 
     static OWQuorvaneCacheController& sharedController();
+    // The same controller, for owners that share it.
+    static std::shared_ptr<OWQuorvaneCacheController> shared();
     explicit OWQuorvaneCacheController(std::shared_ptr<base::Clock> clock = base::Clock::system());
 
     // The lifetime table, context to whole seconds; only these contexts are cached.

@@ -2,7 +2,6 @@
 
 #include "base/RunLoop.h"
 #include "base/TextEncoding.h"
-#include "client/OWQuorvane.h"
 #include "client/OWQuorvaneAPIOperation.h"
 #include "client/OWQuorvaneCacheController.h"
 #include "support/OWLog.h"
@@ -19,15 +18,15 @@ std::optional<std::string> utf8Text(const base::Data& bytes) {
 
 }  // namespace
 
-OWQuorvaneCore::OWQuorvaneCore(std::weak_ptr<OWQuorvane> client,
-                               std::shared_ptr<OWQuorvaneAccount> account,
+OWQuorvaneCore::OWQuorvaneCore(Owner owner, std::shared_ptr<OWQuorvaneAccount> account,
                                std::shared_ptr<OWQuorvaneURLLoading> loader,
-                               OWQuorvaneCacheController& cache, base::NotificationCenter& center)
-    : client_(std::move(client)),
+                               std::shared_ptr<OWQuorvaneCacheController> cache,
+                               std::shared_ptr<base::NotificationCenter> center)
+    : owner_(std::move(owner)),
       account_(std::move(account)),
       loader_(std::move(loader)),
-      cache_(cache),
-      center_(center) {}
+      cache_(std::move(cache)),
+      center_(std::move(center)) {}
 
 std::optional<std::string> OWQuorvaneCore::lastURL() const {
     std::lock_guard lock(mutex_);
@@ -52,7 +51,7 @@ bool OWQuorvaneCore::tokenHasExpired() const {
 
 void OWQuorvaneCore::sendRequest(const OWQuorvaneRequest& request,
                                  OWQuorvaneURLLoading::Cancellation& cancellation) {
-    cache_.clearStaleCache();
+    cache_->clearStaleCache();
     // The token of this moment: a call that waited for a refresh carries the new one.
     const auto token = account_ ? account_->oauthToken() : std::nullopt;
     const OWQuorvaneRequest::Body body = request.body(token);
@@ -61,7 +60,7 @@ void OWQuorvaneCore::sendRequest(const OWQuorvaneRequest& request,
     }
     const std::optional<std::string> bodyText = utf8Text(body.bytes);
     if (bodyText) {
-        if (auto cached = cache_.cachedResult(request.context, *bodyText)) {
+        if (auto cached = cache_->cachedResult(request.context, *bodyText)) {
             postSuccess(*cached, request, bodyText, true, true);
             return;
         }
@@ -104,8 +103,7 @@ bool OWQuorvaneCore::resendAfterRefresh(const OWQuorvaneRequest& request) {
     if (request.retried) {
         return false;
     }
-    auto client = client_.lock();
-    if (!client || isUnloading()) {
+    if (!owner_.enqueue || isUnloading()) {
         return false;
     }
     OWLog::appendLog("Token refresh in progress - sending %@ again afterwards", request.context);
@@ -113,9 +111,9 @@ bool OWQuorvaneCore::resendAfterRefresh(const OWQuorvaneRequest& request) {
     again.retried = true;
     // The refresh has paused the queue; should it have ended meanwhile, the queue runs
     // and the call goes out at once with the new token.
-    auto operation = std::make_shared<OWQuorvaneAPIOperation>(client->core_, std::move(again));
+    auto operation = std::make_shared<OWQuorvaneAPIOperation>(shared_from_this(), std::move(again));
     operation->setPriority(base::Operation::Priority::High);
-    client->addOperationToQueue(std::move(operation));
+    owner_.enqueue(std::move(operation));
     return true;
 }
 
@@ -123,7 +121,7 @@ void OWQuorvaneCore::dropStaleReplies(const OWQuorvaneRequest& request) {
     if (request.invalidations.empty()) {
         return;
     }
-    for (const auto& entry : cache_.resultCache()) {
+    for (const auto& entry : cache_->resultCache()) {
         for (const auto& rule : request.invalidations) {
             if (entry.context != rule.context) {
                 continue;
@@ -133,7 +131,7 @@ void OWQuorvaneCore::dropStaleReplies(const OWQuorvaneRequest& request) {
                     OWQuorvaneRequest::sanitizeURLParameter(rule.value.value_or(""))) {
                 continue;
             }
-            cache_.deleteCacheForContext(entry.context, entry.params);
+            cache_->deleteCacheForContext(entry.context, entry.params);
             break;
         }
     }
@@ -148,14 +146,14 @@ void OWQuorvaneCore::postSuccess(const base::Value& result, const OWQuorvaneRequ
     if (!cached) {
         dropStaleReplies(request);
         if (storable && bodyText && !request.context.empty() &&
-            cache_.cacheTimeouts().contains(request.context)) {
-            cache_.deleteCacheForContext(request.context, *bodyText);
-            cache_.addCacheObject(request.context, *bodyText, result);
+            cache_->cacheTimeouts().contains(request.context)) {
+            cache_->deleteCacheForContext(request.context, *bodyText);
+            cache_->addCacheObject(request.context, *bodyText, result);
         }
     }
-    base::MainQueue::post([weak = client_, result, context = request.context] {
-        if (auto client = weak.lock(); client && !client->isUnloading()) {
-            client->postSuccessOnMainThread(result, context);
+    base::MainQueue::post([self = shared_from_this(), result, context = request.context] {
+        if (!self->isUnloading() && self->owner_.deliver) {
+            self->owner_.deliver(result, context);
         }
     });
 }
@@ -166,11 +164,11 @@ void OWQuorvaneCore::postError(const base::Error& error, const OWQuorvaneRequest
         return;
     }
     if (bodyText) {
-        cache_.deleteCacheForContext(request.context, *bodyText);
+        cache_->deleteCacheForContext(request.context, *bodyText);
     }
-    base::MainQueue::post([weak = client_, error, context = request.context] {
-        if (auto client = weak.lock(); client && !client->isUnloading()) {
-            client->postErrorOnMainThread(error, context);
+    base::MainQueue::post([self = shared_from_this(), error, context = request.context] {
+        if (!self->isUnloading() && self->owner_.deliverError) {
+            self->owner_.deliverError(error, context);
         }
     });
 }

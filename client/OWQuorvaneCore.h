@@ -2,8 +2,11 @@
 // The part of a service client that its queue's worker and the main-thread deliveries
 // reach. It outlives the client only as long as a queued call or a delivery holds it,
 // and does nothing once the client has gone away (the unloading flag), so the owner
-// never waits for a reply in flight.
+// never waits for a reply in flight. It knows its client only through the callbacks
+// of an Owner, and shares ownership of the reply cache and notification center it uses,
+// so neither can go away under it.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,19 +19,29 @@
 #include "client/OWQuorvaneRequest.h"
 #include "client/OWQuorvaneURLLoading.h"
 
-class OWQuorvane;
 class OWQuorvaneCacheController;
 
-class OWQuorvaneCore {
+class OWQuorvaneCore : public std::enable_shared_from_this<OWQuorvaneCore> {
   public:
-    OWQuorvaneCore(std::weak_ptr<OWQuorvane> client, std::shared_ptr<OWQuorvaneAccount> account,
-                   std::shared_ptr<OWQuorvaneURLLoading> loader, OWQuorvaneCacheController& cache,
-                   base::NotificationCenter& center);
+    // What the core asks of the client that owns it. Each callback holds the client
+    // weakly and does nothing once it has gone.
+    struct Owner {
+        // Queues an operation on the client's queue (a call sent again after a token
+        // refresh); any thread.
+        std::function<void(std::shared_ptr<base::Operation>)> enqueue;
+        // Main thread: the reply to the call of `context`, or its failure.
+        std::function<void(const base::Value& result, const std::string& context)> deliver;
+        std::function<void(const base::Error& error, const std::string& context)> deliverError;
+    };
+
+    OWQuorvaneCore(Owner owner, std::shared_ptr<OWQuorvaneAccount> account,
+                   std::shared_ptr<OWQuorvaneURLLoading> loader,
+                   std::shared_ptr<OWQuorvaneCacheController> cache,
+                   std::shared_ptr<base::NotificationCenter> center);
 
     const std::shared_ptr<OWQuorvaneAccount>& account() const { return account_; }
-    OWQuorvaneCacheController& cache() const { return cache_; }
-    base::NotificationCenter& center() const { return center_; }
-    std::weak_ptr<OWQuorvane> client() const { return client_; }
+    OWQuorvaneCacheController& cache() const { return *cache_; }
+    base::NotificationCenter& center() const { return *center_; }
 
     bool isUnloading() const { return unloading_.load(); }
     void setUnloading() { unloading_.store(true); }
@@ -54,11 +67,11 @@ class OWQuorvaneCore {
     // Queues the call once more, first in line, to go out after the token refresh.
     bool resendAfterRefresh(const OWQuorvaneRequest& request);
 
-    std::weak_ptr<OWQuorvane> client_;
+    const Owner owner_;
     std::shared_ptr<OWQuorvaneAccount> account_;
     std::shared_ptr<OWQuorvaneURLLoading> loader_;
-    OWQuorvaneCacheController& cache_;
-    base::NotificationCenter& center_;
+    const std::shared_ptr<OWQuorvaneCacheController> cache_;
+    const std::shared_ptr<base::NotificationCenter> center_;
     std::atomic<bool> unloading_{false};
     mutable std::mutex mutex_;
     std::optional<std::string> lastURL_;

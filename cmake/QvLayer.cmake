@@ -27,10 +27,10 @@ endfunction()
 # second executable labelled "peer" because they start real servers.
 #
 # DESKTOP tests have a QApplication made in their main
-# (tests/support/desktop/DesktopTestMain.cpp), and files look_*_test.cpp form a third
+# (tests/helpers/desktop/DesktopTestMain.cpp), and files look_*_test.cpp form a third
 # executable labelled "look" (screenshots into <build>/screenshots, see
-# tests/support/desktop/DesktopTest). CTest runs them
-# through tests/support/desktop-run: offscreen platform, a private 0700 runtime folder
+# tests/helpers/desktop/DesktopTest). CTest runs them
+# through tests/helpers/desktop-run: offscreen platform, a private 0700 runtime folder
 # and a session bus of their own (dbus-run-session).
 function(qv_tests name dir label)
   cmake_parse_arguments(T "DESKTOP" "" "DEPS" ${ARGN})
@@ -63,11 +63,11 @@ function(qv_tests name dir label)
     endif()
     if(T_DESKTOP)
       add_executable(${exe} ${${kind}} ${helpers}
-                     ${PROJECT_SOURCE_DIR}/tests/support/desktop/DesktopTestMain.cpp)
+                     ${PROJECT_SOURCE_DIR}/tests/helpers/desktop/DesktopTestMain.cpp)
       target_link_libraries(${exe} PRIVATE qv_desktop_testsupport Qt6::Test)
       qv_desktop_target(${exe})
       set_target_properties(${exe} PROPERTIES CROSSCOMPILING_EMULATOR
-                            ${PROJECT_SOURCE_DIR}/tests/support/desktop-run)
+                            ${PROJECT_SOURCE_DIR}/tests/helpers/desktop-run)
     else()
       add_executable(${exe} ${${kind}} ${helpers})
     endif()

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/Hex.h"
 #include "base/Url.h"
 #include "support/LeadingNumber.h"
 #include "support/OWLog.h"
@@ -66,19 +67,6 @@ void appendUTF8(std::string& out, uint32_t cp) {
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 bool isURLCharacter(char c) {
@@ -153,8 +141,9 @@ std::optional<std::string> OWXMLParser::filenameFromPathURLString(
     }
     std::string_view s = *urlString;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (!isURLCharacter(s[i]) || (s[i] == '%' && (i + 2 >= s.size() || hexValue(s[i + 1]) < 0 ||
-                                                      hexValue(s[i + 2]) < 0))) {
+        if (!isURLCharacter(s[i]) ||
+            (s[i] == '%' &&
+             (i + 2 >= s.size() || base::hexValue(s[i + 1]) < 0 || base::hexValue(s[i + 2]) < 0))) {
             return std::nullopt;
         }
     }
@@ -320,8 +309,8 @@ std::optional<std::string> OWXMLParser::percentUnescape(std::string_view text) {
         if (i + 2 >= text.size()) {
             return std::nullopt;
         }
-        const int hi = hexValue(text[i + 1]);
-        const int lo = hexValue(text[i + 2]);
+        const int hi = base::hexValue(text[i + 1]);
+        const int lo = base::hexValue(text[i + 2]);
         if (hi < 0 || lo < 0 || hi >= 8) {
             return std::nullopt;  // malformed, or a byte that is not ASCII
         }

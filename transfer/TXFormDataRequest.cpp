@@ -28,19 +28,13 @@ std::shared_ptr<TXFormDataRequest> TXFormDataRequest::requestWithURL(
 }
 
 std::shared_ptr<TXHTTPRequest> TXFormDataRequest::copy() const {
-    auto other = requestWithURL(url());
-    copyConfigurationInto(*other);
-    copyFormInto(*other);
-    other->setRequestMethod(requestMethod());
-    return other;
+    return configuredCopy(requestWithURL(url()));
 }
 
-void TXFormDataRequest::copyFormInto(TXFormDataRequest& other) const {
-    std::scoped_lock guard(formLock_, other.formLock_);
-    other.postData_ = postData_;
-    other.fileData_ = fileData_;
-    other.postFormat_ = postFormat_;
-    other.stringEncoding_ = stringEncoding_;
+void TXFormDataRequest::copyConfigurationInto(TXHTTPRequest& other) const {
+    TXHTTPRequest::copyConfigurationInto(other);
+    copySettingsInto(formLock_, form_, other, &TXFormDataRequest::formLock_,
+                     &TXFormDataRequest::form_);
 }
 
 std::string TXFormDataRequest::encodeURL(std::string_view text) const {
@@ -55,17 +49,17 @@ void TXFormDataRequest::addPostValue(const base::Value& value,
         return;
     }
     std::lock_guard guard(formLock_);
-    if (!postData_) {
-        postData_.emplace();
+    if (!form_.postData) {
+        form_.postData.emplace();
     }
-    postData_->push_back({*key, value.describe()});
+    form_.postData->push_back({*key, value.describe()});
 }
 
 void TXFormDataRequest::setPostValue(const base::Value& value,
                                      const std::optional<std::string>& key) {
     if (key) {
         std::lock_guard guard(formLock_);
-        removeKey(postData_, *key);
+        removeKey(form_.postData, *key);
     }
     addPostValue(value, key);
 }
@@ -97,7 +91,7 @@ void TXFormDataRequest::setFile(const std::string& path, const std::optional<std
                                 const std::string& key) {
     {
         std::lock_guard guard(formLock_);
-        removeKey(fileData_, key);
+        removeKey(form_.fileData, key);
     }
     addFile(path, fileName, contentType, key);
 }
@@ -111,10 +105,10 @@ void TXFormDataRequest::addData(std::variant<std::string, base::Data> data,
                                 const std::optional<std::string>& contentType,
                                 const std::string& key) {
     std::lock_guard guard(formLock_);
-    if (!fileData_) {
-        fileData_.emplace();
+    if (!form_.fileData) {
+        form_.fileData.emplace();
     }
-    fileData_->push_back(
+    form_.fileData->push_back(
         {key, fileName, contentType.value_or("application/octet-stream"), std::move(data)});
 }
 
@@ -128,7 +122,7 @@ void TXFormDataRequest::setData(std::variant<std::string, base::Data> data,
                                 const std::string& key) {
     {
         std::lock_guard guard(formLock_);
-        removeKey(fileData_, key);
+        removeKey(form_.fileData, key);
     }
     addData(std::move(data), fileName, contentType, key);
 }
@@ -137,32 +131,32 @@ void TXFormDataRequest::setData(std::variant<std::string, base::Data> data,
 
 std::optional<std::vector<TXFormField>> TXFormDataRequest::postData() const {
     std::lock_guard guard(formLock_);
-    return postData_;
+    return form_.postData;
 }
 
 std::optional<std::vector<TXFormFile>> TXFormDataRequest::fileData() const {
     std::lock_guard guard(formLock_);
-    return fileData_;
+    return form_.fileData;
 }
 
 int32_t TXFormDataRequest::postFormat() const {
     std::lock_guard guard(formLock_);
-    return postFormat_;
+    return form_.postFormat;
 }
 
 void TXFormDataRequest::setPostFormat(int32_t format) {
     std::lock_guard guard(formLock_);
-    postFormat_ = format;
+    form_.postFormat = format;
 }
 
 TXStringEncoding TXFormDataRequest::stringEncoding() const {
     std::lock_guard guard(formLock_);
-    return stringEncoding_;
+    return form_.stringEncoding;
 }
 
 void TXFormDataRequest::setStringEncoding(TXStringEncoding encoding) {
     std::lock_guard guard(formLock_);
-    stringEncoding_ = encoding;
+    form_.stringEncoding = encoding;
 }
 
 // ---- the body ---------------------------------------------------------------

@@ -58,14 +58,17 @@ class TXFormDataRequest : public TXHTTPRequest {
     void buildPostBody() override;
     void buildMultipartFormDataPostBody();
     void buildURLEncodedPostBody();
+    void copyConfigurationInto(TXHTTPRequest& other) const override;
 
   private:
-    void copyFormInto(TXFormDataRequest& other) const;
     void failEncoding();
 
     mutable std::mutex formLock_;
-    std::optional<std::vector<TXFormField>> postData_;
-    std::optional<std::vector<TXFormFile>> fileData_;
-    int32_t postFormat_ = PostFormatURLEncoded;
-    TXStringEncoding stringEncoding_ = TXUTF8StringEncoding;
+    // What a copy takes over.
+    struct Settings {
+        std::optional<std::vector<TXFormField>> postData;
+        std::optional<std::vector<TXFormFile>> fileData;
+        int32_t postFormat = PostFormatURLEncoded;
+        TXStringEncoding stringEncoding = TXUTF8StringEncoding;
+    } form_;
 };

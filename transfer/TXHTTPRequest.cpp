@@ -72,9 +72,7 @@ std::shared_ptr<TXHTTPRequest> TXHTTPRequest::requestWithURL(const std::optional
 }
 
 std::shared_ptr<TXHTTPRequest> TXHTTPRequest::copy() const {
-    auto other = requestWithURL(url());
-    copyConfigurationInto(*other);
-    return other;
+    return configuredCopy(requestWithURL(url()));
 }
 
 std::shared_ptr<TXHTTPRequest> TXHTTPRequest::HEADRequest() {
@@ -83,87 +81,19 @@ std::shared_ptr<TXHTTPRequest> TXHTTPRequest::HEADRequest() {
     return head;
 }
 
-namespace {
-
-// What a copy and a HEAD companion both take over: credentials, proxies, cookies and
-// how to connect.
-template <class State>
-void copySharedSettings(const State& a, State& b) {
-    b.requestCookies = a.requestCookies;
-    b.cookiePersistence = a.cookiePersistence;
-    b.keychainPersistence = a.keychainPersistence;
-    b.sessionPersistence = a.sessionPersistence;
-    b.allowCompressedResponse = a.allowCompressedResponse;
-    b.username = a.username;
-    b.password = a.password;
-    b.domain = a.domain;
-    b.authScheme = a.authScheme;
-    b.proxyHost = a.proxyHost;
-    b.proxyPort = a.proxyPort;
-    b.proxyType = a.proxyType;
-    b.proxyUsername = a.proxyUsername;
-    b.proxyPassword = a.proxyPassword;
-    b.proxyDomain = a.proxyDomain;
-    b.authDialog = a.authDialog;
-    b.proxyAuthDialog = a.proxyAuthDialog;
-    b.timeOutSeconds = a.timeOutSeconds;
-    b.http10 = a.http10;
-    b.validatesCertificate = a.validatesCertificate;
-    b.caFile = a.caFile;
-    b.identity = a.identity;
-    b.pacUrl = a.pacUrl;
-    b.credentialsBeforeChallenge = a.credentialsBeforeChallenge;
-    b.retriesOnTimeout = a.retriesOnTimeout;
-    b.rfc2616Redirects = a.rfc2616Redirects;
-    b.persistent = a.persistent;
-    b.persistentTimeout = a.persistentTimeout;
-}
-
-}  // namespace
-
 void TXHTTPRequest::copyConfigurationInto(TXHTTPRequest& other) const {
     std::scoped_lock guard(s_->lock, other.s_->lock);
-    const State& a = *s_;
-    State& b = *other.s_;
-    copySharedSettings(a, b);
-    b.delegate = a.delegate;
-    b.method = a.method;
-    b.postBody = a.postBody;
-    b.streamFromDisk = a.streamFromDisk;
-    b.postBodyFilePath = a.postBodyFilePath;
-    b.postBodyFileRange = a.postBodyFileRange;
-    b.requestHeaders = a.requestHeaders;
-    b.engineAddedAuthorization = a.engineAddedAuthorization;
-    b.compressBody = a.compressBody;
-    b.downloadPath = a.downloadPath;
-    b.temporaryDownloadPath = a.temporaryDownloadPath;
-    b.uploadProgress = a.uploadProgress;
-    b.downloadProgress = a.downloadProgress;
-    b.postLength = a.postLength;
-    b.haveBuiltPostBody = a.haveBuiltPostBody;
-    b.didStart = a.didStart;
-    b.didFinish = a.didFinish;
-    b.didFail = a.didFail;
-    b.accurateProgress = a.accurateProgress;
-    b.resetDownloadProgress = a.resetDownloadProgress;
-    b.resetUploadProgress = a.resetUploadProgress;
-    b.defaultEncoding = a.defaultEncoding;
-    b.allowResume = a.allowResume;
-    b.userInfo = a.userInfo;
-    b.tag = a.tag;
-    b.shouldRedirect = a.shouldRedirect;
-    b.userAgent = a.userAgent;
+    static_cast<TXHTTPRequestSettings&>(*other.s_) = *s_;
 }
 
 void TXHTTPRequest::copyHeadConfigurationInto(TXHTTPRequest& head) {
     std::scoped_lock guard(s_->lock, head.s_->lock);
-    const State& a = *s_;
     State& b = *head.s_;
+    static_cast<TXHTTPRequestAccess&>(b) = *s_;
     b.method = "HEAD";
+    b.requestHeaders = s_->requestHeaders;
     b.mainRequest = std::static_pointer_cast<TXHTTPRequest>(shared_from_this());
-    b.isHeadOfMain = true;
-    b.requestHeaders = a.requestHeaders;
-    copySharedSettings(a, b);
+    b.role = State::Role::HeadOfMain;
 }
 
 // ---- helpers ----------------------------------------------------------------
@@ -217,7 +147,7 @@ void TXHTTPRequest::startSynchronous() {
         s_->inProgress = true;
         s_->loop = &base::RunLoop::current();
         markExecuting();
-        if (!isCancelled() && !s_->complete) {
+        if (!isCancelled() && !s_->isComplete()) {
             main();
         } else {
             // Cancelled (or failed) before it started: it has reported that already,
@@ -252,25 +182,25 @@ void TXHTTPRequest::main() {
 
 void TXHTTPRequest::State::runMain() {
     if (error) {
-        complete = true;
+        lifecycle.enter(Phase::Ended);
         r.markAsFinished();
         return;
     }
-    complete = false;
+    lifecycle.enter(Phase::Running);
     didUseCachedResponse = false;
     if (!url) {
         r.failWithError(
             TXMakeError(TXErrorCode::UnableToCreateRequest, "Unable to create request (bad url?)"));
         return;
     }
-    if (!isHeadOfMain) {
+    if (!isHeadOfMain()) {
         r.buildPostBody();
         if (error)
             return;
         if (method != "GET")
             cache.reset();
     }
-    auto target = platform::net::Url::parse(url->absoluteString());
+    auto target = platform::net::Url::from(*url);
     if (!target || (target->scheme() != "http" && target->scheme() != "https")) {
         r.failWithError(
             TXMakeError(TXErrorCode::UnableToCreateRequest, "Unable to create request (bad url?)"));
@@ -320,7 +250,7 @@ void TXHTTPRequest::buildRequestHeaders() {
     if (s.haveBuiltRequestHeaders)
         return;
     s.haveBuiltRequestHeaders = true;
-    if (auto main = s.mainRequest.lock(); main && s.isHeadOfMain) {
+    if (auto main = s.mainRequest.lock(); main && s.isHeadOfMain()) {
         s.requestHeaders = main->requestHeaders();
         return;
     }
@@ -342,11 +272,11 @@ void TXHTTPRequest::buildRequestHeaders() {
 }
 
 void TXHTTPRequest::State::startRequest() {
-    if (cancelled)
+    if (isCancelled())
         return;
     requestStarted();
     downloadComplete = false;
-    complete = false;
+    lifecycle.enter(Phase::Running);
     totalBytesRead = lastBytesRead = 0;
     if (redirectCount == 0)
         originalURL = url;
@@ -426,7 +356,7 @@ void TXHTTPRequest::State::handleNetworkEvent(platform::net::HttpReadStream::Eve
     bool redirect = false, authenticate = false;
     auto keep = self();
     guarded("a stream event", [&] {
-        if (complete || cancelled)
+        if (isComplete())
             return;
         using Event = platform::net::HttpReadStream::Event;
         switch (event) {
@@ -457,24 +387,22 @@ void TXHTTPRequest::State::handleNetworkEvent(platform::net::HttpReadStream::Eve
 void TXHTTPRequest::State::startStatusTimer() {
     stopStatusTimer();
     std::weak_ptr<TXHTTPRequest> weak = self();
-    statusTimer = loop->addTimer(kStatusInterval, kStatusInterval,
-                                 [weak] {
-                                     auto me = weak.lock();
-                                     if (!me)
-                                         return;
-                                     me->s_->guarded("the status timer",
-                                                     [&] { me->s_->checkRequestStatus(); });
-                                     std::lock_guard guard(me->s_->lock);
-                                     if (!me->s_->inProgress || me->s_->complete)
-                                         me->s_->stopStatusTimer();
-                                 },
-                                 {mode});
+    statusTimer = loop->makeTimer(kStatusInterval, kStatusInterval,
+                                  [weak] {
+                                      auto me = weak.lock();
+                                      if (!me)
+                                          return;
+                                      me->s_->guarded("the status timer",
+                                                      [&] { me->s_->checkRequestStatus(); });
+                                      std::lock_guard guard(me->s_->lock);
+                                      if (!me->s_->inProgress || me->s_->isComplete())
+                                          me->s_->stopStatusTimer();
+                                  },
+                                  {mode});
 }
 
 void TXHTTPRequest::State::stopStatusTimer() {
-    if (statusTimer && loop)
-        loop->cancelTimer(statusTimer);
-    statusTimer = 0;
+    statusTimer.reset();
 }
 
 bool TXHTTPRequest::State::shouldTimeOut() const {
@@ -492,21 +420,20 @@ bool TXHTTPRequest::State::shouldTimeOut() const {
 }
 
 void TXHTTPRequest::State::checkRequestStatus() {
-    if (cancelled || complete)
+    if (isComplete())
         return;
     performThrottling();
     if (shouldTimeOut()) {
         if (retryCount >= retriesOnTimeout) {
             r.failWithError(TXMakeError(TXErrorCode::RequestTimedOut, "The request timed out"));
             cancelLoad();
-            complete = true;
+            lifecycle.enter(Phase::Ended);
             return;
         }
         // The timed-out stream is closed before the next one starts, so it can
         // neither deliver late events nor keep its socket.
-        willRetry = true;
+        lifecycle.enter(Phase::Retrying);
         cancelLoad();
-        willRetry = false;
         updatePartialDownloadSize();
         if (partialDownloadSize > 0 && message) {
             message->setHeader("Range", "bytes=" + std::to_string(partialDownloadSize) + "-");
@@ -531,9 +458,9 @@ void TXHTTPRequest::State::checkRequestStatus() {
 
 void TXHTTPRequest::requestFinished() {
     std::lock_guard guard(s_->lock);
-    if (s_->error || s_->isHeadOfMain)
+    if (s_->error || s_->isHeadOfMain())
         return;
-    if (s_->isPACFileRequest) {
+    if (s_->isPACFileRequest()) {
         s_->reportFinished();
         return;
     }
@@ -551,7 +478,7 @@ void TXHTTPRequest::State::reportFinished() {
 void TXHTTPRequest::State::reportEnd(const TXRequestSelector& selector, const BasicBlock& block,
                                      void (TXHTTPRequestDelegate::*queueCall)(TXHTTPRequest&)) {
     auto keep = self();
-    if (isPACFileRequest) {
+    if (isPACFileRequest()) {
         if (pacDone)
             pacDone(r);
         return;
@@ -567,7 +494,7 @@ void TXHTTPRequest::State::reportEnd(const TXRequestSelector& selector, const Ba
 void TXHTTPRequest::failWithError(const base::Error& theError) {
     std::lock_guard guard(s_->lock);
     State& s = *s_;
-    s.complete = true;
+    s.lifecycle.enter(State::Phase::Ended);
     int code = static_cast<int>(theError.code());
     bool ours = theError.domain() == TXHTTPRequestErrorDomain;
     if (!(ours && (code == 3 || code == 9)) && s.connection) {
@@ -586,9 +513,9 @@ void TXHTTPRequest::failWithError(const base::Error& theError) {
         return;
     s.error = theError;
     auto main = s.mainRequest.lock();
-    if (main && s.isHeadOfMain) {
+    if (main && s.isHeadOfMain()) {
         main->failWithError(theError);
-    } else if (s.isPACFileRequest) {
+    } else if (s.isPACFileRequest()) {
         s.reportFailure();
     } else {
         auto keep = s.self();
@@ -683,16 +610,13 @@ void TXHTTPRequest::clearDelegatesAndCancel() {
 }
 
 void TXHTTPRequest::State::cancelOnRequestThread() {
-    if (cancelled || complete) {
-        // A request waiting for its receiver's answer is complete but still open.
-        if (!waitingForCredentials || cancelled)
-            return;
-    }
+    // A request waiting for its receiver's answer is complete but still open.
+    if (isComplete() && !lifecycle.awaitsCredentials())
+        return;
     r.failWithError(TXMakeError(TXErrorCode::RequestCancelled, "The request was cancelled"));
-    complete = true;
-    waitingForCredentials = false;
+    lifecycle.enter(Phase::Ended);
     cancelLoad();
-    cancelled = true;
+    lifecycle.enter(Phase::Cancelled);
     r.base::Operation::cancel();
 }
 
@@ -702,7 +626,7 @@ void TXHTTPRequest::State::cancelLoad() {
         pacRequest.reset();
     }
     destroyReadStream();
-    if (!complete || !downloadComplete) {
+    if (!isComplete() || !downloadComplete) {
         if (downloadPath.empty())
             rawResponseData.clear();
     }
@@ -710,7 +634,7 @@ void TXHTTPRequest::State::cancelLoad() {
     if (!downloadComplete) {
         removeTemporaryDownloadFiles();
     }
-    if (authenticationNeeded == AuthenticationState::None && !willRetry) {
+    if (authenticationNeeded == AuthenticationState::None && !lifecycle.isRetrying()) {
         removeTemporaryBodyFiles();
     }
     stopStatusTimer();

@@ -402,8 +402,24 @@ class TXHTTPRequest : public base::Operation {
     // calls it, and the request then goes on instead of finishing. False when the
     // request was already retried.
     bool retryUsingNewConnection();
-    // Copies this request's configuration into `other` (used by copy()).
-    void copyConfigurationInto(TXHTTPRequest& other) const;
+    // Copies this request's configuration into `other`, a request of the same class
+    // (used by copy()); each class that adds settings copies them whole after its base,
+    // through copySettingsInto().
+    virtual void copyConfigurationInto(TXHTTPRequest& other) const;
+    // `fresh` with this request's configuration: what copy() returns.
+    std::shared_ptr<TXHTTPRequest> configuredCopy(std::shared_ptr<TXHTTPRequest> fresh) const {
+        copyConfigurationInto(*fresh);
+        return fresh;
+    }
+    // Copies the settings struct `settings` of class T, guarded by `lock`, into the same
+    // struct of `other` (a T) with both locks held.
+    template <class T, class Settings>
+    static void copySettingsInto(std::mutex& lock, const Settings& settings, TXHTTPRequest& other,
+                                 std::mutex T::*otherLock, Settings T::*otherSettings) {
+        T& to = dynamic_cast<T&>(other);
+        std::scoped_lock guard(lock, to.*otherLock);
+        to.*otherSettings = settings;
+    }
     // Copies what a HEAD companion needs into `head` (used by HEADRequest()).
     void copyHeadConfigurationInto(TXHTTPRequest& head);
     void setPostBodyWasBuilt(bool built);

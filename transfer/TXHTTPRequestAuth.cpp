@@ -122,7 +122,7 @@ void TXHTTPRequest::State::storeBasicSessionCredentials() {
 std::optional<platform::net::HttpCredentials> TXHTTPRequest::State::findCredentials(
     bool proxy) const {
     platform::net::HttpCredentials c;
-    auto main = isHeadOfMain ? mainRequest.lock() : nullptr;
+    auto main = isHeadOfMain() ? mainRequest.lock() : nullptr;
     if (proxy) {
         if (main && !main->proxyUsername().empty()) {
             c.user = main->proxyUsername();
@@ -217,7 +217,7 @@ bool TXHTTPRequest::State::applyCredentials(bool proxy,
 }
 
 void TXHTTPRequest::State::failAuthentication() {
-    waitingForCredentials = false;
+    lifecycle.enter(Phase::Ended);
     r.failWithError(authenticationError());
     if (inProgress)
         r.markAsFinished();
@@ -239,7 +239,7 @@ bool TXHTTPRequest::State::askDelegateForCredentials(bool proxy) {
     const BasicBlock& block = proxy ? proxyAuthBlock : authBlock;
     if (!delegateAnswers && !queueAnswers && !block)
         return false;
-    waitingForCredentials = true;
+    lifecycle.enter(Phase::AwaitingCredentials);
     lastActivityTime.reset();
     stopStatusTimer();
     auto keep = self();
@@ -262,7 +262,7 @@ bool TXHTTPRequest::State::askDelegateForCredentials(bool proxy) {
 }
 
 void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
-    if (error || cancelled)
+    if (error || isCancelled())
         return;
     auto& object = proxy ? proxyAuthentication : authentication;
     int rounds = proxy ? proxyAuthenticationRetryCount : authenticationRetryCount;
@@ -305,7 +305,7 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
             return;
         }
         std::lock_guard one(delegateAuthenticationLock);
-        if (error || cancelled)
+        if (error || isCancelled())
             return;
         std::optional<platform::net::HttpCredentials> found;
         if (sessionPersistence && !proxy && url) {
@@ -346,7 +346,7 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
         if (previous)
             storeFor(proxy).remove(*previous);
         previous.reset();
-        if (error || cancelled)
+        if (error || isCancelled())
             return;
         if (!askDelegateForCredentials(proxy))
             failAuthentication();
@@ -358,9 +358,9 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
 void TXHTTPRequest::retryUsingSuppliedCredentials() {
     std::lock_guard guard(s_->lock);
     s_->postToLoop([](State& s) {
-        if (!s.waitingForCredentials)
+        if (!s.lifecycle.awaitsCredentials())
             return;
-        s.waitingForCredentials = false;
+        s.lifecycle.enter(State::Phase::Ended);
         if (s.message) {
             s.requestCredentials.reset();
             s.proxyCredentials.reset();
@@ -380,7 +380,7 @@ void TXHTTPRequest::retryUsingSuppliedCredentials() {
 void TXHTTPRequest::cancelAuthentication() {
     std::lock_guard guard(s_->lock);
     s_->postToLoop([](State& s) {
-        if (s.waitingForCredentials)
+        if (s.lifecycle.awaitsCredentials())
             s.failAuthentication();
     });
 }
@@ -449,7 +449,7 @@ void TXHTTPRequest::clearSession() {
 // ---- proxies ----------------------------------------------------------------
 
 bool TXHTTPRequest::State::configureProxies() {
-    if (isPACFileRequest || !proxyHost.empty() || proxyPort != 0)
+    if (isPACFileRequest() || !proxyHost.empty() || proxyPort != 0)
         return true;
     if (pacUrl) {
         fetchPACFile();
@@ -486,7 +486,7 @@ void TXHTTPRequest::State::usePacScript(const std::string& script) {
         [keep](std::vector<platform::net::ProxyEntry> entries) {
             State& s = *keep->s_;
             s.guarded("a proxy script answer", [&] {
-                if (s.error || s.cancelled)
+                if (s.error || s.isCancelled())
                     return;
                 if (!entries.empty() && !entries.front().isDirect()) {
                     const auto& first = entries.front();
@@ -527,7 +527,7 @@ void TXHTTPRequest::State::fetchPACFile() {
         return;
     }
     auto pac = TXHTTPRequest::requestWithURL(pacUrl);
-    pac->s_->isPACFileRequest = true;
+    pac->s_->role = State::Role::PacFile;
     pac->s_->timeOutSeconds = timeOutSeconds;
     pac->s_->validatesCertificate = validatesCertificate;
     pac->s_->caFile = caFile;
@@ -548,7 +548,7 @@ void TXHTTPRequest::State::fetchPACFile() {
             State& s = *me->s_;
             s.guarded("a proxy script", [&] {
                 s.pacRequest.reset();
-                if (s.error || s.cancelled)
+                if (s.error || s.isCancelled())
                     return;
                 if (script.empty())
                     s.startRequest();

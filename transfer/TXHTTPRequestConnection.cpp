@@ -83,9 +83,8 @@ void TXHTTPRequest::State::evaluateKeepAlive(const platform::net::HttpResponseHe
 bool TXHTTPRequest::State::retryUsingNewConnection() {
     if (retryCount != 0)
         return false;
-    willRetry = true;
+    lifecycle.enter(Phase::Retrying);
     cancelLoad();
-    willRetry = false;
     if (connection) {
         TXConnectionPool::shared().release(connection, 0);
         TXConnectionPool::shared().remove(connection);
@@ -213,7 +212,7 @@ void TXHTTPRequest::State::removeUploadProgressSoFar() {
 }
 
 void TXHTTPRequest::State::resetProgressIndicators() {
-    if (isHeadOfMain)
+    if (isHeadOfMain())
         return;
     if (resetUploadProgress) {
         incrementUploadSizeBy(accurateProgress ? static_cast<int64_t>(postLength) : 1);
@@ -233,16 +232,16 @@ void TXHTTPRequest::State::resetProgressIndicators() {
 }
 
 void TXHTTPRequest::State::updateProgressIndicators() {
-    if (isHeadOfMain)
+    if (isHeadOfMain())
         return;
-    if (!accurateProgress && (!complete || updatedProgress))
+    if (!accurateProgress && (!isComplete() || updatedProgress))
         return;
     updateUploadProgress();
     updateDownloadProgress();
 }
 
 void TXHTTPRequest::State::updateUploadProgress() {
-    if (cancelled || totalBytesSent == 0)
+    if (isCancelled() || totalBytesSent == 0)
         return;
     if (!uploadBufferSize && totalBytesSent != postLength) {
         // What the first write of the body left in the socket's send buffer is not
@@ -275,7 +274,7 @@ void TXHTTPRequest::State::updateUploadProgress() {
 void TXHTTPRequest::State::updateDownloadProgress() {
     if (!responseHeaders || needsRedirect)
         return;
-    if (contentLength == 0 && !complete)
+    if (contentLength == 0 && !isComplete())
         return;
     uint64_t have = totalBytesRead + partialDownloadSize;
     int64_t amount = 0;

@@ -102,7 +102,7 @@ void TXHTTPRequest::State::applyCookieHeader() {
         }
     }
     std::vector<platform::net::Cookie> cookies = requestCookies;
-    if (auto main = mainRequest.lock(); main && isHeadOfMain)
+    if (auto main = mainRequest.lock(); main && isHeadOfMain())
         cookies = main->requestCookies();
     std::string header;
     for (const auto& c : cookies) {
@@ -144,7 +144,6 @@ void TXHTTPRequest::State::readResponseHeaders() {
     responseHeaders = head->headers;
     statusCode = head->statusCode;
     statusMessage = head->statusLine;
-    responseIsHttp10 = head->isHttp10();
 
     // A cache that can answer now (a "304 Not Modified") renews its entry and answers.
     if (cache && cache->canUseCachedDataForRequest(r)) {
@@ -164,7 +163,7 @@ void TXHTTPRequest::State::readResponseHeaders() {
     parseResponseCookies();
 
     if (!willRedirect()) {
-        auto main = isHeadOfMain ? mainRequest.lock() : nullptr;
+        auto main = isHeadOfMain() ? mainRequest.lock() : nullptr;
         auto length = head->headers.get("Content-Length");
         std::optional<uint64_t> n =
             length ? TXResponseHeaderParser::parseContentLength(*length) : std::nullopt;
@@ -322,7 +321,7 @@ void TXHTTPRequest::State::performRedirect() {
     authentication.reset();
     proxyAuthentication.reset();
     redirectURL.reset();
-    complete = true;
+    lifecycle.enter(Phase::Redirecting);
     needsRedirect = false;
     ++redirectCount;
     if (redirectCount < 6) {
@@ -369,20 +368,23 @@ bool TXHTTPRequest::State::useDataFromCache() {
         parseResponseCookies();
     if (willRedirect()) {
         // Followed from the loop, outside whatever event brought us here.
-        complete = downloadComplete = true;
+        lifecycle.enter(Phase::Ended);
+        downloadComplete = true;
         postToLoop([](State& s) { s.followRedirectAfterEnd(); });
         return true;
     }
-    auto main = isHeadOfMain ? mainRequest.lock() : nullptr;
+    auto main = isHeadOfMain() ? mainRequest.lock() : nullptr;
     TXHTTPRequest& answered = main ? *main : r;
     {
         std::lock_guard guard(answered.s_->lock);
         State& a = *answered.s_;
-        a.complete = a.downloadComplete = true;
+        a.lifecycle.enter(Phase::Ended);
+        a.downloadComplete = true;
         if (a.redirectCount == 0 && !a.originalURL)
             a.originalURL = a.url;
     }
-    complete = downloadComplete = true;
+    lifecycle.enter(Phase::Ended);
+    downloadComplete = true;
     if (redirectCount == 0)
         originalURL = url;
     updateProgressIndicators();
@@ -416,7 +418,7 @@ std::optional<double> TXHTTPRequest::expiryDateForRequest(const TXHTTPRequest& r
 void TXHTTPRequest::State::handleBytesAvailable() {
     if (!responseHeaders)
         readResponseHeaders();
-    if (complete || !stream || !stream->hasBytesAvailable())
+    if (isComplete() || !stream || !stream->hasBytesAvailable())
         return;
     size_t size = 16384;
     if (contentLength > 262144)
@@ -596,7 +598,7 @@ void TXHTTPRequest::State::handleStreamComplete() {
         lastBytesSent = totalBytesSent;
         totalBytesSent = stream->requestBodyBytesWritten();
     }
-    complete = true;
+    lifecycle.enter(Phase::Ended);
     if (contentLength == 0)
         contentLength = totalBytesRead;
     updateProgressIndicators();
@@ -618,7 +620,7 @@ void TXHTTPRequest::State::handleStreamComplete() {
             r.requestFinished();
         }
         // The reply asked for the request again and it is on its way, body and all.
-        if (!complete)
+        if (!isComplete())
             return;
     }
     if (authenticationNeeded == AuthenticationState::None)

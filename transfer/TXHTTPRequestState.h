@@ -18,8 +18,73 @@
 #include "transfer/TXConnectionPool.h"
 #include "transfer/TXDataDecompressor.h"
 #include "transfer/TXHTTPRequest.h"
+#include "transfer/TXRequestLifecycle.h"
 
-struct TXHTTPRequest::State {
+// How a request reaches its server and who it is there: what a HEAD companion takes
+// over from its main request (a copy takes it too).
+struct TXHTTPRequestAccess {
+    std::vector<platform::net::Cookie> requestCookies;
+    bool cookiePersistence = true;
+    bool keychainPersistence = false;
+    bool sessionPersistence = true;
+    bool allowCompressedResponse = true;
+    std::string username, password, domain, authScheme;
+    std::string proxyHost;
+    int proxyPort = 0;
+    TXHTTPRequest::ProxyType proxyType = TXHTTPRequest::ProxyType::Http;
+    std::string proxyUsername, proxyPassword, proxyDomain;
+    bool authDialog = false;
+    bool proxyAuthDialog = true;
+    double timeOutSeconds = 10.0;
+    bool http10 = false;
+    bool validatesCertificate = true;
+    std::string caFile;
+    std::shared_ptr<const platform::net::ClientIdentity> identity;
+    std::optional<base::Url> pacUrl;
+    bool credentialsBeforeChallenge = true;
+    int retriesOnTimeout = 0;
+    bool rfc2616Redirects = false;
+    bool persistent = true;
+    double persistentTimeout = 60.0;
+};
+
+// Everything copy() takes over, copied whole; the rest of a request (its address, run
+// loop mode, cache, blocks, queue and the state of its transfer) stays behind. The
+// body travels as built: its bytes or file, its length and whether it was built.
+struct TXHTTPRequestSettings : TXHTTPRequestAccess {
+    std::string method = "GET";
+    platform::net::HttpHeaders requestHeaders;
+    // "Authorization" was written by the engine from credentials, not by the caller.
+    bool engineAddedAuthorization = false;
+    base::Data postBody;
+    std::string postBodyFilePath;
+    struct FileRange {
+        uint64_t offset = 0, length = 0;
+    };
+    std::optional<FileRange> postBodyFileRange;  // of postBodyFilePath, sent as it stands
+    bool streamFromDisk = false;
+    bool compressBody = false;
+    uint64_t postLength = 0;
+    bool haveBuiltPostBody = false;
+    std::string downloadPath;
+    std::string temporaryDownloadPath;
+    bool allowResume = false;
+    bool accurateProgress = true;
+    bool resetDownloadProgress = true;
+    bool resetUploadProgress = true;
+    std::string defaultEncoding = "ISO-8859-1";
+    bool shouldRedirect = true;
+    std::string userAgent;
+    // The delegate and its start and end selectors travel; the other selectors, the
+    // blocks and the queue do not.
+    std::weak_ptr<TXHTTPRequestDelegate> delegate;
+    TXRequestSelector didStart, didFinish, didFail;
+    std::weak_ptr<TXProgressDelegate> uploadProgress, downloadProgress;
+    base::Dictionary userInfo;
+    int64_t tag = 0;
+};
+
+struct TXHTTPRequest::State : TXHTTPRequestSettings {
     explicit State(TXHTTPRequest& owner) : r(owner) {
         didStart = [](TXHTTPRequestDelegate& d, TXHTTPRequest& q) { d.requestStarted(q); };
         didFinish = [](TXHTTPRequestDelegate& d, TXHTTPRequest& q) { d.requestFinished(q); };
@@ -39,82 +104,34 @@ struct TXHTTPRequest::State {
     TXHTTPRequest& r;
     mutable std::recursive_mutex lock;
 
-    // ---- configuration ----
+    // ---- configuration that stays with this request ----
+    // (What a copy takes over lives in TXHTTPRequestSettings, the base of this struct.)
     std::optional<base::Url> url;
-    std::string method = "GET";
     base::RunLoopMode mode = base::kDefaultRunLoopMode;
-    double timeOutSeconds = 10.0;
-    int retriesOnTimeout = 0;
-    bool persistent = true;
-    double persistentTimeout = 60.0;
-    bool credentialsBeforeChallenge = true;
-    bool shouldRedirect = true;
-    bool rfc2616Redirects = false;
-    bool accurateProgress = true;
-    bool resetDownloadProgress = true;
-    bool resetUploadProgress = true;
-    bool allowCompressedResponse = true;
     bool waitToInflate = true;
-    std::string defaultEncoding = "ISO-8859-1";
-    bool authDialog = false;
-    bool proxyAuthDialog = true;
-    bool sessionPersistence = true;
-    bool cookiePersistence = true;
-    bool keychainPersistence = false;
-    bool validatesCertificate = true;
-    std::string caFile;
-    std::shared_ptr<const platform::net::ClientIdentity> identity;
-    bool http10 = false;
-    bool allowResume = false;
-    std::string downloadPath;
-    std::string temporaryDownloadPath;
     std::string temporaryInflatedPath;
-    std::string userAgent;
     std::shared_ptr<TXCacheDelegate> cache;
     int cachePolicy = 0;
     int cacheStoragePolicy = 0;
     double secondsToCache = 0;
 
-    platform::net::HttpHeaders requestHeaders;
-    // "Authorization" was written by the engine from credentials, not by the caller.
-    bool engineAddedAuthorization = false;
-    std::vector<platform::net::Cookie> requestCookies;
-
     // ---- body ----
-    base::Data postBody;
-    std::string postBodyFilePath;
-    struct FileRange {
-        uint64_t offset = 0, length = 0;
-    };
-    std::optional<FileRange> postBodyFileRange;  // of postBodyFilePath, sent as it stands
     int postBodyWriteFd = -1;
     bool didCreateTemporaryPostDataFile = false;
-    bool compressBody = false;
-    bool streamFromDisk = false;
     base::Data compressedPostBody;
     std::string compressedPostBodyFilePath;
-    uint64_t postLength = 0;
-    bool haveBuiltPostBody = false;
     bool haveBuiltRequestHeaders = false;
 
     // ---- credentials ----
-    std::string username, password, domain, authScheme, authRealm;
-    std::string proxyHost;
-    int proxyPort = 0;
-    ProxyType proxyType = ProxyType::Http;
-    std::string proxyUsername, proxyPassword, proxyDomain, proxyAuthScheme, proxyAuthRealm;
-    std::optional<base::Url> pacUrl;
+    std::string authRealm, proxyAuthScheme, proxyAuthRealm;
     std::optional<platform::net::HttpCredentials> requestCredentials, proxyCredentials;
     std::shared_ptr<platform::net::HttpAuthentication> authentication, proxyAuthentication;
     int authenticationRetryCount = 0;
     int proxyAuthenticationRetryCount = 0;
-    bool waitingForCredentials = false;
     std::shared_ptr<TXHTTPRequest> pacRequest;
 
     // ---- receivers ----
-    std::weak_ptr<TXHTTPRequestDelegate> delegate, queue;
-    std::weak_ptr<TXProgressDelegate> uploadProgress, downloadProgress;
-    TXRequestSelector didStart, didFinish, didFail;
+    std::weak_ptr<TXHTTPRequestDelegate> queue;
     TXHeadersSelector didReceiveHeaders;
     TXRedirectSelector willRedirectSel;
     TXDataSelector didReceiveData;
@@ -125,8 +142,6 @@ struct TXHTTPRequest::State {
     ProgressBlock bytesReceivedBlock, bytesSentBlock;
     SizeBlock downloadSizeBlock, uploadSizeBlock;
     DataBlock dataBlock;
-    base::Dictionary userInfo;
-    int64_t tag = 0;
     // A PAC file request reports here, on its own thread, instead of on the main thread.
     std::function<void(TXHTTPRequest&)> pacDone;
 
@@ -134,7 +149,6 @@ struct TXHTTPRequest::State {
     int statusCode = 0;
     std::string statusMessage;
     std::optional<platform::net::HttpHeaders> responseHeaders;
-    bool responseIsHttp10 = false;
     std::vector<platform::net::Cookie> responseCookies;
     base::Data rawResponseData;
     std::string responseEncoding = "ISO-8859-1";
@@ -146,7 +160,14 @@ struct TXHTTPRequest::State {
     bool updatedProgress = false;
     std::optional<base::Error> error;
     std::optional<base::Error> fileError;
-    bool complete = false, inProgress = false, downloadComplete = false, cancelled = false;
+    using Phase = TXRequestLifecycle::Phase;
+    TXRequestLifecycle lifecycle;
+    bool isComplete() const { return lifecycle.isComplete(); }
+    bool isCancelled() const { return lifecycle.isCancelled(); }
+    // The operation holds its queue slot: from its start until markAsFinished().
+    bool inProgress = false;
+    // The answer was read to its end; stays true when the request fails afterwards.
+    bool downloadComplete = false;
     bool needsRedirect = false;
     int redirectCount = 0;
     std::optional<base::Url> redirectURL, originalURL;
@@ -158,17 +179,20 @@ struct TXHTTPRequest::State {
     uint64_t connectionId = 0;
     uint64_t requestId = 0;
     std::weak_ptr<TXHTTPRequest> mainRequest;
-    bool isHeadOfMain = false;
+    // A HEAD companion answers for its main request and sends no callbacks of its own;
+    // a PAC file request reports only to whoever waits for it, on its own thread.
+    enum class Role : uint8_t { Plain, HeadOfMain, PacFile };
+    Role role = Role::Plain;
+    bool isHeadOfMain() const { return role == Role::HeadOfMain; }
+    bool isPACFileRequest() const { return role == Role::PacFile; }
     bool synchronous = false;
-    bool isPACFileRequest = false;
-    bool willRetry = false;
     bool rangeSent = false;
 
     std::optional<platform::net::HttpRequestMessage> message;
     std::shared_ptr<platform::net::HttpReadStream> stream;
     bool streamScheduled = false;
     base::RunLoop* loop = nullptr;
-    base::RunLoop::TimerId statusTimer = 0;
+    base::RunLoop::Timer statusTimer;
     std::optional<double> lastActivityTime;
     std::unique_ptr<TXDataDecompressor> decompressor;
     int downloadFd = -1, inflatedDownloadFd = -1;
@@ -195,7 +219,7 @@ struct TXHTTPRequest::State {
                    void (TXHTTPRequestDelegate::*queueCall)(TXHTTPRequest&));
     void requestStarted();
     void requestReceivedResponseHeaders(const platform::net::HttpHeaders& headers);
-    bool sendsCallbacks() const { return !isHeadOfMain; }
+    bool sendsCallbacks() const { return !isHeadOfMain(); }
     void postToLoop(std::function<void(State&)> work);
 
     // ---- body (TXHTTPRequestBody.cpp) ----

@@ -46,18 +46,7 @@ TXNetworkQueue::~TXNetworkQueue() {
 std::shared_ptr<TXNetworkQueue> TXNetworkQueue::copy() const {
     auto other = queue();
     std::scoped_lock guard(mutex_, other->mutex_);
-    other->delegate_ = delegate_;
-    other->didStart_ = didStart_;
-    other->didReceiveHeaders_ = didReceiveHeaders_;
-    other->willRedirect_ = willRedirect_;
-    other->didFinish_ = didFinish_;
-    other->didFail_ = didFail_;
-    other->queueDidFinish_ = queueDidFinish_;
-    other->uploadProgress_ = uploadProgress_;
-    other->downloadProgress_ = downloadProgress_;
-    other->cancelAllOnFailure_ = cancelAllOnFailure_;
-    other->accurateProgress_ = accurateProgress_;
-    other->userInfo_ = userInfo_;
+    other->settings_ = settings_;
     return other;
 }
 
@@ -79,14 +68,14 @@ void TXNetworkQueue::reset() {
     cancelAllOperations();
     {
         std::lock_guard guard(mutex_);
-        delegate_.reset();
-        uploadProgress_.reset();
-        downloadProgress_.reset();
-        didStart_ = nullptr;
-        didReceiveHeaders_ = nullptr;
-        didFail_ = nullptr;
-        didFinish_ = nullptr;
-        queueDidFinish_ = nullptr;
+        settings_.delegate.reset();
+        settings_.uploadProgress.reset();
+        settings_.downloadProgress.reset();
+        settings_.didStart = nullptr;
+        settings_.didReceiveHeaders = nullptr;
+        settings_.didFail = nullptr;
+        settings_.didFinish = nullptr;
+        settings_.queueDidFinish = nullptr;
     }
     setSuspended(true);
 }
@@ -185,68 +174,68 @@ void TXNetworkQueue::addHEADOperation(const std::shared_ptr<base::Operation>& op
 
 std::shared_ptr<TXHTTPRequestDelegate> TXNetworkQueue::delegate() const {
     std::lock_guard guard(mutex_);
-    return delegate_.lock();
+    return settings_.delegate.lock();
 }
 
 void TXNetworkQueue::setDelegate(const std::shared_ptr<TXHTTPRequestDelegate>& delegate) {
     std::lock_guard guard(mutex_);
-    delegate_ = delegate;
+    settings_.delegate = delegate;
 }
 
 void TXNetworkQueue::setRequestDidStartSelector(TXRequestSelector selector) {
     std::lock_guard guard(mutex_);
-    didStart_ = std::move(selector);
+    settings_.didStart = std::move(selector);
 }
 
 void TXNetworkQueue::setRequestDidReceiveResponseHeadersSelector(TXHeadersSelector selector) {
     std::lock_guard guard(mutex_);
-    didReceiveHeaders_ = std::move(selector);
+    settings_.didReceiveHeaders = std::move(selector);
 }
 
 void TXNetworkQueue::setRequestWillRedirectSelector(TXRedirectSelector selector) {
     std::lock_guard guard(mutex_);
-    willRedirect_ = std::move(selector);
+    settings_.willRedirect = std::move(selector);
 }
 
 void TXNetworkQueue::setRequestDidFinishSelector(TXRequestSelector selector) {
     std::lock_guard guard(mutex_);
-    didFinish_ = std::move(selector);
+    settings_.didFinish = std::move(selector);
 }
 
 void TXNetworkQueue::setRequestDidFailSelector(TXRequestSelector selector) {
     std::lock_guard guard(mutex_);
-    didFail_ = std::move(selector);
+    settings_.didFail = std::move(selector);
 }
 
 void TXNetworkQueue::setQueueDidFinishSelector(TXQueueSelector selector) {
     std::lock_guard guard(mutex_);
-    queueDidFinish_ = std::move(selector);
+    settings_.queueDidFinish = std::move(selector);
 }
 
 std::shared_ptr<TXProgressDelegate> TXNetworkQueue::uploadProgressDelegate() const {
     std::lock_guard guard(mutex_);
-    return uploadProgress_.lock();
+    return settings_.uploadProgress.lock();
 }
 
 void TXNetworkQueue::setUploadProgressDelegate(
     const std::shared_ptr<TXProgressDelegate>& receiver) {
     {
         std::lock_guard guard(mutex_);
-        uploadProgress_ = receiver;
+        settings_.uploadProgress = receiver;
     }
     resetProgressDelegate(receiver);
 }
 
 std::shared_ptr<TXProgressDelegate> TXNetworkQueue::downloadProgressDelegate() const {
     std::lock_guard guard(mutex_);
-    return downloadProgress_.lock();
+    return settings_.downloadProgress.lock();
 }
 
 void TXNetworkQueue::setDownloadProgressDelegate(
     const std::shared_ptr<TXProgressDelegate>& receiver) {
     {
         std::lock_guard guard(mutex_);
-        downloadProgress_ = receiver;
+        settings_.downloadProgress = receiver;
     }
     resetProgressDelegate(receiver);
 }
@@ -287,12 +276,12 @@ uint64_t TXNetworkQueue::totalBytesToDownload() const {
 
 bool TXNetworkQueue::shouldCancelAllRequestsOnFailure() const {
     std::lock_guard guard(mutex_);
-    return cancelAllOnFailure_;
+    return settings_.cancelAllOnFailure;
 }
 
 void TXNetworkQueue::setShouldCancelAllRequestsOnFailure(bool on) {
     std::lock_guard guard(mutex_);
-    cancelAllOnFailure_ = on;
+    settings_.cancelAllOnFailure = on;
 }
 
 int TXNetworkQueue::requestsCount() const {
@@ -302,22 +291,22 @@ int TXNetworkQueue::requestsCount() const {
 
 bool TXNetworkQueue::showAccurateProgress() const {
     std::lock_guard guard(mutex_);
-    return accurateProgress_;
+    return settings_.accurateProgress;
 }
 
 void TXNetworkQueue::setShowAccurateProgress(bool on) {
     std::lock_guard guard(mutex_);
-    accurateProgress_ = on;
+    settings_.accurateProgress = on;
 }
 
 base::Dictionary TXNetworkQueue::userInfo() const {
     std::lock_guard guard(mutex_);
-    return userInfo_;
+    return settings_.userInfo;
 }
 
 void TXNetworkQueue::setUserInfo(base::Dictionary info) {
     std::lock_guard guard(mutex_);
-    userInfo_ = std::move(info);
+    settings_.userInfo = std::move(info);
 }
 
 // ---- what requests tell the queue ---------------------------------------------
@@ -329,7 +318,7 @@ void TXNetworkQueue::requestStarted(TXHTTPRequest& request) {
     TXRequestSelector selector;
     {
         std::lock_guard guard(mutex_);
-        selector = didStart_;
+        selector = settings_.didStart;
     }
     if (d && selector) {
         selector(*d, request);
@@ -342,7 +331,7 @@ void TXNetworkQueue::didReceiveResponseHeaders(TXHTTPRequest& request,
     TXHeadersSelector selector;
     {
         std::lock_guard guard(mutex_);
-        selector = didReceiveHeaders_;
+        selector = settings_.didReceiveHeaders;
     }
     if (d && selector) {
         selector(*d, request, headers);
@@ -352,7 +341,7 @@ void TXNetworkQueue::didReceiveResponseHeaders(TXHTTPRequest& request,
 // A request waits for a redirect decision only when someone here can give it.
 bool TXNetworkQueue::answersWillRedirect() const {
     std::lock_guard guard(mutex_);
-    return willRedirect_ && !delegate_.expired();
+    return settings_.willRedirect && !settings_.delegate.expired();
 }
 
 void TXNetworkQueue::willRedirectToURL(TXHTTPRequest& request, const base::Url& url) {
@@ -360,7 +349,7 @@ void TXNetworkQueue::willRedirectToURL(TXHTTPRequest& request, const base::Url& 
     TXRedirectSelector selector;
     {
         std::lock_guard guard(mutex_);
-        selector = willRedirect_;
+        selector = settings_.willRedirect;
     }
     if (d && selector) {
         selector(*d, request, url);
@@ -386,9 +375,9 @@ void TXNetworkQueue::requestEnded(TXHTTPRequest& request, bool failed) {
     {
         std::lock_guard guard(mutex_);
         remaining = --requestsCount_;
-        selector = failed ? didFail_ : didFinish_;
-        finished = queueDidFinish_;
-        cancelRest = failed && cancelAllOnFailure_;
+        selector = failed ? settings_.didFail : settings_.didFinish;
+        finished = settings_.queueDidFinish;
+        cancelRest = failed && settings_.cancelAllOnFailure;
     }
     if (d && selector) {
         selector(*d, request);
@@ -441,7 +430,7 @@ void TXNetworkQueue::didReceiveBytes(TXHTTPRequest&, int64_t amount) {
     {
         std::lock_guard guard(mutex_);
         addClamped(bytesDownloadedSoFar_, amount);
-        receiver = downloadProgress_.lock();
+        receiver = settings_.downloadProgress.lock();
         done = fraction(bytesDownloadedSoFar_, totalBytesToDownload_);
     }
     if (receiver) {
@@ -455,7 +444,7 @@ void TXNetworkQueue::didSendBytes(TXHTTPRequest&, int64_t amount) {
     {
         std::lock_guard guard(mutex_);
         addClamped(bytesUploadedSoFar_, amount);
-        receiver = uploadProgress_.lock();
+        receiver = settings_.uploadProgress.lock();
         done = fraction(bytesUploadedSoFar_, totalBytesToUpload_);
     }
     if (receiver) {

@@ -117,16 +117,19 @@ class TXNetworkQueue : public TXHTTPRequestDelegate,
 
     std::shared_ptr<base::OperationQueue> operations_;
     mutable std::mutex mutex_;
-    std::weak_ptr<TXHTTPRequestDelegate> delegate_;
-    TXRequestSelector didStart_, didFinish_, didFail_;
-    TXHeadersSelector didReceiveHeaders_;
-    TXRedirectSelector willRedirect_;
-    TXQueueSelector queueDidFinish_;
-    std::weak_ptr<TXProgressDelegate> uploadProgress_, downloadProgress_;
+    // What a copy takes over: the receivers and how to run; not the counts.
+    struct Settings {
+        std::weak_ptr<TXHTTPRequestDelegate> delegate;
+        TXRequestSelector didStart, didFinish, didFail;
+        TXHeadersSelector didReceiveHeaders;
+        TXRedirectSelector willRedirect;
+        TXQueueSelector queueDidFinish;
+        std::weak_ptr<TXProgressDelegate> uploadProgress, downloadProgress;
+        bool cancelAllOnFailure = true;
+        bool accurateProgress = false;
+        base::Dictionary userInfo;
+    } settings_;
     uint64_t bytesUploadedSoFar_ = 0, totalBytesToUpload_ = 0;
     uint64_t bytesDownloadedSoFar_ = 0, totalBytesToDownload_ = 0;
-    bool cancelAllOnFailure_ = true;
     int requestsCount_ = 0;
-    bool accurateProgress_ = false;
-    base::Dictionary userInfo_;
 };

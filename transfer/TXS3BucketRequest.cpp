@@ -62,16 +62,13 @@ std::shared_ptr<TXS3BucketRequest> TXS3BucketRequest::DELETERequestWithBucket(
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3BucketRequest::copy() const {
-    auto other = std::shared_ptr<TXS3BucketRequest>(new TXS3BucketRequest(url()));
-    copyS3ConfigurationInto(*other);
-    std::scoped_lock guard(bucketLock_, other->bucketLock_);
-    other->bucket_ = bucket_;
-    other->subResource_ = subResource_;
-    other->prefix_ = prefix_;
-    other->marker_ = marker_;
-    other->maxResultCount_ = maxResultCount_;
-    other->delimiter_ = delimiter_;
-    return other;
+    return configuredCopy(std::shared_ptr<TXS3BucketRequest>(new TXS3BucketRequest(url())));
+}
+
+void TXS3BucketRequest::copyConfigurationInto(TXHTTPRequest& other) const {
+    TXS3Request::copyConfigurationInto(other);
+    copySettingsInto(bucketLock_, bucket_, other, &TXS3BucketRequest::bucketLock_,
+                     &TXS3BucketRequest::bucket_);
 }
 
 // ---- address and signature ------------------------------------------------------
@@ -79,17 +76,17 @@ std::shared_ptr<TXHTTPRequest> TXS3BucketRequest::copy() const {
 std::string TXS3BucketRequest::queryText() const {
     std::vector<std::string> parameters;
     std::lock_guard guard(bucketLock_);
-    if (!prefix_.empty()) {
-        parameters.push_back("prefix=" + escapeQueryValue(prefix_));
+    if (!bucket_.prefix.empty()) {
+        parameters.push_back("prefix=" + escapeQueryValue(bucket_.prefix));
     }
-    if (!marker_.empty()) {
-        parameters.push_back("marker=" + escapeQueryValue(marker_));
+    if (!bucket_.marker.empty()) {
+        parameters.push_back("marker=" + escapeQueryValue(bucket_.marker));
     }
-    if (!delimiter_.empty()) {
-        parameters.push_back("delimiter=" + escapeQueryValue(delimiter_));
+    if (!bucket_.delimiter.empty()) {
+        parameters.push_back("delimiter=" + escapeQueryValue(bucket_.delimiter));
     }
-    if (maxResultCount_ > 0) {
-        parameters.push_back(base::format("max-keys=%i", maxResultCount_));
+    if (bucket_.maxResultCount > 0) {
+        parameters.push_back(base::format("max-keys=%i", bucket_.maxResultCount));
     }
     std::string joined;
     for (const auto& p : parameters) {
@@ -192,20 +189,20 @@ void TXS3BucketRequest::requestFinished() {
         field = value;                                  \
     }
 
-TX_BUCKET_FIELD(std::string, bucket, setBucket, bucket_)
-TX_BUCKET_FIELD(std::string, subResource, setSubResource, subResource_)
-TX_BUCKET_FIELD(std::string, prefix, setPrefix, prefix_)
-TX_BUCKET_FIELD(std::string, marker, setMarker, marker_)
-TX_BUCKET_FIELD(std::string, delimiter, setDelimiter, delimiter_)
+TX_BUCKET_FIELD(std::string, bucket, setBucket, bucket_.bucket)
+TX_BUCKET_FIELD(std::string, subResource, setSubResource, bucket_.subResource)
+TX_BUCKET_FIELD(std::string, prefix, setPrefix, bucket_.prefix)
+TX_BUCKET_FIELD(std::string, marker, setMarker, bucket_.marker)
+TX_BUCKET_FIELD(std::string, delimiter, setDelimiter, bucket_.delimiter)
 
 int TXS3BucketRequest::maxResultCount() const {
     std::lock_guard guard(bucketLock_);
-    return maxResultCount_;
+    return bucket_.maxResultCount;
 }
 
 void TXS3BucketRequest::setMaxResultCount(int count) {
     std::lock_guard guard(bucketLock_);
-    maxResultCount_ = count;
+    bucket_.maxResultCount = count;
 }
 
 std::vector<TXS3BucketObject> TXS3BucketRequest::objects() const {

@@ -54,6 +54,7 @@ class TXS3BucketRequest : public TXS3Request {
   protected:
     explicit TXS3BucketRequest(const std::optional<base::Url>& url);
     void requestFinished() override;
+    void copyConfigurationInto(TXHTTPRequest& other) const override;
 
   private:
     static std::shared_ptr<TXS3BucketRequest> make(const std::string& bucket,
@@ -61,7 +62,10 @@ class TXS3BucketRequest : public TXS3Request {
     std::string queryText() const;
 
     mutable std::mutex bucketLock_;
-    std::string bucket_, subResource_, prefix_, marker_, delimiter_;
-    int maxResultCount_ = 0;
+    // What a copy takes over (the listing read stays behind).
+    struct Settings {
+        std::string bucket, subResource, prefix, marker, delimiter;
+        int maxResultCount = 0;
+    } bucket_;
     Listing listing_;
 };

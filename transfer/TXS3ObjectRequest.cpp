@@ -58,22 +58,14 @@ std::shared_ptr<TXS3ObjectRequest> TXS3ObjectRequest::COPYRequestFromBucket(
     return request;
 }
 
-void TXS3ObjectRequest::copyObjectFieldsInto(TXS3ObjectRequest& other) const {
-    copyS3ConfigurationInto(other);
-    std::scoped_lock guard(objectLock_, other.objectLock_);
-    other.bucket_ = bucket_;
-    other.key_ = key_;
-    other.sourceBucket_ = sourceBucket_;
-    other.sourceKey_ = sourceKey_;
-    other.mimeType_ = mimeType_;
-    other.subResource_ = subResource_;
-    other.storageClass_ = storageClass_;
+void TXS3ObjectRequest::copyConfigurationInto(TXHTTPRequest& other) const {
+    TXS3Request::copyConfigurationInto(other);
+    copySettingsInto(objectLock_, object_, other, &TXS3ObjectRequest::objectLock_,
+                     &TXS3ObjectRequest::object_);
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3ObjectRequest::copy() const {
-    auto other = std::shared_ptr<TXS3ObjectRequest>(new TXS3ObjectRequest(url()));
-    copyObjectFieldsInto(*other);
-    return other;
+    return configuredCopy(std::shared_ptr<TXS3ObjectRequest>(new TXS3ObjectRequest(url())));
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3ObjectRequest::HEADRequest() {
@@ -133,8 +125,8 @@ std::string TXS3ObjectRequest::stringToSignForHeaders(const std::string& canonic
 std::string TXS3ObjectRequest::mimeType() const {
     {
         std::lock_guard guard(objectLock_);
-        if (!mimeType_.empty()) {
-            return mimeType_;
+        if (!object_.mimeType.empty()) {
+            return object_.mimeType;
         }
     }
     std::string body = postBodyFilePath();
@@ -150,53 +142,53 @@ std::string TXS3ObjectRequest::mimeType() const {
 
 void TXS3ObjectRequest::setMimeType(const std::string& type) {
     std::lock_guard guard(objectLock_);
-    mimeType_ = type;
+    object_.mimeType = type;
 }
 std::string TXS3ObjectRequest::bucket() const {
     std::lock_guard guard(objectLock_);
-    return bucket_;
+    return object_.bucket;
 }
 void TXS3ObjectRequest::setBucket(const std::string& bucket) {
     std::lock_guard guard(objectLock_);
-    bucket_ = bucket;
+    object_.bucket = bucket;
 }
 std::string TXS3ObjectRequest::key() const {
     std::lock_guard guard(objectLock_);
-    return key_;
+    return object_.key;
 }
 void TXS3ObjectRequest::setKey(const std::string& key) {
     std::lock_guard guard(objectLock_);
-    key_ = key;
+    object_.key = key;
 }
 std::string TXS3ObjectRequest::sourceBucket() const {
     std::lock_guard guard(objectLock_);
-    return sourceBucket_;
+    return object_.sourceBucket;
 }
 void TXS3ObjectRequest::setSourceBucket(const std::string& bucket) {
     std::lock_guard guard(objectLock_);
-    sourceBucket_ = bucket;
+    object_.sourceBucket = bucket;
 }
 std::optional<std::string> TXS3ObjectRequest::sourceKey() const {
     std::lock_guard guard(objectLock_);
-    return sourceKey_;
+    return object_.sourceKey;
 }
 void TXS3ObjectRequest::setSourceKey(const std::optional<std::string>& key) {
     std::lock_guard guard(objectLock_);
-    sourceKey_ = key;
+    object_.sourceKey = key;
 }
 std::string TXS3ObjectRequest::subResource() const {
     std::lock_guard guard(objectLock_);
-    return subResource_;
+    return object_.subResource;
 }
 void TXS3ObjectRequest::setSubResource(const std::string& subResource) {
     std::lock_guard guard(objectLock_);
-    subResource_ = subResource;
+    object_.subResource = subResource;
 }
 std::string TXS3ObjectRequest::storageClass() const {
     std::lock_guard guard(objectLock_);
-    return storageClass_;
+    return object_.storageClass;
 }
 void TXS3ObjectRequest::setStorageClass(const std::string& storageClass) {
     std::lock_guard guard(objectLock_);
-    storageClass_ = storageClass;
+    object_.storageClass = storageClass;
 }

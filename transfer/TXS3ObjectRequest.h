@@ -63,17 +63,16 @@ class TXS3ObjectRequest : public TXS3Request {
         request->setKey(key);
         return request;
     }
-    void copyObjectFieldsInto(TXS3ObjectRequest& other) const;
+    void copyConfigurationInto(TXHTTPRequest& other) const override;
 
   private:
     bool isUpload() const;
 
     mutable std::mutex objectLock_;
-    std::string bucket_;
-    std::string key_;
-    std::string sourceBucket_;
-    std::optional<std::string> sourceKey_;
-    std::string mimeType_;
-    std::string subResource_;
-    std::string storageClass_;
+    // What a copy takes over.
+    struct Settings {
+        std::string bucket, key, sourceBucket;
+        std::optional<std::string> sourceKey;
+        std::string mimeType, subResource, storageClass;
+    } object_;
 };

@@ -48,8 +48,8 @@ bool isAmzHeader(const std::string& name) {
 
 }  // namespace
 
-TXS3Request::TXS3Request(const std::optional<base::Url>& url)
-    : TXHTTPRequest(url), requestScheme_(TXS3Configuration::current().scheme) {
+TXS3Request::TXS3Request(const std::optional<base::Url>& url) : TXHTTPRequest(url) {
+    s3_.requestScheme = TXS3Configuration::current().scheme;
     setPersistentConnectionTimeoutSeconds(20.0);
 }
 
@@ -57,19 +57,13 @@ std::shared_ptr<TXS3Request> TXS3Request::requestWithURL(const std::optional<bas
     return std::shared_ptr<TXS3Request>(new TXS3Request(url));
 }
 
-void TXS3Request::copyS3ConfigurationInto(TXS3Request& other) const {
-    copyConfigurationInto(other);
-    std::scoped_lock guard(s3Lock_, other.s3Lock_);
-    other.accessKey_ = accessKey_;
-    other.secretAccessKey_ = secretAccessKey_;
-    other.requestScheme_ = requestScheme_;
-    other.accessPolicy_ = accessPolicy_;
+void TXS3Request::copyConfigurationInto(TXHTTPRequest& other) const {
+    TXHTTPRequest::copyConfigurationInto(other);
+    copySettingsInto(s3Lock_, s3_, other, &TXS3Request::s3Lock_, &TXS3Request::s3_);
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3Request::copy() const {
-    auto other = requestWithURL(url());
-    copyS3ConfigurationInto(*other);
-    return other;
+    return configuredCopy(requestWithURL(url()));
 }
 
 std::shared_ptr<TXHTTPRequest> TXS3Request::HEADRequest() {
@@ -193,7 +187,6 @@ bool TXS3Request::parseResponseXML() {
     if (!body || body->empty()) {
         return true;
     }
-    resending_ = false;
     auto outcome = TXS3ReplyParser::parse(
         std::string_view(reinterpret_cast<const char*>(body->data()), body->size()),
         [this](const std::string& name, const std::string& text, const std::vector<std::string>&) {
@@ -205,14 +198,14 @@ bool TXS3Request::parseResponseXML() {
         failWithError(TXMakeError(kS3ParseError, "Parsing the resposnse failed", &underlying));
         return false;
     }
-    return !resending_ && !error();
+    // A reply that asked for a resend has put the request back to running.
+    return complete() && !error();
 }
 
 bool TXS3Request::replyElementEnded(const std::string& name, const std::string& text) {
     if (name == "Message") {
         failWithError(TXMakeError(kS3ReplyError, text));
     } else if (name == "Code" && text == "RequestTimeout" && retryUsingNewConnection()) {
-        resending_ = true;
         return false;
     }
     return true;
@@ -222,27 +215,27 @@ bool TXS3Request::replyElementEnded(const std::string& name, const std::string& 
 
 std::string TXS3Request::accessKey() const {
     std::lock_guard guard(s3Lock_);
-    return accessKey_;
+    return s3_.accessKey;
 }
 void TXS3Request::setAccessKey(const std::string& key) {
     std::lock_guard guard(s3Lock_);
-    accessKey_ = key;
+    s3_.accessKey = key;
 }
 std::string TXS3Request::secretAccessKey() const {
     std::lock_guard guard(s3Lock_);
-    return secretAccessKey_;
+    return s3_.secretAccessKey;
 }
 void TXS3Request::setSecretAccessKey(const std::string& key) {
     std::lock_guard guard(s3Lock_);
-    secretAccessKey_ = key;
+    s3_.secretAccessKey = key;
 }
 std::string TXS3Request::requestScheme() const {
     std::lock_guard guard(s3Lock_);
-    return requestScheme_;
+    return s3_.requestScheme;
 }
 void TXS3Request::setRequestScheme(const std::string& scheme) {
     std::lock_guard guard(s3Lock_);
-    requestScheme_ = scheme;
+    s3_.requestScheme = scheme;
 }
 std::string TXS3Request::dateString() const {
     std::lock_guard guard(s3Lock_);
@@ -254,11 +247,11 @@ void TXS3Request::setDateString(const std::string& date) {
 }
 std::string TXS3Request::accessPolicy() const {
     std::lock_guard guard(s3Lock_);
-    return accessPolicy_;
+    return s3_.accessPolicy;
 }
 void TXS3Request::setAccessPolicy(const std::string& policy) {
     std::lock_guard guard(s3Lock_);
-    accessPolicy_ = policy;
+    s3_.accessPolicy = policy;
 }
 
 // ---- class-wide values ------------------------------------------------------

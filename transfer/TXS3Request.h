@@ -70,7 +70,7 @@ class TXS3Request : public TXHTTPRequest {
     void requestFinished() override;
     // Reads an XML reply; false when the request failed or is being resent.
     bool parseResponseXML();
-    void copyS3ConfigurationInto(TXS3Request& other) const;
+    void copyConfigurationInto(TXHTTPRequest& other) const override;
     // Builds the URL when there is none yet.
     void ensureURL();
 
@@ -79,10 +79,9 @@ class TXS3Request : public TXHTTPRequest {
     bool replyElementEnded(const std::string& name, const std::string& text);
 
     mutable std::mutex s3Lock_;
-    std::string accessKey_;
-    std::string secretAccessKey_;
-    std::string requestScheme_;
+    // What a copy takes over.
+    struct Settings {
+        std::string accessKey, secretAccessKey, requestScheme, accessPolicy;
+    } s3_;
     std::string dateString_;
-    std::string accessPolicy_;
-    bool resending_ = false;
 };

@@ -90,12 +90,7 @@ MovieTiming readMovieTiming(const platform::media::MovieAsset& movie) {
 
 std::optional<platform::image::RGBAImage> thumbnailFrame(const platform::media::MovieAsset& movie,
                                                          double seconds) {
-    auto frame = movie.frameAtTime(seconds, true);
-    if (!frame) {
-        return std::nullopt;
-    }
-    return platform::image::RGBAImage::fromPixels(frame->width, frame->height,
-                                                  std::move(frame->pixels));
+    return movie.frameAtTime(seconds, true);
 }
 
 }  // namespace sam

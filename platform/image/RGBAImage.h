@@ -1,7 +1,7 @@
 #pragma once
 // A picture as tightly packed 8-bit RGBA rows, top row first, colour not
-// premultiplied. It is what the thumbnail code scales and encodes; a movie frame
-// (platform::media::RGBAImage) has the same layout and moves in with fromPixels().
+// premultiplied. The suite's one picture type: movie frames are decoded into it, and
+// the thumbnail code scales and encodes it.
 #include <cstdint>
 #include <optional>
 #include <vector>

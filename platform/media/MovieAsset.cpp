@@ -243,11 +243,11 @@ std::optional<RGBAImage> toRGBA(const AVFrame* frame) {
     if (!scale) {
         return std::nullopt;
     }
-    RGBAImage image;
-    image.width = w;
-    image.height = h;
-    image.pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
-    uint8_t* planes[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
+    auto image = RGBAImage::blank(w, h);
+    if (!image) {
+        return std::nullopt;
+    }
+    uint8_t* planes[4] = {image->pixels().data(), nullptr, nullptr, nullptr};
     int strides[4] = {w * 4, 0, 0, 0};
     if (sws_scale(scale.get(), frame->data, frame->linesize, 0, h, planes, strides) != h) {
         return std::nullopt;
@@ -400,12 +400,13 @@ RGBAImage MovieAsset::rotated(const RGBAImage& image, int clockwiseDegrees) {
     if (turn != 90 && turn != 180 && turn != 270) {
         return image;
     }
-    const int w = image.width;
-    const int h = image.height;
-    RGBAImage out;
-    out.width = turn == 180 ? w : h;
-    out.height = turn == 180 ? h : w;
-    out.pixels.resize(image.pixels.size());
+    const int w = image.width();
+    const int h = image.height();
+    auto turned = RGBAImage::blank(turn == 180 ? w : h, turn == 180 ? h : w);
+    if (!turned) {
+        return image;  // empty: nothing to turn
+    }
+    RGBAImage& out = *turned;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             int nx = 0;
@@ -421,8 +422,8 @@ RGBAImage MovieAsset::rotated(const RGBAImage& image, int clockwiseDegrees) {
                 ny = w - 1 - x;
             }
             const size_t from = (size_t(y) * size_t(w) + size_t(x)) * 4;
-            const size_t to = (size_t(ny) * size_t(out.width) + size_t(nx)) * 4;
-            std::copy_n(&image.pixels[from], 4, &out.pixels[to]);
+            const size_t to = (size_t(ny) * size_t(out.width()) + size_t(nx)) * 4;
+            std::copy_n(&image.pixels()[from], 4, &out.pixels()[to]);
         }
     }
     return out;

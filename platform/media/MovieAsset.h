@@ -13,11 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/image/RGBAImage.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/MovieTrack.h"
-#include "platform/media/RGBAImage.h"
 
 namespace platform::media {
+
+// Frames are the suite's one picture type.
+using RGBAImage = platform::image::RGBAImage;
 
 class MovieAsset {
   public:

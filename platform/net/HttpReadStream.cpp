@@ -72,10 +72,7 @@ HttpReadStream::HttpReadStream(HttpRequestMessage message, std::shared_ptr<BodyS
 
 HttpReadStream::~HttpReadStream() {
     client_ = nullptr;
-    if (loop_ && source_)
-        loop_->removeSource(source_);
-    if (loop_ && kickTimer_)
-        loop_->cancelTimer(kickTimer_);
+    source_.reset();  // before the connection below closes its descriptor
     if (phase_ == Phase::Done)
         ConnectionCache::shared().closeOwnedBy(token_);
 }
@@ -94,18 +91,14 @@ ConnectionKey HttpReadStream::key() const {
 
 void HttpReadStream::schedule(base::RunLoop& loop, const base::RunLoopMode& mode) {
     if (loop_ && loop_ != &loop) {
-        if (source_)
-            loop_->removeSource(source_);
-        if (kickTimer_)
-            loop_->cancelTimer(kickTimer_);
-        source_ = kickTimer_ = 0;
+        source_.reset();
+        kickTimer_.reset();
         modes_.clear();
     }
     loop_ = &loop;
     if (std::find(modes_.begin(), modes_.end(), mode) == modes_.end())
         modes_.push_back(mode);
-    if (source_)
-        loop_->setSourceModes(source_, modes_);
+    source_.setModes(modes_);
     updateInterest();
     kick();  // whatever arrived while we were off the loop
 }
@@ -115,13 +108,10 @@ void HttpReadStream::unschedule(const base::RunLoopMode& mode) {
     if (!loop_)
         return;
     if (modes_.empty()) {
-        if (source_)
-            loop_->removeSource(source_);
-        if (kickTimer_)
-            loop_->cancelTimer(kickTimer_);
-        source_ = kickTimer_ = 0;
-    } else if (source_) {
-        loop_->setSourceModes(source_, modes_);
+        source_.reset();
+        kickTimer_.reset();
+    } else {
+        source_.setModes(modes_);
     }
 }
 
@@ -131,9 +121,7 @@ void HttpReadStream::updateInterest() {
     bool active = conn_ && isScheduled() && phase_ != Phase::Done && phase_ != Phase::Failed &&
                   phase_ != Phase::Closed && phase_ != Phase::Resolving;
     if (!active) {
-        if (source_)
-            loop_->removeSource(source_);
-        source_ = 0;
+        source_.reset();
         return;
     }
     uint32_t events = wantWrite_ ? EPOLLOUT : EPOLLIN;
@@ -143,11 +131,11 @@ void HttpReadStream::updateInterest() {
         events = 0;  // the reader is behind: let the socket buffers fill up
     }
     if (source_) {
-        loop_->setSourceEvents(source_, events);
+        source_.setEvents(events);
         return;
     }
     std::weak_ptr<HttpReadStream> weak = weak_from_this();
-    source_ = loop_->addSource(
+    source_ = loop_->makeSource(
         conn_->fd(), events,
         [weak](uint32_t ready) {
             if (auto self = weak.lock())
@@ -160,13 +148,13 @@ void HttpReadStream::kick() {
     if (!isScheduled() || kickTimer_)
         return;
     std::weak_ptr<HttpReadStream> weak = weak_from_this();
-    kickTimer_ = loop_->addTimer(
+    kickTimer_ = loop_->makeTimer(
         0, 0,
         [weak] {
             auto self = weak.lock();
             if (!self)
                 return;
-            self->kickTimer_ = 0;
+            self->kickTimer_.reset();  // fired: a later kick() may arm it again
             self->advance();
         },
         modes_);
@@ -227,11 +215,8 @@ void HttpReadStream::close() {
     // (a synchronous request replacing a pooled stream of the network thread), and
     // removal waits for a callback running there, so nothing reads the state below
     // while it changes.
-    if (loop_ && source_)
-        loop_->removeSource(source_);
-    if (loop_ && kickTimer_)
-        loop_->cancelTimer(kickTimer_);
-    source_ = kickTimer_ = 0;
+    source_.reset();
+    kickTimer_.reset();
     bool parked = phase_ == Phase::Done;
     phase_ = Phase::Closed;
     client_ = nullptr;
@@ -700,9 +685,7 @@ void HttpReadStream::fail(base::Error error) {
 // The source goes before its descriptor is closed: once closed, the number may be
 // handed to another socket at once, and the loop would be told about that one.
 void HttpReadStream::leaveLoop() {
-    if (loop_ && source_)
-        loop_->removeSource(source_);
-    source_ = 0;
+    source_.reset();
 }
 
 void HttpReadStream::advance() {

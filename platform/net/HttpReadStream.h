@@ -140,8 +140,9 @@ class HttpReadStream : public std::enable_shared_from_this<HttpReadStream> {
 
     base::RunLoop* loop_ = nullptr;
     std::vector<base::RunLoopMode> modes_;
-    base::RunLoop::SourceId source_ = 0;
-    base::RunLoop::TimerId kickTimer_ = 0;
+    // Declared after loop_: they leave the loop when the stream goes.
+    base::RunLoop::Source source_;
+    base::RunLoop::Timer kickTimer_;
 
     Phase phase_ = Phase::Idle;
     bool wantWrite_ = false;  // what the phase waits for

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/Hex.h"
 #include "platform/net/NetError.h"
 #include "platform/net/NetText.h"
 
 namespace platform::net {
 namespace {
 
-using text::hexValue;
+using base::hexValue;
 using text::lower;
 using text::trim;
 

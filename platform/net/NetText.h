@@ -1,6 +1,6 @@
 #pragma once
 // Small text helpers the HTTP, URL and cookie parsers share. Header fields and URL
-// parts are ASCII on the wire, so case folding and hex digits are byte-wise here.
+// parts are ASCII on the wire, so case folding is byte-wise here.
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -23,20 +23,6 @@ inline std::string lower(std::string_view s) {
     std::transform(out.begin(), out.end(), out.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
-}
-
-// The value of one hex digit, -1 for any other character.
-inline int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 }  // namespace platform::net::text

@@ -1,19 +1,24 @@
 #pragma once
-// The parts of an absolute http, https, socks or file address that the transport
-// needs. Only what a request line, a Host header and a connection key use is kept.
+// The transport's view of a suite URL (base::Url, the one parser and the one URL
+// type): an absolute http, https, socks or file address with what a request line, a
+// Host header and a connection key use, normalised. Only made from a base::Url.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/Url.h"
+
 namespace platform::net {
 
 class Url {
   public:
-    // Parses "scheme://[user[:password]@]host[:port][/path][?query][#fragment]".
-    // The scheme and host are lower-cased, user and password percent-decoded, the
-    // fragment dropped. Fails on a missing scheme or host, a bad port, or bytes
-    // that must never reach a request line (controls, spaces).
+    // The view of `url`: the scheme and host lower-cased, user and password
+    // percent-decoded, the fragment dropped. None without a scheme or host, or with
+    // port 0.
+    static std::optional<Url> from(const base::Url& url);
+    // base::Url::parse() followed by from(): "scheme://[user[:password]@]host[:port]
+    // [/path][?query][#fragment]"; texts with controls or spaces are no URL at all.
     static std::optional<Url> parse(std::string_view text);
 
     const std::string& scheme() const { return scheme_; }

@@ -13,7 +13,7 @@
 
 #include "base/Path.h"
 #include "base/PropertyList.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 extern char** environ;
 

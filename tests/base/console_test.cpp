@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace base {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/Flag.h"
+#include "tests/helpers/Flag.h"
 
 using base::Notification;
 using base::NotificationCenter;

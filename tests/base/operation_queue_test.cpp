@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/Flag.h"
+#include "tests/helpers/Flag.h"
 
 using base::BlockOperation;
 using base::Operation;

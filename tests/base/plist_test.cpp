@@ -13,7 +13,7 @@
 #include <limits>
 #include <vector>
 
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 extern char** environ;
 

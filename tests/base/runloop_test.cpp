@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "base/RunLoop.h"
-#include "tests/support/Flag.h"
-#include "tests/support/MainThread.h"
+#include "tests/helpers/Flag.h"
+#include "tests/helpers/MainThread.h"
 
 using base::kCommonRunLoopModes;
 using base::kDefaultRunLoopMode;
@@ -554,6 +554,47 @@ TEST_F(RunLoopTest, MainThreadWaitsGoThroughTheHookAndEndWhenDone) {
     EXPECT_TRUE(base::MainThreadWait::until([&] { return modalFired; }, 10));
     EXPECT_FALSE(defaultFired);
     mainLoop().run(kDefaultRunLoopMode, 0);
+}
+
+// ---- registration handles ----
+
+TEST_F(RunLoopTest, HandlesKeepTheirTimerOrSourceUntilTheyGo) {
+    int dropped = 0, fired = 0, reads = 0;
+    {
+        auto gone = mainLoop().makeTimer(0, 0, [&] { ++dropped; });
+    }
+    auto kept = mainLoop().makeTimer(0, 0, [&] { ++fired; });
+    RunLoop::Timer moved = std::move(kept);
+    EXPECT_FALSE(kept);
+    EXPECT_TRUE(mainLoop().runUntil([&] { return fired == 1; }, 10));
+
+    Pipe pipe;
+    RunLoop::Source source = mainLoop().makeSource(pipe.fds[0], EPOLLIN, [&](uint32_t) {
+        pipe.read();
+        ++reads;
+    });
+    pipe.write();
+    EXPECT_TRUE(mainLoop().runUntil([&] { return reads == 1; }, 10));
+    source = mainLoop().makeSource(pipe.fds[0], 0, [&](uint32_t) { ++reads; });
+    source.setEvents(EPOLLIN);
+    pipe.write();
+    EXPECT_TRUE(mainLoop().runUntil([&] { return reads == 2; }, 10));
+    source = {};
+    pipe.write();
+    mainLoop().run(kDefaultRunLoopMode, 0.05);
+    EXPECT_EQ(dropped, 0);
+    EXPECT_EQ(reads, 2);
+}
+
+// Without a recheck interval, runUntil() sleeps until the loop has something to do.
+TEST_F(RunLoopTest, RunUntilWakesForAPostFromAnotherThread) {
+    bool done = false;
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        mainLoop().post([&] { done = true; });
+    });
+    EXPECT_TRUE(mainLoop().runUntil([&] { return done; }, 30));
+    poster.join();
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include "base/Bundle.h"
 #include "tests/base/FakeApplication.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace {
 

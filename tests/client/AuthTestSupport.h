@@ -14,8 +14,8 @@
 #include "client/OWQuorvaneAuthController.h"
 #include "client/OWQuorvaneTokenExchange.h"
 #include "platform/keychain/KeychainFile.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TempDir.h"
 
 namespace authtest {
 
@@ -71,7 +71,9 @@ class AuthControllerTest : public testsupport::MainThreadTest {
     std::shared_ptr<platform::keychain::KeychainFile> keychainFile;
     std::unique_ptr<KCKeychainBindingsController> keychain;
     std::shared_ptr<base::UserDefaults> defaults;
-    base::NotificationCenter center;
+    std::shared_ptr<base::NotificationCenter> sharedCenter =
+        std::make_shared<base::NotificationCenter>();
+    base::NotificationCenter& center = *sharedCenter;
     std::shared_ptr<ScriptedExchange> exchange = std::make_shared<ScriptedExchange>();
     std::vector<std::string> alerts;
     std::vector<Seen> seen;

@@ -52,8 +52,8 @@ void PeerQuorvaneTest::TearDown() {
 
 std::shared_ptr<OWQuorvane> PeerQuorvaneTest::makeClient(
     const std::shared_ptr<OWQuorvaneDelegate>& delegate) {
-    return OWQuorvane::create(delegate,
-                              {account, OWQuorvaneURLLoader::shared(), &cache, &center, nullptr});
+    return OWQuorvane::create(
+        delegate, {account, OWQuorvaneURLLoader::shared(), sharedCache, sharedCenter, nullptr});
 }
 
 void PeerQuorvaneTest::link() {

@@ -112,7 +112,9 @@ class PeerQuorvaneTest : public authtest::AuthControllerTest {
 
     fakes::FakeService service{{"--client", std::string(authtest::kClientID) + ":" +
                                                 OWQuorvaneAuthController::kOAuthPKey}};
-    OWQuorvaneCacheController cache;
+    std::shared_ptr<OWQuorvaneCacheController> sharedCache =
+        std::make_shared<OWQuorvaneCacheController>();
+    OWQuorvaneCacheController& cache = *sharedCache;
     std::shared_ptr<OWQuorvaneControllerAccount> account;
 };
 

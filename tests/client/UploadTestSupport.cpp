@@ -9,7 +9,7 @@
 #include "client/OWQuorvaneURLLoader.h"
 #include "client/json/QMJSON.h"
 #include "platform/crypto/Digest.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 #include "transfer/TXS3Request.h"
 
 namespace uploadtest {
@@ -60,7 +60,7 @@ void UploadRoadTest::makeClient(const std::string& site, const std::string& serv
     OWQuorvane::Services services;
     services.account = account;
     services.loader = OWQuorvaneURLLoader::shared();
-    services.center = &center;
+    services.center = sharedCenter;
     client = OWQuorvane::create(delegate, services);
 }
 

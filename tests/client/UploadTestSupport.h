@@ -12,8 +12,8 @@
 #include "client/OWQuorvane.h"
 #include "tests/client/QuorvaneFakes.h"
 #include "tests/fakes/FakeService.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/transfer/S3StandIn.h"
 
 namespace uploadtest {
@@ -74,7 +74,9 @@ class UploadRoadTest : public testsupport::MainThreadTest {
     std::unique_ptr<fakes::FakeService> service;
     std::string token;
     std::shared_ptr<quorvanetest::FakeAccount> account;
-    base::NotificationCenter center;
+    std::shared_ptr<base::NotificationCenter> sharedCenter =
+        std::make_shared<base::NotificationCenter>();
+    base::NotificationCenter& center = *sharedCenter;
     std::shared_ptr<UploadDelegate> delegate = std::make_shared<UploadDelegate>();
     std::shared_ptr<OWQuorvane> client;
 };

@@ -10,7 +10,7 @@
 #include "client/OWQuorvaneTokenRecord.h"
 #include "tests/client/AuthTestSupport.h"
 #include "tests/fakes/FakeHub.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace {
 

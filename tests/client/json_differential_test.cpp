@@ -16,7 +16,7 @@
 
 #include "client/json/QMJSON.h"
 #include "client/json/QMJSONText.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 extern char** environ;
 

@@ -10,7 +10,7 @@
 #include "client/KCKeychainBindings.h"
 #include "client/KCKeychainBindingsController.h"
 #include "platform/keychain/KeychainFile.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace {
 

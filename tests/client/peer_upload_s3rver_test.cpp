@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "tests/client/UploadTestSupport.h"
-#include "tests/support/Peer.h"
-#include "tests/support/S3rver.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/S3rver.h"
 #include "transfer/TXS3ObjectRequest.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "base/Path.h"
 #include "client/json/QMJSON.h"
 #include "tests/client/UploadTestSupport.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 #include "transfer/TXFormDataRequest.h"
 #include "transfer/TXS3ObjectRequest.h"
 

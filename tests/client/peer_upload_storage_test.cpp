@@ -8,7 +8,7 @@
 
 #include "base/Path.h"
 #include "tests/client/UploadTestSupport.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "platform/image/JpegCodec.h"
 #include "platform/image/RGBAImage.h"
 #include "tests/client/UploadTestSupport.h"
-#include "tests/support/Peer.h"
+#include "tests/helpers/Peer.h"
 
 namespace {
 

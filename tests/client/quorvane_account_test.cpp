@@ -11,8 +11,8 @@
 #include "client/OWQuorvaneControllerAccount.h"
 #include "platform/keychain/KeychainFile.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TempDir.h"
 #include "transfer/TXS3Request.h"
 
 namespace {
@@ -24,8 +24,12 @@ using quorvanetest::ScriptedLoader;
 class QuorvaneAccount : public testsupport::MainThreadTest {
   protected:
     std::shared_ptr<ScriptedLoader> loader = std::make_shared<ScriptedLoader>();
-    OWQuorvaneCacheController cache;
-    base::NotificationCenter center;
+    std::shared_ptr<OWQuorvaneCacheController> sharedCache =
+        std::make_shared<OWQuorvaneCacheController>();
+    OWQuorvaneCacheController& cache = *sharedCache;
+    std::shared_ptr<base::NotificationCenter> sharedCenter =
+        std::make_shared<base::NotificationCenter>();
+    base::NotificationCenter& center = *sharedCenter;
 };
 
 TEST_F(QuorvaneAccount, ClientsGivenNoAccountFollowTheProcesssTokenController) {
@@ -60,7 +64,8 @@ TEST_F(QuorvaneAccount, AClientSeesTheControllersAddressesAndUser) {
     auto account = std::make_shared<OWQuorvaneControllerAccount>(controller);
 
     auto delegate = std::make_shared<RecordingDelegate>();
-    auto client = OWQuorvane::create(delegate, {account, loader, &cache, &center, nullptr});
+    auto client =
+        OWQuorvane::create(delegate, {account, loader, sharedCache, sharedCenter, nullptr});
     EXPECT_EQ(delegate->count("oauthStatus"), 1u);
     EXPECT_EQ(client->apiURLString(), "https://hosted.example/api/0");
     EXPECT_FALSE(client->isLinked());
@@ -86,7 +91,8 @@ TEST_F(QuorvaneAccount, EveryClientSetsTheSharedStorageKeys) {
     TXS3Request::setSharedAccessKey("");
     TXS3Request::setSharedSecretAccessKey("");
     auto account = std::make_shared<FakeAccount>();
-    auto client = OWQuorvane::create(nullptr, {account, loader, &cache, &center, nullptr});
+    auto client =
+        OWQuorvane::create(nullptr, {account, loader, sharedCache, sharedCenter, nullptr});
     EXPECT_EQ(TXS3Request::sharedAccessKey(), "AKIDTESTACCESSKEY001");
     EXPECT_EQ(TXS3Request::sharedSecretAccessKey(), "secretsecretsecretsecretsecretsecret0001");
     ::unsetenv("QUORVANE_STORAGE_ACCESS_KEY");

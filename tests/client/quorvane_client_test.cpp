@@ -4,7 +4,7 @@
 
 #include "client/OWQuorvane.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ class QuorvaneClient : public testsupport::MainThreadTest {
         account->link("tok-1");
     }
     std::shared_ptr<OWQuorvane> make(const std::shared_ptr<OWQuorvaneDelegate>& d) {
-        return OWQuorvane::create(d, {account, loader, &cache, &center, nullptr});
+        return OWQuorvane::create(d, {account, loader, sharedCache, sharedCenter, nullptr});
     }
     std::shared_ptr<OWQuorvane> make() { return make(delegate); }
     // Pumps until the queue has nothing left and every delivery has run.
@@ -31,8 +31,12 @@ class QuorvaneClient : public testsupport::MainThreadTest {
     std::shared_ptr<FakeAccount> account = std::make_shared<FakeAccount>();
     std::shared_ptr<ScriptedLoader> loader = std::make_shared<ScriptedLoader>();
     std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
-    OWQuorvaneCacheController cache;
-    base::NotificationCenter center;
+    std::shared_ptr<OWQuorvaneCacheController> sharedCache =
+        std::make_shared<OWQuorvaneCacheController>();
+    OWQuorvaneCacheController& cache = *sharedCache;
+    std::shared_ptr<base::NotificationCenter> sharedCenter =
+        std::make_shared<base::NotificationCenter>();
+    base::NotificationCenter& center = *sharedCenter;
 };
 
 TEST_F(QuorvaneClient, SetUpReloadsTheAccountAndTellsTheDelegateOnce) {

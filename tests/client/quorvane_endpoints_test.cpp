@@ -6,7 +6,7 @@
 
 #include "client/OWQuorvane.h"
 #include "tests/client/QuorvaneFakes.h"
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 
 namespace {
 
@@ -25,12 +25,16 @@ class QuorvaneEndpoints : public testsupport::MainThreadTest {
     void SetUp() override {
         MainThreadTest::SetUp();
         account->link("T");
-        client = OWQuorvane::create(nullptr, {account, loader, &cache, &center, nullptr});
+        client = OWQuorvane::create(nullptr, {account, loader, sharedCache, sharedCenter, nullptr});
     }
     std::shared_ptr<FakeAccount> account = std::make_shared<FakeAccount>();
     std::shared_ptr<ScriptedLoader> loader = std::make_shared<ScriptedLoader>();
-    OWQuorvaneCacheController cache;
-    base::NotificationCenter center;
+    std::shared_ptr<OWQuorvaneCacheController> sharedCache =
+        std::make_shared<OWQuorvaneCacheController>();
+    OWQuorvaneCacheController& cache = *sharedCache;
+    std::shared_ptr<base::NotificationCenter> sharedCenter =
+        std::make_shared<base::NotificationCenter>();
+    base::NotificationCenter& center = *sharedCenter;
     std::shared_ptr<OWQuorvane> client;
 };
 

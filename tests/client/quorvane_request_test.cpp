@@ -5,7 +5,7 @@
 #include "client/OWQuorvaneRequest.h"
 #include "client/json/QMJSON.h"
 #include "tests/client/QuorvanePython.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "client/OWQuorvaneUtilities.h"
 #include "platform/image/JpegCodec.h"
 #include "platform/image/PngCodec.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "tests/export_plugin/HostRunSupport.h"
 
 #include "client/json/QMJSON.h"
-#include "tests/support/RunTool.h"
+#include "tests/helpers/RunTool.h"
 
 namespace exporttest {
 

@@ -11,8 +11,8 @@
 
 #include "platform/crypto/Base64.h"
 #include "tests/export_plugin/HostRunSupport.h"
-#include "tests/support/RunTool.h"
-#include "tests/support/desktop/NotificationService.h"
+#include "tests/helpers/RunTool.h"
+#include "tests/helpers/desktop/NotificationService.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include "apps/export_plugin/Thumbnail.h"
 #include "base/Console.h"
 #include "tests/export_plugin/HostRunSupport.h"
+#include "tests/helpers/RunTool.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/helpers/desktop/DesktopTest.h"
 #include "tests/standins/host_suites.h"
-#include "tests/support/RunTool.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/desktop/DesktopTest.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 // (SOCKS5) and openssl s_server (TLS with a certificate for another name).
 #include <string>
 
-#include "tests/support/Peer.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/TestCertificates.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/helpers/TestCertificates.h"
 
 namespace nettest {
 

@@ -3,8 +3,8 @@
 // CA) out of the test's own folder. Kept-alive connections are closed after each
 // test so that none outlives its server.
 #include "platform/net/ConnectionCache.h"
+#include "tests/helpers/MainThread.h"
 #include "tests/platform/NetPeers.h"
-#include "tests/support/MainThread.h"
 
 namespace nettest {
 

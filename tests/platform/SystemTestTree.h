@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/system/FileOps.h"
-#include "tests/support/RunTool.h"
+#include "tests/helpers/RunTool.h"
 
 namespace systemtest {
 

@@ -11,8 +11,8 @@
 #include "platform/image/JpegCodec.h"
 #include "platform/image/PngCodec.h"
 #include "platform/image/RGBAImage.h"
-#include "tests/support/Peer.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/TempDir.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "platform/media/MovieAsset.h"
-#include "tests/support/MovieTest.h"
+#include "tests/helpers/MovieTest.h"
 
 namespace platform::media {
 namespace {
@@ -50,7 +50,7 @@ class MediaRotation : public testsupport::MovieTest {
 
 // The pixel (x, y) of an image as "r" for red, "b" for blue, "?" otherwise.
 char colour(const RGBAImage& image, int x, int y) {
-    const uint8_t* p = &image.pixels[(size_t(y) * size_t(image.width) + size_t(x)) * 4];
+    const uint8_t* p = &image.pixels()[(size_t(y) * size_t(image.width()) + size_t(x)) * 4];
     return p[0] > 180 && p[2] < 80 ? 'r' : p[2] > 180 && p[0] < 80 ? 'b' : '?';
 }
 
@@ -74,13 +74,13 @@ TEST_F(MediaRotation, TracksReportTheirTurnAndFramesAreTurnedOnRequest) {
 
         const auto stored = movie.frameAtTime(0.5);
         ASSERT_TRUE(stored);
-        EXPECT_EQ(stored->width, 64);
+        EXPECT_EQ(stored->width(), 64);
         const auto shown = movie.frameAtTime(0.5, true);
         ASSERT_TRUE(shown);
-        EXPECT_EQ(shown->width, c.width) << c.file;
-        EXPECT_EQ(shown->height, c.height) << c.file;
+        EXPECT_EQ(shown->width(), c.width) << c.file;
+        EXPECT_EQ(shown->height(), c.height) << c.file;
         EXPECT_EQ(colour(*shown, 2, 2), c.topLeft) << c.file;
-        EXPECT_EQ(colour(*shown, shown->width - 3, shown->height - 3), c.bottomRight) << c.file;
+        EXPECT_EQ(colour(*shown, shown->width() - 3, shown->height() - 3), c.bottomRight) << c.file;
     }
     // Turning a picture four quarters round gives it back.
     const auto frame = MovieAsset::fromPath(file("turn0.mov")).frameAtTime(0.2);
@@ -89,8 +89,8 @@ TEST_F(MediaRotation, TracksReportTheirTurnAndFramesAreTurnedOnRequest) {
     for (int i = 0; i < 4; ++i) {
         turned = MovieAsset::rotated(turned, 90);
     }
-    EXPECT_EQ(turned.pixels, frame->pixels);
-    EXPECT_EQ(MovieAsset::rotated(*frame, 45).pixels, frame->pixels);
+    EXPECT_EQ(turned.pixels(), frame->pixels());
+    EXPECT_EQ(MovieAsset::rotated(*frame, 45).pixels(), frame->pixels());
 }
 
 }  // namespace

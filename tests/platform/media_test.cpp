@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/media/MovieAsset.h"
-#include "tests/support/MovieTest.h"
-#include "tests/support/RunTool.h"
+#include "tests/helpers/MovieTest.h"
+#include "tests/helpers/RunTool.h"
 
 namespace {
 
@@ -213,12 +213,12 @@ TEST_F(MovieAssetTest, DecodesTheFrameShownAtATime) {
         if (!image) {
             return std::array<int, 4>{};
         }
-        EXPECT_EQ(image->width, 32);
-        EXPECT_EQ(image->height, 24);
-        EXPECT_EQ(image->pixels.size(), 32u * 24u * 4u);
+        EXPECT_EQ(image->width(), 32);
+        EXPECT_EQ(image->height(), 24);
+        EXPECT_EQ(image->pixels().size(), 32u * 24u * 4u);
         const size_t at = (12 * 32 + 16) * 4;
-        return std::array<int, 4>{image->pixels[at], image->pixels[at + 1], image->pixels[at + 2],
-                                  image->pixels[at + 3]};
+        return std::array<int, 4>{image->pixels()[at], image->pixels()[at + 1],
+                                  image->pixels()[at + 2], image->pixels()[at + 3]};
     };
     for (double t : {0.0, 0.5, 0.96}) {
         auto p = pixel(t);

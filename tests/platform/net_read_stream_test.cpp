@@ -6,9 +6,9 @@
 
 #include "platform/net/ConnectionCache.h"
 #include "platform/net/NetError.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/Peer.h"
 #include "tests/platform/NetTestSupport.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/Peer.h"
 
 using namespace platform::net;
 using nettest::ScriptedServer;

@@ -14,10 +14,10 @@
 
 #include "platform/net/ConnectionCache.h"
 #include "platform/net/HttpAuthentication.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/platform/NetTestSupport.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/Peer.h"
-#include "tests/support/TempDir.h"
 
 extern char** environ;
 using namespace platform::net;

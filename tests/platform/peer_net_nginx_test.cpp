@@ -6,10 +6,10 @@
 #include "platform/net/ConnectionCache.h"
 #include "platform/net/NetError.h"
 #include "platform/net/PacEvaluator.h"
+#include "tests/helpers/MainThread.h"
 #include "tests/platform/NetPeers.h"
 #include "tests/platform/NetTestSupport.h"
 #include "tests/platform/NginxTest.h"
-#include "tests/support/MainThread.h"
 
 using namespace platform::net;
 using testsupport::Peer;

@@ -11,7 +11,7 @@
 #include "platform/xml/Document.h"
 #include "platform/xml/Node.h"
 #include "platform/xml/XPathRewriter.h"
-#include "tests/support/RunTool.h"
+#include "tests/helpers/RunTool.h"
 
 namespace {
 

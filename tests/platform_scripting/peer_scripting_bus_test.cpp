@@ -11,7 +11,7 @@
 
 #include "platform/scripting/dbus/ScriptingBus.h"
 #include "platform/scripting/dbus/WireDescriptor.h"
-#include "tests/support/desktop/DesktopTest.h"
+#include "tests/helpers/desktop/DesktopTest.h"
 
 namespace platform::scripting::dbus {
 namespace {

@@ -12,8 +12,8 @@
 #include "platform/ui/qt/UserNotifications.h"
 #include "platform/ui/qt/WindowPlacement.h"
 #include "support/OWAlert.h"
-#include "tests/support/desktop/DesktopTest.h"
-#include "tests/support/desktop/NotificationService.h"
+#include "tests/helpers/desktop/DesktopTest.h"
+#include "tests/helpers/desktop/NotificationService.h"
 
 namespace {
 

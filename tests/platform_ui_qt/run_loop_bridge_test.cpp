@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "base/RunLoop.h"
-#include "tests/support/desktop/DesktopTest.h"
+#include "tests/helpers/desktop/DesktopTest.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "apps/share_destination/SAMObject.h"
 #include "apps/share_destination/SAMScriptingTerms.h"
 #include "support/OWLocalPaths.h"
-#include "tests/support/RunTool.h"
+#include "tests/helpers/RunTool.h"
 
 namespace sharetest {
 

@@ -12,8 +12,8 @@
 #include "apps/share_destination/SAMObject.h"
 #include "apps/share_destination/SAMScriptingTerms.h"
 #include "apps/share_destination/SAMShareTiming.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/share_destination/ShareTestSupport.h"
-#include "tests/support/TempDir.h"
 
 namespace sharetest {
 namespace {

@@ -14,8 +14,8 @@
 #include "apps/share_destination/SAMDocument.h"
 #include "apps/share_destination/SAMDocumentController.h"
 #include "apps/share_destination/SAMWindowController.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/desktop/DesktopTest.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/helpers/desktop/DesktopTest.h"
 
 namespace sharetest {
 namespace {

@@ -11,8 +11,8 @@
 #include "apps/share_destination/SAMDocumentController.h"
 #include "platform/media/MovieAsset.h"
 #include "support/OWAVFoundation.h"
+#include "tests/helpers/desktop/NotificationService.h"
 #include "tests/share_destination/ShareTestSupport.h"
-#include "tests/support/desktop/NotificationService.h"
 #include "upload_dialog/QuorvSettingsController.h"
 
 namespace sharetest {
@@ -85,8 +85,8 @@ TEST_F(ShareRoad, WholeShareFromTheEditorReachesStorageWithItsTiming) {
     const auto atOne = original.frameAtTime(1.0, true);
     const auto atTwo = original.frameAtTime(2.0, true);
     ASSERT_TRUE(atOne && atTwo);
-    EXPECT_EQ(settings.thumbnail()->pixels(), atOne->pixels);
-    EXPECT_NE(settings.thumbnail()->pixels(), atTwo->pixels);
+    EXPECT_EQ(settings.thumbnail()->pixels(), atOne->pixels());
+    EXPECT_NE(settings.thumbnail()->pixels(), atTwo->pixels());
 
     // Registered with the rate, the start timecode and the duration; the thumbnail follows.
     const auto upload = lastCall("/files/upload");

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "tests/support/RunTool.h"
+#include "tests/helpers/RunTool.h"
 
 namespace hoststandin {
 

@@ -71,7 +71,7 @@ void TodayTest::link() {
 
 std::shared_ptr<TodayViewController> TodayTest::makeWidget() {
     TodayViewController::Services services;
-    services.client = {account, OWQuorvaneURLLoader::shared(), &cache, &center, nullptr};
+    services.client = {account, OWQuorvaneURLLoader::shared(), sharedCache, sharedCenter, nullptr};
     services.defaults = widgetDefaults;
     services.clock = clock;
     services.dates = dates;

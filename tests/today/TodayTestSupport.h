@@ -21,8 +21,8 @@
 #include "platform/ui/ScriptedAlertPresenter.h"
 #include "support/OWRelativeDates.h"
 #include "tests/fakes/FakeService.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/desktop/DesktopTest.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/helpers/desktop/DesktopTest.h"
 
 namespace todaytest {
 
@@ -59,8 +59,12 @@ class TodayTest : public testsupport::DesktopTest {
     std::unique_ptr<KCKeychainBindingsController> keychain;
     std::shared_ptr<base::UserDefaults> controllerDefaults;
     std::shared_ptr<base::UserDefaults> widgetDefaults;
-    base::NotificationCenter center;
-    OWQuorvaneCacheController cache;
+    std::shared_ptr<base::NotificationCenter> sharedCenter =
+        std::make_shared<base::NotificationCenter>();
+    base::NotificationCenter& center = *sharedCenter;
+    std::shared_ptr<OWQuorvaneCacheController> sharedCache =
+        std::make_shared<OWQuorvaneCacheController>();
+    OWQuorvaneCacheController& cache = *sharedCache;
     std::shared_ptr<OWQuorvaneAuthController> controller;
     std::shared_ptr<OWQuorvaneControllerAccount> account;
     std::shared_ptr<platform::ui::ScriptedAlertPresenter> alerts =

@@ -1,7 +1,7 @@
 // The widget's program in its terminal form: one update, the rows as text.
 #include <gtest/gtest.h>
 
-#include "tests/support/RunTool.h"
+#include "tests/helpers/RunTool.h"
 #include "tests/today/TodayTestSupport.h"
 
 namespace todaytest {

@@ -5,9 +5,9 @@
 // authentication, and apache2 with Digest authentication.
 #include <string>
 
-#include "tests/support/Peer.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/TestCertificates.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/helpers/TestCertificates.h"
 
 namespace txtest {
 

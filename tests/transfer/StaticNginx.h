@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "tests/support/Peer.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/TempDir.h"
 
 namespace txtest {
 

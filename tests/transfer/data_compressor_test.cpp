@@ -10,8 +10,8 @@
 #include <random>
 #include <string>
 
-#include "tests/support/RunTool.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/RunTool.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/transfer/HttpTestServer.h"
 #include "transfer/TXDataCompressor.h"
 #include "transfer/TXDataDecompressor.h"

@@ -11,7 +11,7 @@
 
 #include "platform/crypto/Digest.h"
 #include "platform/system/ChildProcess.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 #include "transfer/TXFormBodyWriter.h"
 
 namespace {

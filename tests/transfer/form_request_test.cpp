@@ -7,8 +7,8 @@
 #include <regex>
 
 #include "support/OWLocalPaths.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/transfer/HttpTestServer.h"
 #include "transfer/TXFormDataRequest.h"
 

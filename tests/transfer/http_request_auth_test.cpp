@@ -2,7 +2,7 @@
 // challenges, asking receivers, and the limits that keep a request from hanging.
 #include <gtest/gtest.h>
 
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 #include "tests/transfer/HttpTestServer.h"
 #include "tests/transfer/RecordingDelegate.h"
 #include "transfer/TXBandwidthThrottle.h"

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "platform/keychain/KeychainFile.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/transfer/HttpTestServer.h"
 #include "transfer/TXCredentialStorage.h"
 #include "transfer/TXHTTPRequest.h"

@@ -6,19 +6,19 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <random>
-#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
 #include "base/PropertyList.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/RunTool.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/RunTool.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/transfer/HttpTestServer.h"
 #include "tests/transfer/RecordingDelegate.h"
 #include "transfer/TXDataCompressor.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "support/OWException.h"
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 #include "tests/transfer/HttpTestServer.h"
 #include "tests/transfer/RecordingDelegate.h"
 #include "transfer/TXNetworkQueue.h"

@@ -7,9 +7,9 @@
 
 #include "base/PropertyList.h"
 #include "platform/net/HttpHeaders.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/Peer.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/transfer/StaticNginx.h"
 #include "transfer/TXDownloadCache.h"
 #include "transfer/TXHTTPRequest.h"

@@ -6,9 +6,9 @@
 #include <random>
 
 #include "platform/crypto/Digest.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/Peer.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/TempDir.h"
 #include "transfer/TXFormDataRequest.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 #include "tests/transfer/EnginePeers.h"
 #include "tests/transfer/RecordingDelegate.h"
 #include "transfer/TXHTTPRequest.h"

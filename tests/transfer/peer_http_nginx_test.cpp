@@ -9,7 +9,7 @@
 #include "platform/crypto/Digest.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/HttpHeaders.h"
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 #include "tests/transfer/EnginePeers.h"
 #include "tests/transfer/RecordingDelegate.h"
 #include "transfer/OWTXS3SegmentedRequest.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/net/HttpHeaders.h"
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 #include "tests/transfer/EnginePeers.h"
 #include "tests/transfer/RecordingDelegate.h"
 #include "transfer/TXHTTPRequest.h"

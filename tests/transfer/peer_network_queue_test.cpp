@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <fstream>
 
-#include "tests/support/MainThread.h"
-#include "tests/support/Peer.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/transfer/StaticNginx.h"
 #include "transfer/TXNetworkQueue.h"
 

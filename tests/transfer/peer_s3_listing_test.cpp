@@ -11,8 +11,8 @@
 #include <set>
 
 #include "platform/crypto/Digest.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/S3rver.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/S3rver.h"
 #include "tests/transfer/RecordingDelegate.h"
 #include "transfer/TXS3Bucket.h"
 #include "transfer/TXS3BucketObject.h"

@@ -13,10 +13,10 @@
 #include <random>
 
 #include "platform/crypto/Digest.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/Peer.h"
-#include "tests/support/S3rver.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/Peer.h"
+#include "tests/helpers/S3rver.h"
+#include "tests/helpers/TempDir.h"
 #include "tests/transfer/RecordingDelegate.h"
 #include "transfer/OWTXS3MultipartRequest.h"
 #include "transfer/TXS3ObjectRequest.h"

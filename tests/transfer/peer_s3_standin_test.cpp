@@ -6,8 +6,8 @@
 #include <random>
 
 #include "platform/crypto/Digest.h"
-#include "tests/support/MainThread.h"
-#include "tests/support/TestCertificates.h"
+#include "tests/helpers/MainThread.h"
+#include "tests/helpers/TestCertificates.h"
 #include "tests/transfer/S3StandIn.h"
 #include "transfer/OWTXS3MultipartRequest.h"
 #include "transfer/OWTXS3SegmentedRequest.h"

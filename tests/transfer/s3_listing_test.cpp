@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "tests/support/MainThread.h"
+#include "tests/helpers/MainThread.h"
 #include "tests/transfer/HttpTestServer.h"
 #include "transfer/TXS3Bucket.h"
 #include "transfer/TXS3BucketObject.h"

@@ -14,8 +14,8 @@
 #include "base/Value.h"
 #include "tests/fakes/FakeHub.h"
 #include "tests/fakes/FakeService.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/desktop/DesktopTest.h"
+#include "tests/helpers/TempDir.h"
+#include "tests/helpers/desktop/DesktopTest.h"
 #include "upload_dialog/QuorvSettingsController.h"
 
 namespace settingstest {

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "client/OWQuorvane.h"
-#include "tests/support/desktop/NotificationService.h"
+#include "tests/helpers/desktop/NotificationService.h"
 #include "tests/upload_dialog/ProgressWindowSupport.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include "client/OWQuorvaneAuthController.h"
 #include "client/OWQuorvaneHubHandOver.h"
 #include "platform/keychain/KeychainFile.h"
-#include "tests/support/RunTool.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/RunTool.h"
+#include "tests/helpers/TempDir.h"
 
 namespace {
 

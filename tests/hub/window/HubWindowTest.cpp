@@ -16,8 +16,8 @@
 #include "base/Workspace.h"
 #include "client/OWQuorvane.h"
 #include "client/OWQuorvaneAuthController.h"
-#include "tests/support/RunTool.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/RunTool.h"
+#include "tests/helpers/TempDir.h"
 
 namespace hubtest {
 

@@ -13,7 +13,7 @@
 #include "apps/hub/window/OWQuorvaneAuthDelegate.h"
 #include "platform/keychain/KeychainFile.h"
 #include "tests/fakes/FakeService.h"
-#include "tests/support/desktop/DesktopTest.h"
+#include "tests/helpers/desktop/DesktopTest.h"
 
 class QWebEngineView;
 

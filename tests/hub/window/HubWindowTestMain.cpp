@@ -15,7 +15,7 @@
 #include "apps/hub/window/HubApplication.h"
 #include "base/Bundle.h"
 #include "platform/ui/qt/DesktopApplication.h"
-#include "tests/support/TempDir.h"
+#include "tests/helpers/TempDir.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
