@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/NotificationCenter.h"
 #include "base/RunLoop.h"
 #include "client/OWQuorvane.h"
 #include "client/OWQuorvaneCacheController.h"
@@ -249,6 +250,17 @@ class RecordingDelegate : public OWQuorvaneDelegate {
     mutable std::mutex mutex_;
     std::condition_variable added_;
     std::vector<Event> events_;
+};
+
+// The reply cache and notification centre a client shares with its core, held as a
+// test holds them: shared for the client, by reference for the test's own checks.
+struct SharedClientState {
+    std::shared_ptr<OWQuorvaneCacheController> sharedCache =
+        std::make_shared<OWQuorvaneCacheController>();
+    OWQuorvaneCacheController& cache = *sharedCache;
+    std::shared_ptr<base::NotificationCenter> sharedCenter =
+        std::make_shared<base::NotificationCenter>();
+    base::NotificationCenter& center = *sharedCenter;
 };
 
 }  // namespace quorvanetest

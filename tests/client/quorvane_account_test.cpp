@@ -21,15 +21,10 @@ using quorvanetest::FakeAccount;
 using quorvanetest::RecordingDelegate;
 using quorvanetest::ScriptedLoader;
 
-class QuorvaneAccount : public testsupport::MainThreadTest {
+class QuorvaneAccount : public testsupport::MainThreadTest,
+                        protected quorvanetest::SharedClientState {
   protected:
     std::shared_ptr<ScriptedLoader> loader = std::make_shared<ScriptedLoader>();
-    std::shared_ptr<OWQuorvaneCacheController> sharedCache =
-        std::make_shared<OWQuorvaneCacheController>();
-    OWQuorvaneCacheController& cache = *sharedCache;
-    std::shared_ptr<base::NotificationCenter> sharedCenter =
-        std::make_shared<base::NotificationCenter>();
-    base::NotificationCenter& center = *sharedCenter;
 };
 
 TEST_F(QuorvaneAccount, ClientsGivenNoAccountFollowTheProcesssTokenController) {

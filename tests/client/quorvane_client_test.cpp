@@ -12,7 +12,8 @@ using quorvanetest::FakeAccount;
 using quorvanetest::RecordingDelegate;
 using quorvanetest::ScriptedLoader;
 
-class QuorvaneClient : public testsupport::MainThreadTest {
+class QuorvaneClient : public testsupport::MainThreadTest,
+                       protected quorvanetest::SharedClientState {
   protected:
     void SetUp() override {
         MainThreadTest::SetUp();
@@ -31,12 +32,6 @@ class QuorvaneClient : public testsupport::MainThreadTest {
     std::shared_ptr<FakeAccount> account = std::make_shared<FakeAccount>();
     std::shared_ptr<ScriptedLoader> loader = std::make_shared<ScriptedLoader>();
     std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
-    std::shared_ptr<OWQuorvaneCacheController> sharedCache =
-        std::make_shared<OWQuorvaneCacheController>();
-    OWQuorvaneCacheController& cache = *sharedCache;
-    std::shared_ptr<base::NotificationCenter> sharedCenter =
-        std::make_shared<base::NotificationCenter>();
-    base::NotificationCenter& center = *sharedCenter;
 };
 
 TEST_F(QuorvaneClient, SetUpReloadsTheAccountAndTellsTheDelegateOnce) {

@@ -20,7 +20,8 @@ struct Endpoint {
     const char* body;  // without the access token
 };
 
-class QuorvaneEndpoints : public testsupport::MainThreadTest {
+class QuorvaneEndpoints : public testsupport::MainThreadTest,
+                          protected quorvanetest::SharedClientState {
   protected:
     void SetUp() override {
         MainThreadTest::SetUp();
@@ -29,12 +30,6 @@ class QuorvaneEndpoints : public testsupport::MainThreadTest {
     }
     std::shared_ptr<FakeAccount> account = std::make_shared<FakeAccount>();
     std::shared_ptr<ScriptedLoader> loader = std::make_shared<ScriptedLoader>();
-    std::shared_ptr<OWQuorvaneCacheController> sharedCache =
-        std::make_shared<OWQuorvaneCacheController>();
-    OWQuorvaneCacheController& cache = *sharedCache;
-    std::shared_ptr<base::NotificationCenter> sharedCenter =
-        std::make_shared<base::NotificationCenter>();
-    base::NotificationCenter& center = *sharedCenter;
     std::shared_ptr<OWQuorvane> client;
 };
 
