@@ -1,10 +1,16 @@
 #include "platform/crypto/Digest.h"
+#include "platform/crypto/OpenSsl.h"
 
 #include <openssl/evp.h>
 
 #include <cstdlib>
 
 namespace platform::crypto {
+
+namespace {
+// OpenSSL without its clean-up at exit, set up before this file first calls it.
+[[maybe_unused]] const bool kOpenSslReady = (platform::crypto::initOpenSsl(), true);
+}  // namespace
 
 struct Digest::State {
     State() = default;

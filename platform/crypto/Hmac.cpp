@@ -1,4 +1,5 @@
 #include "platform/crypto/Hmac.h"
+#include "platform/crypto/OpenSsl.h"
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -6,6 +7,11 @@
 #include <cstdlib>
 
 namespace platform::crypto {
+
+namespace {
+// OpenSSL without its clean-up at exit, set up before this file first calls it.
+[[maybe_unused]] const bool kOpenSslReady = (platform::crypto::initOpenSsl(), true);
+}  // namespace
 namespace {
 
 std::span<const uint8_t> asBytes(std::string_view text) {

@@ -10,9 +10,15 @@
 #include <map>
 #include <mutex>
 
+#include "platform/crypto/OpenSsl.h"
 #include "platform/net/NetError.h"
 
 namespace platform::net {
+
+namespace {
+// OpenSSL without its clean-up at exit, set up before this file first calls it.
+[[maybe_unused]] const bool kOpenSslReady = (platform::crypto::initOpenSsl(), true);
+}  // namespace
 namespace {
 
 std::string lastSslError(const char* fallback) {

@@ -20,6 +20,8 @@
 //     --open FILE         send open-documents for FILE only (repeatable), no make
 //     --timeout SECONDS   how long each command may take (default 120)
 //     --wait SECONDS      wait this long after starting before the first command
+//     --wait-until SECONDS  send the first command at this time of the monotonic clock
+//                         (CLOCK_MONOTONIC, shared by every process of the machine)
 // Prints one line per step ("asset ...", "movie <path>", "xml <path>", "opened") and
 // exits 0; a script error prints "script error <number>" and exits 3, any other
 // failure exits 4 (bus) or 5 (rendering).
@@ -29,12 +31,14 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/scripting/Bookmark.h"
@@ -68,6 +72,7 @@ struct Options {
     std::vector<std::string> openOnly;
     int timeoutMs = 120000;
     double waitSeconds = 0;
+    double waitUntil = 0;
 };
 
 [[noreturn]] void fail(int status, const std::string& why) {
@@ -116,6 +121,8 @@ Options parse(const QStringList& args) {
             o.openOnly.push_back(value());
         } else if (a == "--wait") {
             o.waitSeconds = std::stod(value());
+        } else if (a == "--wait-until") {
+            o.waitUntil = std::stod(value());
         } else if (a == "--timeout") {
             o.timeoutMs = static_cast<int>(std::stod(value()) * 1000);
         } else {
@@ -248,6 +255,13 @@ int main(int argc, char** argv) {
         ::usleep(static_cast<useconds_t>(o.waitSeconds * 1e6));
     }
     const platform::scripting::dbus::ScriptingClient client(QDBusConnection::sessionBus(), kNames);
+    if (o.waitUntil > 0) {
+        // Connected first, so the bus's own start-up is not part of the wait.
+        const auto at = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(o.waitUntil)));
+        std::this_thread::sleep_until(at);
+    }
     if (!o.openOnly.empty()) {
         openFiles(client, o, o.openOnly);
         return 0;
