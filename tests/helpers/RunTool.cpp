@@ -21,7 +21,21 @@ std::vector<char*> pointers(const std::vector<std::string>& strings) {
     return out;
 }
 
-// Our environment with the entries of `extra` replacing those of the same name.
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            return text;
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<std::string> environmentWith(const std::vector<std::string>& extra) {
     auto overridden = [&](const std::string& entry) {
         const std::string name = entry.substr(0, entry.find('='));
@@ -41,21 +55,6 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& extra) 
     out.insert(out.end(), extra.begin(), extra.end());
     return out;
 }
-
-std::string readAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            text.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            return text;
-        }
-    }
-}
-
-}  // namespace
 
 ToolResult runTool(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
     ToolResult result;

@@ -14,6 +14,9 @@ struct ToolResult {
     std::string out;
 };
 
+// Our environment ("NAME=value" entries) with those of `extra` replacing the same names.
+std::vector<std::string> environmentWith(const std::vector<std::string>& extra);
+
 // `env` holds "NAME=value" entries set for the program on top of ours.
 ToolResult runTool(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
 

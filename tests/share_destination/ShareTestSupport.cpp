@@ -4,10 +4,10 @@
 #include "tests/upload_dialog/ProgressWindowSupport.cpp"  // NOLINT(bugprone-suspicious-include)
 #include "tests/upload_dialog/SettingsWindowSupport.cpp"  // NOLINT(bugprone-suspicious-include)
 
+#include <unistd.h>
 #include <QDBusConnection>
 #include <QFile>
 #include <QStandardPaths>
-#include <unistd.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -52,23 +52,19 @@ void ShareTest::launch() {
 }
 
 std::map<std::string, std::string> ShareTest::environmentWith(
-    const std::map<std::string, std::string>& extra) {
+    const std::vector<std::string>& extra) {
     std::map<std::string, std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        const size_t equals = text.find('=');
+    for (const std::string& entry : testsupport::environmentWith(extra)) {
+        const size_t equals = entry.find('=');
         if (equals != std::string::npos) {
-            env[text.substr(0, equals)] = text.substr(equals + 1);
+            env[entry.substr(0, equals)] = entry.substr(equals + 1);
         }
-    }
-    for (const auto& [name, value] : extra) {
-        env[name] = value;
     }
     return env;
 }
 
 std::unique_ptr<platform::system::ChildProcess> ShareTest::startEditor(
-    const QStringList& args, const std::map<std::string, std::string>& env) const {
+    const QStringList& args, const std::vector<std::string>& env) const {
     std::vector<std::string> arguments;
     for (const QString& arg : args) {
         arguments.push_back(arg.toStdString());
@@ -110,10 +106,28 @@ std::string ShareTest::makeMovie(const std::string& name, double seconds) const 
     const std::string path = dir.file(name);
     // Whole frames that fit the time: the movie is never longer than asked.
     const int frames = static_cast<int>(std::floor(seconds * 30000.0 / 1001.0));
-    const testsupport::ToolResult ffmpeg = testsupport::runTool(
-        {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-         "testsrc2=size=320x180:rate=30000/1001", "-frames:v", std::to_string(frames),
-         "-timecode", "01:00:00;00", "-c:v", "mpeg4", "-q:v", "8", "-f", "mov", "--", path});
+    const testsupport::ToolResult ffmpeg =
+        testsupport::runTool({"ffmpeg",
+                              "-nostdin",
+                              "-loglevel",
+                              "error",
+                              "-y",
+                              "-f",
+                              "lavfi",
+                              "-i",
+                              "testsrc2=size=320x180:rate=30000/1001",
+                              "-frames:v",
+                              std::to_string(frames),
+                              "-timecode",
+                              "01:00:00;00",
+                              "-c:v",
+                              "mpeg4",
+                              "-q:v",
+                              "8",
+                              "-f",
+                              "mov",
+                              "--",
+                              path});
     EXPECT_EQ(ffmpeg.status, 0) << ffmpeg.out;
     return path;
 }

@@ -23,17 +23,18 @@ class ShareTest : public progresstest::ProgressWindowTest {
 
     // Launches the delegate as the program does; the quit it asks for is recorded.
     void launch();
-    // Starts the editor stand-in with `args` and our environment with `env` on top; its
-    // output is read when it ends. (Spawned, not started through Qt's process class,
-    // whose way of forking the thread checker cannot follow.)
+    // Starts the editor stand-in with `args` and our environment with `env` ("NAME=value"
+    // entries) on top; its output is read when it ends. (Spawned, not started through
+    // Qt's process class, whose way of forking the thread checker cannot follow.)
     std::unique_ptr<platform::system::ChildProcess> startEditor(
-        const QStringList& args, const std::map<std::string, std::string>& env = {}) const;
+        const QStringList& args, const std::vector<std::string>& env = {}) const;
     // Waits for the stand-in to end; its output lines (and exit status in `status`).
     QStringList finish(platform::system::ChildProcess& editor, int* status = nullptr,
                        double seconds = 60) const;
-    // This process's environment with the entries of `extra` in place.
+    // This process's environment with the "NAME=value" entries of `extra` in place, in the
+    // form a child process takes.
     static std::map<std::string, std::string> environmentWith(
-        const std::map<std::string, std::string>& extra);
+        const std::vector<std::string>& extra);
     // A 29.97 drop-frame pattern movie made by ffmpeg: `seconds` long (never longer),
     // starting at 01:00:00;00.
     std::string makeMovie(const std::string& name, double seconds = 10) const;

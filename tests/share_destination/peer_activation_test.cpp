@@ -52,8 +52,8 @@ class Activation : public ShareTest {
         bus = std::make_unique<platform::system::ChildProcess>(
             "/usr/bin/dbus-daemon",
             std::vector<std::string>{"--nofork", "--config-file=" + config});
-        bus->setEnvironment(environmentWith({{"DBUS_SESSION_BUS_ADDRESS", address.toStdString()},
-                                             {"QT_QPA_PLATFORM", "offscreen"}}));
+        bus->setEnvironment(environmentWith(
+            {"DBUS_SESSION_BUS_ADDRESS=" + address.toStdString(), "QT_QPA_PLATFORM=offscreen"}));
         bus->setStandardOutput(platform::system::ChildProcess::Stream::Inherit);
         bus->setStandardError(platform::system::ChildProcess::Stream::Inherit);
         EXPECT_TRUE(bus->launch());
@@ -79,7 +79,7 @@ TEST_F(Activation, BusStartsTheProgramWhichSharesWithoutInteractionAndExitsZero)
 
     const QString address = startBus();
     auto editor = startEditor({"--interaction", "0x10", "--name", "Activated", "--seconds", "2"},
-                              {{"DBUS_SESSION_BUS_ADDRESS", address.toStdString()}});
+                              {"DBUS_SESSION_BUS_ADDRESS=" + address.toStdString()});
     int status = -1;
     const QStringList out = finish(*editor, &status, 90);
     ASSERT_EQ(status, 0) << out.join("\n").toStdString();
