@@ -415,7 +415,11 @@ bool TXHTTPRequest::State::shouldTimeOut() const {
         return true;
     if (uploadBufferSize && totalBytesSent > *uploadBufferSize)
         return true;
-    // The body may still sit in the first send buffer: give it half as long again.
+    // A body written whole to the socket may still be on its way over a slow link: while
+    // the peer has not acknowledged all of it, give it half as long again. Once it has,
+    // the wait is for the answer alone.
+    if (stream->unacknowledgedOutput() == 0)
+        return true;
     return idle > timeOutSeconds * 1.5;
 }
 

@@ -74,6 +74,9 @@ class HttpReadStream : public std::enable_shared_from_this<HttpReadStream> {
     // write returned: the part of the body the socket swallowed at once, which says
     // nothing about progress. None before that write.
     std::optional<uint64_t> initialSendBufferFill() const { return initialSendBufferFill_; }
+    // Bytes written to the socket that its peer has not acknowledged yet; 0 without
+    // a connection.
+    uint64_t unacknowledgedOutput() const { return conn_ ? conn_->queuedOutput() : 0; }
     const std::optional<base::Error>& error() const { return error_; }
     Status status() const;
     // The exchange ran on a connection an earlier request had used.
