@@ -294,9 +294,10 @@ void SAMWindowController::addAsset() {
     panel->setWindowModality(Qt::WindowModal);
     panel->setFileMode(QFileDialog::ExistingFiles);
     panel->setAcceptMode(QFileDialog::AcceptOpen);
-    panel->setNameFilter(
-        "Movies and sound (*.mov *.MOV *.mp4 *.MP4 *.m4v *.aiff *.aif *.aifc "
-        "*.wav *.m4a)");
+    // Cameras and recorders name their files in capitals: an extension matches
+    // whatever its case.
+    panel->setFilter(panel->filter() & ~QDir::CaseSensitive);
+    panel->setNameFilter("Movies and sound (*.mov *.mp4 *.m4v *.aiff *.aif *.aifc *.wav *.m4a)");
     panel->setOption(QFileDialog::DontUseNativeDialog);
     std::weak_ptr<SAMWindowController> weak = weak_from_this();
     QPointer<QFileDialog> guard(panel);

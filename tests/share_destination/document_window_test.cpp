@@ -4,6 +4,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListView>
@@ -115,6 +117,13 @@ TEST_F(DocumentWindow, OutlineRowsAndDetailFieldsFollowTheSelection) {
 TEST_F(DocumentWindow, AddThroughTheOpenPanelAndRemoveFromTheHighestRow) {
     const std::string movie = dir.write("Clip A.mov", "x");
     const std::string sound = dir.write("Voice.wav", "x");
+    // Cameras and recorders name their files in capitals; the panel offers them too.
+    const QStringList capitals{"CLIP.MOV", "TAKE.M4V", "ROOM.WAV", "SCORE.AIFF", "MIX.M4A",
+                               "Mixed.Mp4"};
+    for (const QString& name : capitals) {
+        dir.write(name.toStdString(), "x");
+    }
+    dir.write("NOTES.TXT", "x");
     // Cancelled: nothing is added.
     answerModal([](QWidget& panel) { QTest::keyClick(&panel, Qt::Key_Escape); });
     QTest::mouseClick(part<QPushButton>("addAssetButton"), Qt::LeftButton);
@@ -129,7 +138,25 @@ TEST_F(DocumentWindow, AddThroughTheOpenPanelAndRemoveFromTheHighestRow) {
         // The folder is read in the background; a user types once the files show.
         auto* list = panel.findChild<QListView*>("listView");
         ASSERT_NE(list, nullptr);
-        ASSERT_TRUE(waitFor([&] { return list->model()->rowCount(list->rootIndex()) >= 2; }));
+        const auto offered = [list] {
+            QStringList names;
+            const QModelIndex root = list->rootIndex();
+            for (int row = 0; row < list->model()->rowCount(root); ++row) {
+                const QModelIndex item = list->model()->index(row, 0, root);
+                const bool folder = QFileInfo(item.data(QFileSystemModel::FilePathRole).toString())
+                                        .isDir();
+                if (!folder && (item.flags() & Qt::ItemIsEnabled)) {
+                    names << item.data().toString();
+                }
+            }
+            names.sort();
+            return names;
+        };
+        QStringList expected = capitals;
+        expected << "Clip A.mov" << "Voice.wav";
+        expected.sort();
+        waitFor([&] { return offered() == expected; });
+        EXPECT_EQ(offered().join(", "), expected.join(", "));
         auto* name = panel.findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(name, nullptr);
         QTest::keyClicks(name, "\"Clip A.mov\" \"Voice.wav\"");
