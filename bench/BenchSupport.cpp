@@ -164,7 +164,7 @@ UploadPeers::~UploadPeers() {
 }
 
 bool UploadPeers::start(const std::string& folder, const std::string& nginx, const char* accessKey,
-                        const char* secretKey) {
+                        const char* secretKey, const std::string& bucket) {
     for (const char* sub : {"/store", "/s3", "/service"}) {
         std::filesystem::create_directories(folder + sub);
     }
@@ -177,7 +177,7 @@ bool UploadPeers::start(const std::string& folder, const std::string& nginx, con
         s.service.start({"/usr/bin/python3", source + "/tests/fakes/service.py", "--port",
                          std::to_string(servicePort)},
                         folder + "/service", servicePort) &&
-        s.web.start({nginx, "-p", folder, "-c", writeNginxConfig(folder, webPort), "-e",
+        s.web.start({nginx, "-p", folder, "-c", writeNginxConfig(folder, webPort, bucket), "-e",
                      folder + "/error.log"},
                     folder, webPort);
     if (!started) {

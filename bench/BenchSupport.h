@@ -71,13 +71,14 @@ std::string issueToken(const std::string& curl, uint16_t port, const std::string
 
 // The peers of an upload over loopback, started in `folder` (which gets store/, s3/,
 // service/ and nginx's files): the stand-in storage with `accessKey`/`secretKey`, the
-// stand-in service and nginx taking PUTs. Stopped when the object goes.
+// stand-in service and nginx taking PUTs (also for `bucket`.localhost when a bucket is
+// named). Stopped when the object goes.
 struct UploadPeers {
     UploadPeers();
     ~UploadPeers();
     // False, with the reason on stderr, when one did not start.
     bool start(const std::string& folder, const std::string& nginx, const char* accessKey,
-               const char* secretKey);
+               const char* secretKey, const std::string& bucket = {});
     uint16_t s3Port, servicePort, webPort;
 
   private:
