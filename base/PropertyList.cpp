@@ -11,7 +11,9 @@
 #include <limits>
 #include <memory>
 
+#include "base/BigEndian.h"
 #include "base/Path.h"
+#include "base/PropertyListDepth.h"
 #include "base/Random.h"
 #include "base/TextEncoding.h"
 #include "base/UniqueFd.h"
@@ -164,14 +166,7 @@ class BinaryStringCheck {
 };
 
 std::optional<uint64_t> BinaryStringCheck::bigEndian(uint64_t offset, uint64_t width) const {
-    if (width == 0 || width > 8 || offset > bytes_.size() || width > bytes_.size() - offset) {
-        return std::nullopt;
-    }
-    uint64_t value = 0;
-    for (uint64_t i = 0; i < width; ++i) {
-        value = (value << 8) | static_cast<uint8_t>(bytes_[offset + i]);
-    }
-    return value;
+    return bigEndianAt(bytes_, offset, width);
 }
 
 bool BinaryStringCheck::passes() const {
@@ -439,9 +434,15 @@ std::optional<Value> PropertyList::read(std::string_view bytes, Error* error) {
         fail(error, kTooLarge, "The property list is too large.");
         return std::nullopt;
     }
-    if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) &&
-        !BinaryStringCheck(bytes).passes()) {
+    const bool binary = plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    if (binary && !BinaryStringCheck(bytes).passes()) {
         fail(error, kCorrupt, "The property list is unreadable: a string holds a NUL character.");
+        return std::nullopt;
+    }
+    // libplist recurses once per level: deeper lists must not reach it at all.
+    if (!(binary ? PropertyListDepth::binaryWithin(bytes, kMaxDepth)
+                 : PropertyListDepth::xmlWithin(bytes, kMaxDepth))) {
+        fail(error, kCorrupt, "The property list is unreadable: it is nested too deeply.");
         return std::nullopt;
     }
     // A private copy ends in a NUL, so the parser cannot run past the end of the text.

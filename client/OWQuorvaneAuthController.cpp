@@ -10,6 +10,7 @@
 #include "base/Random.h"
 #include "base/Url.h"
 #include "client/KCKeychainBindingsController.h"
+#include "client/OWQuorvaneHubHandOver.h"
 #include "client/OWQuorvaneRedaction.h"
 #include "support/OWLog.h"
 
@@ -93,6 +94,11 @@ std::shared_ptr<OWQuorvaneAuthController> OWQuorvaneAuthController::sharedContro
 void OWQuorvaneAuthController::setDefaultServices(Services services) {
     std::lock_guard lock(sharedMutex());
     defaultServices() = std::move(services);
+}
+
+void OWQuorvaneAuthController::askHubWhenNoRecord() {
+    std::lock_guard lock(sharedMutex());
+    defaultServices().hub = std::make_shared<OWQuorvaneHubHandOver>();
 }
 
 std::shared_ptr<OWQuorvaneAuthController> OWQuorvaneAuthController::create(

@@ -57,7 +57,8 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
         base::NotificationCenter* center = nullptr;
         std::function<void(const std::string& message)> alert;
         std::optional<std::string> hostedSiteURL;
-        // The exporters set this: with no keychain record they ask the hub.
+        // The exporters set this (askHubWhenNoRecord): with no keychain record they ask
+        // the hub.
         std::shared_ptr<const OWQuorvaneHubHandOver> hub;
     };
 
@@ -71,6 +72,9 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     static std::shared_ptr<OWQuorvaneAuthController> sharedController();
     // What the shared instance is made with; call before its first use.
     static void setDefaultServices(Services services);
+    // The two exporters call this at start-up, before the shared instance is made: when
+    // the keychain holds no record, its loads ask the hub ("-oauth") for the account.
+    static void askHubWhenNoRecord();
     // A controller of its own (tests); nothing is scheduled.
     static std::shared_ptr<OWQuorvaneAuthController> create(std::string appName,
                                                             std::optional<std::string> publicKey,

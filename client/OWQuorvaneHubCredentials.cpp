@@ -22,9 +22,17 @@ std::optional<OWQuorvaneHubCredentials> OWQuorvaneHubCredentials::parse(std::str
     return credentials;
 }
 
-std::string OWQuorvaneHubCredentials::line() const {
+std::string OWQuorvaneHubCredentials::line(const std::string& serverURL,
+                                           const std::optional<base::Date>& expires,
+                                           const std::optional<std::string>& refreshToken,
+                                           const std::optional<std::string>& accessToken) {
     const std::string null = OWQuorvaneTokenRecord::kNullText;
-    return base::format("%@###%0.0f###%@###%@", serverURL.empty() ? null : serverURL,
-                        expires.secondsSince1970, refreshToken.value_or(null),
-                        accessToken.value_or(null));
+    return base::format("%@###%0.0f###%@###%@", OWQuorvaneTokenRecord::fieldText(serverURL),
+                        expires ? expires->secondsSince1970 : 0.0,
+                        OWQuorvaneTokenRecord::fieldText(refreshToken.value_or(null)),
+                        OWQuorvaneTokenRecord::fieldText(accessToken.value_or(null)));
+}
+
+std::string OWQuorvaneHubCredentials::line() const {
+    return line(serverURL, expires, refreshToken, accessToken);
 }

@@ -10,7 +10,50 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
+bool needsEscape(std::string_view value) {
+    return value.find(OWQuorvaneTokenRecord::kSeparator) != std::string_view::npos ||
+           value.ends_with('#') || value.starts_with(OWQuorvaneTokenRecord::kEscapedMark);
+}
+
 }  // namespace
+
+std::string OWQuorvaneTokenRecord::fieldText(std::string_view value) {
+    if (!needsEscape(value)) {
+        return std::string(value);
+    }
+    std::string field = kEscapedMark;
+    for (char c : value) {
+        if (c == '%') {
+            field += "%25";
+        } else if (c == '#') {
+            field += "%23";
+        } else {
+            field += c;
+        }
+    }
+    return field;
+}
+
+std::string OWQuorvaneTokenRecord::fieldValue(std::string_view field) {
+    if (!field.starts_with(kEscapedMark)) {
+        return std::string(field);
+    }
+    field.remove_prefix(std::string_view(kEscapedMark).size());
+    std::string value;
+    value.reserve(field.size());
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field.substr(i, 3) == "%25") {
+            value += '%';
+            i += 2;
+        } else if (field.substr(i, 3) == "%23") {
+            value += '#';
+            i += 2;
+        } else {
+            value += field[i];
+        }
+    }
+    return value;
+}
 
 std::optional<std::vector<std::string>> OWQuorvaneTokenRecord::splitFields(std::string_view text) {
     if (text.size() > kMaxTextLength) {
@@ -69,14 +112,19 @@ std::string OWQuorvaneTokenRecord::trimmed(std::string_view text) {
 }
 
 std::optional<std::string> OWQuorvaneTokenRecord::tokenField(std::string_view text) {
-    if (text.empty() || text == kNullText) {
+    std::string token = fieldValue(text);
+    if (token.empty() || token == kNullText) {
         return std::nullopt;
     }
-    return std::string(text);
+    return token;
+}
+
+std::string OWQuorvaneTokenRecord::nameField(std::string_view text) {
+    return trimmed(fieldValue(trimmed(text)));
 }
 
 std::string OWQuorvaneTokenRecord::serverField(std::string_view text) {
-    std::string server = trimmed(text);
+    std::string server = nameField(text);
     return server == kNullText ? std::string() : server;
 }
 
@@ -94,7 +142,7 @@ OWQuorvaneTokenRecord OWQuorvaneTokenRecord::fromItem(const std::string& account
         return record;
     }
     const std::vector<std::string>& f = *fields;
-    record.username = trimmed(f[0]);
+    record.username = nameField(f[0]);
     if (f.size() == 3) {
         record.kind = Kind::PasswordGrant;
         record.serverURL = serverField(f[2]);
@@ -114,6 +162,6 @@ std::string OWQuorvaneTokenRecord::genericAttribute(
     const std::optional<std::string>& username, const std::string& serverURL,
     const std::optional<base::Date>& expires, const std::optional<std::string>& refreshToken) {
     const double seconds = expires ? expires->secondsSince1970 : 0.0;
-    return base::format("%@###%@###%0.0f###%@", username ? *username : std::string(kNullText),
-                        serverURL, seconds, refreshToken ? *refreshToken : std::string(kNullText));
+    return base::format("%@###%@###%0.0f###%@", fieldText(username.value_or(kNullText)),
+                        fieldText(serverURL), seconds, fieldText(refreshToken.value_or(kNullText)));
 }

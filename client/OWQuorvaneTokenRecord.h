@@ -6,6 +6,12 @@
 // "<user>###<server>###<expiry seconds since 1970>###<refresh token>". Older records
 // keep the same item under "com.oxburyworks.quorvane", or an e-mail account whose
 // password is the user's password and whose attribute has three fields.
+//
+// The user name comes from the service, the server is typed by the user and the tokens
+// come from the service, so a field may hold what would move the next field: "###", or
+// a "#" at its end. Such a field, and one that begins with the mark "%%", is written as
+// "%%" and the text with "%" as "%25" and "#" as "%23"; every other field is written as
+// it stands, so records and hand-overs of ordinary values read the same everywhere.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -18,6 +24,7 @@
 struct OWQuorvaneTokenRecord {
     static constexpr const char* kSeparator = "###";
     static constexpr const char* kNullText = "(null)";
+    static constexpr const char* kEscapedMark = "%%";
     // Texts longer than this are not taken apart (no real record comes near it).
     static constexpr size_t kMaxTextLength = 64 * 1024;
 
@@ -48,6 +55,11 @@ struct OWQuorvaneTokenRecord {
                                         const std::optional<base::Date>& expires,
                                         const std::optional<std::string>& refreshToken);
 
+    // A value as a field: as it stands unless it could move another field (above).
+    static std::string fieldText(std::string_view value);
+    // The value of a field written by fieldText; a field without the mark as it stands.
+    static std::string fieldValue(std::string_view field);
+
     // Splits at "###"; none when the text is longer than kMaxTextLength.
     static std::optional<std::vector<std::string>> splitFields(std::string_view text);
     // Leading white space, an optional sign and digits; 0 when there are none; clamped
@@ -57,6 +69,8 @@ struct OWQuorvaneTokenRecord {
     static std::string trimmed(std::string_view text);
     // A token field: "(null)" and the empty text mean no token.
     static std::optional<std::string> tokenField(std::string_view text);
+    // A user name field: trimmed.
+    static std::string nameField(std::string_view text);
     // A server field: trimmed, and "(null)" counts as empty.
     static std::string serverField(std::string_view text);
 };

@@ -15,6 +15,7 @@
 #include "base/Console.h"
 #include "base/Path.h"
 #include "base/RunLoop.h"
+#include "client/OWQuorvaneAuthController.h"
 #include "support/OWAlert.h"
 #include "support/OWLocalPaths.h"
 #include "upload_dialog/QuorvSettingsController.h"
@@ -65,6 +66,7 @@ ecStatus ExportController::startup(ecStdParms* stdParms, ExportControllerInitRec
         }
     }
     HostApplication::install();
+    OWQuorvaneAuthController::askHubWhenNoRecord();
     if (ecSuiteBroker* broker = suiteBroker(stdParms)) {
         suites_.acquire(*broker);
     }

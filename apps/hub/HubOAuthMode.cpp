@@ -5,19 +5,13 @@
 
 #include <cstring>
 
-#include "base/Format.h"
 #include "base/RunLoop.h"
 #include "base/UniqueFd.h"
 #include "client/OWQuorvaneAuthController.h"
+#include "client/OWQuorvaneHubCredentials.h"
 #include "support/OWLog.h"
 
 namespace hub {
-
-namespace {
-
-constexpr const char* kNull = "(null)";
-
-}  // namespace
 
 bool hasOAuthArgument(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
@@ -28,17 +22,10 @@ bool hasOAuthArgument(int argc, const char* const* argv) {
     return false;
 }
 
-std::string handOverText(const std::string& serverURL, const std::optional<base::Date>& expires,
-                         const std::optional<std::string>& refreshToken,
-                         const std::optional<std::string>& accessToken) {
-    return base::format("%@###%0.0f###%@###%@", serverURL,
-                        expires ? expires->secondsSince1970 : 0.0, refreshToken.value_or(kNull),
-                        accessToken.value_or(kNull));
-}
-
 std::string handOverText(const OWQuorvaneAuthController& controller) {
-    return handOverText(controller.quorvServerURLString(), controller.oauthTokenExpires(),
-                        controller.oauthRefreshToken(), controller.oauthToken());
+    return OWQuorvaneHubCredentials::line(controller.quorvServerURLString(),
+                                          controller.oauthTokenExpires(),
+                                          controller.oauthRefreshToken(), controller.oauthToken());
 }
 
 void runOAuthMode() {

@@ -20,11 +20,9 @@ inline constexpr const char* kOAuthArgument = "-oauth";
 // Whether "-oauth" stands anywhere among the arguments after the program's name.
 bool hasOAuthArgument(int argc, const char* const* argv);
 
-// The hand-over text: an empty server for the hosted service, the expiry rounded to
-// whole seconds (0 when there is none), "(null)" for a missing token.
-std::string handOverText(const std::string& serverURL, const std::optional<base::Date>& expires,
-                         const std::optional<std::string>& refreshToken,
-                         const std::optional<std::string>& accessToken);
+// The hand-over text (OWQuorvaneHubCredentials::line): an empty server for the hosted
+// service, the expiry rounded to whole seconds (0 when there is none), "(null)" for a
+// missing token, a value that could move another field escaped.
 std::string handOverText(const OWQuorvaneAuthController& controller);
 
 // The whole mode: logging off, the account loaded, the text written. Never returns: the

@@ -3,6 +3,7 @@
 
 #include "apps/share_destination/SAMApplicationDelegate.h"
 #include "apps/share_destination/SAMDocumentController.h"
+#include "client/OWQuorvaneAuthController.h"
 #include "platform/ui/qt/DesktopApplication.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     // A windowless stretch (after the settings window, before the progress window) must
     // not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    OWQuorvaneAuthController::askHubWhenNoRecord();
     int status = 0;
     {
         auto delegate = SAMApplicationDelegate::create({});

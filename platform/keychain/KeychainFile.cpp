@@ -1,14 +1,18 @@
 #include "platform/keychain/KeychainFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+#include "base/Console.h"
+#include "base/Error.h"
 #include "base/Path.h"
 #include "base/PropertyList.h"
 #include "base/UniqueFd.h"
@@ -106,64 +110,125 @@ bool KeychainFile::prepareFolder() const {
     return true;
 }
 
-std::optional<std::vector<Item>> KeychainFile::load(bool mayRepair) const {
-    const std::string path = base::appendingPathComponent(folder_, kFileName);
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+namespace {
+
+enum class ReadOutcome { Read, Missing, Refused, Unreadable };
+
+// Names tried for a file moved aside within one second.
+constexpr int kMaxAsideNames = 100;
+
+// The file's bytes, opened so that nothing can make the read wait: not following a
+// link, not blocking on a pipe or device, and read only when it is a regular file.
+ReadOutcome readItemsFile(const std::string& path, std::string& bytes, std::string& problem) {
+    base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) {
         if (errno == ENOENT) {
-            return std::vector<Item>{};
+            return ReadOutcome::Missing;
         }
-        return std::nullopt;
+        problem = std::strerror(errno);
+        return ReadOutcome::Refused;  // a link, or not ours to open
     }
     struct stat st {};
-    const bool safe = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ownedPrivately(st) &&
-                      static_cast<size_t>(st.st_size) <= kMaxFileSize;
-    std::string bytes;
-    if (safe) {
-        bytes.resize(static_cast<size_t>(st.st_size));
-        size_t got = 0;
-        while (got < bytes.size()) {
-            ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<size_t>(n);
-        }
-        bytes.resize(got);
+    if (::fstat(fd.get(), &st) != 0) {
+        problem = std::strerror(errno);
+        return ReadOutcome::Refused;
     }
-    ::close(fd);
-    if (!safe) {
+    if (!S_ISREG(st.st_mode)) {
+        problem = "not a regular file";
+        return ReadOutcome::Unreadable;
+    }
+    if (!ownedPrivately(st)) {
+        problem = "not owned by this user alone";
+        return ReadOutcome::Refused;
+    }
+    if (static_cast<size_t>(st.st_size) > KeychainFile::kMaxFileSize) {
+        problem = "too large";
+        return ReadOutcome::Unreadable;
+    }
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < bytes.size()) {
+        ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            problem = std::strerror(errno);
+            return ReadOutcome::Refused;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    return ReadOutcome::Read;
+}
+
+std::optional<std::vector<Item>> itemsOf(const std::string& bytes, std::string& problem) {
+    base::Error error("", 0);
+    std::optional<base::Value> root = base::PropertyList::read(bytes, &error);
+    if (!root || !root->isArray()) {
+        problem = root ? "not a list of items" : error.localizedDescription();
         return std::nullopt;
     }
-    std::optional<base::Value> root = base::PropertyList::read(bytes);
     std::vector<Item> items;
-    bool corrupt = !root || !root->isArray();
-    if (!corrupt) {
-        for (const base::Value& v : *root->array()) {
-            std::optional<Item> item = fromValue(v);
-            if (!item) {
-                corrupt = true;
-                break;
-            }
-            items.push_back(std::move(*item));
-        }
-    }
-    if (corrupt) {
-        // Never overwrite what we cannot read: it may be someone's only copy.
-        if (!mayRepair) {
-            return std::vector<Item>{};
-        }
-        const std::string aside =
-            path + ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr)));
-        if (::rename(path.c_str(), aside.c_str()) != 0) {
+    for (const base::Value& v : *root->array()) {
+        std::optional<Item> item = fromValue(v);
+        if (!item) {
+            problem = "an item is incomplete";
             return std::nullopt;
         }
-        return std::vector<Item>{};
+        items.push_back(std::move(*item));
     }
     return items;
+}
+
+}  // namespace
+
+std::optional<std::vector<Item>> KeychainFile::load() const {
+    const std::string path = base::appendingPathComponent(folder_, kFileName);
+    std::string bytes;
+    std::string problem;
+    switch (readItemsFile(path, bytes, problem)) {
+        case ReadOutcome::Missing:
+            return std::vector<Item>{};
+        case ReadOutcome::Refused:
+            base::Console::log("Keychain file %@ refused: %@", path, problem);
+            return std::nullopt;
+        case ReadOutcome::Read:
+            if (auto items = itemsOf(bytes, problem)) {
+                return items;
+            }
+            break;
+        case ReadOutcome::Unreadable:
+            break;
+    }
+    // Never overwrite or delete what we cannot read: it may be someone's only copy. It
+    // is moved aside, so that every program reads no record and the next change starts
+    // a new file. Under the shared lock no writer can be replacing it meanwhile.
+    const std::string stem =
+        path + ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr)));
+    std::string aside = stem;
+    int status = 0;
+    // Never over an earlier one moved aside in the same second.
+    for (int n = 1; (status = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(),
+                                          RENAME_NOREPLACE)) != 0 &&
+                    errno == EEXIST && n < kMaxAsideNames;
+         ++n) {
+        aside = stem + "-" + std::to_string(n);
+    }
+    if (status != 0 && errno == ENOENT) {
+        return std::vector<Item>{};  // another program moved it aside first
+    }
+    if (status != 0) {
+        base::Console::log("Keychain file %@ is unreadable (%@) and cannot be moved aside: %@",
+                           path, problem, std::string(std::strerror(errno)));
+        return std::nullopt;
+    }
+    base::Console::log("Keychain file %@ is unreadable (%@); moved aside to %@", path, problem,
+                       aside);
+    return std::vector<Item>{};
 }
 
 bool KeychainFile::save(const std::vector<Item>& items) const {
@@ -185,7 +250,7 @@ std::optional<Item> KeychainFile::find(const std::string& service,
     if (!lock.held()) {
         return std::nullopt;
     }
-    std::optional<std::vector<Item>> items = load(false);
+    std::optional<std::vector<Item>> items = load();
     if (!items) {
         return std::nullopt;
     }
@@ -206,7 +271,7 @@ std::vector<Item> KeychainFile::list(const std::string& service, size_t limit) c
     if (!lock.held()) {
         return found;
     }
-    std::optional<std::vector<Item>> items = load(false);
+    std::optional<std::vector<Item>> items = load();
     if (!items) {
         return found;
     }
@@ -230,7 +295,7 @@ Status KeychainFile::change(Change&& apply) {
     if (!lock.held()) {
         return Status::IoError;
     }
-    std::optional<std::vector<Item>> items = load(true);
+    std::optional<std::vector<Item>> items = load();
     if (!items) {
         return Status::IoError;
     }

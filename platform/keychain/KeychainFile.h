@@ -49,8 +49,10 @@ class KeychainFile {
   private:
     class Lock;
     bool prepareFolder() const;
-    // Reads every item; a file that does not parse is moved aside and reads as empty.
-    std::optional<std::vector<Item>> load(bool mayRepair) const;
+    // Reads every item. A file that cannot be read as items (not a regular file, too
+    // large, not a property list of items) is moved aside with a console line and reads
+    // as empty; one that is refused (a link, another's) is a failure.
+    std::optional<std::vector<Item>> load() const;
     bool save(const std::vector<Item>& items) const;
     template <class Change>
     Status change(Change&& apply);

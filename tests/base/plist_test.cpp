@@ -334,5 +334,47 @@ TEST_F(PlistutilTest, ReadsHandWrittenFilesConvertedByPlistutil) {
     }
 }
 
+std::string repeated(std::string_view text, size_t times) {
+    std::string out;
+    out.reserve(text.size() * times);
+    for (size_t i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+// The cap holds exactly, in both forms, before libplist sees the bytes: levels hidden
+// from the scan behind comments, character data or quotes do not get through, and a
+// binary list that refers to itself is refused rather than followed.
+TEST_F(PlistutilTest, NestingIsCappedInBothFormsBeforeTheParser) {
+    const std::string atCap = dir_.file("cap.plist");
+    ASSERT_TRUE(PropertyList::writeFile(nestedArrays(PropertyList::kMaxDepth - 1), atCap));
+    EXPECT_TRUE(PropertyList::readFile(atCap));
+    EXPECT_TRUE(PropertyList::readFile(convert(atCap, "bin")));
+
+    const std::string head = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    const size_t over = PropertyList::kMaxDepth + 1;
+    const std::string tooDeep = dir_.write(
+        "deep.plist", head + repeated("<array>", over) + repeated("</array>", over) + "</plist>");
+    // One array whose only item is itself.
+    const std::string selfReferring = std::string("bplist00\xa1\x00\x08", 11) +
+                                      std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') +
+                                      "\x01" + std::string(8, '\0') + std::string(7, '\0') + "\x0a";
+    const std::string inputs[] = {
+        readFile(tooDeep),
+        readFile(convert(tooDeep, "bin")),
+        head + repeated("<array><!-- </array> -->", over) + "</plist>",
+        head + repeated("<array><![CDATA[</array>]]>", over) + "</plist>",
+        head + repeated("<array a='/>'>", over) + "</plist>",
+        head + repeated("<array><?x </array> ?>", over) + "</plist>",
+        selfReferring,
+    };
+    for (const std::string& input : inputs) {
+        Error error("", 0);
+        EXPECT_FALSE(PropertyList::read(input, &error)) << input.substr(0, 80);
+        EXPECT_EQ(error.code(), PropertyList::kCorrupt) << input.substr(0, 80);
+    }
+}
+
 }  // namespace
 }  // namespace base

@@ -124,7 +124,7 @@ void OWQuorvaneAuthDelegate::ensureProfile() {
     profile_ = new QWebEngineProfile();
     const std::string clientID = controller()->publicKey().value_or("");
     const QByteArray scheme =
-        QByteArray::fromStdString(OWQuorvaneAuthProtocol::schemeName(clientID)).toLower();
+        QByteArray::fromStdString(OWQuorvaneAuthProtocol::schemeName(clientID));
     profile_->installUrlSchemeHandler(scheme, new OWQuorvaneAuthProtocol(profile_));
     profile_->setHttpUserAgent(profile_->httpUserAgent() + " " + kUserAgentName);
 }

@@ -14,12 +14,12 @@ class OWQuorvaneAuthProtocol : public QWebEngineUrlSchemeHandler {
   public:
     explicit OWQuorvaneAuthProtocol(QObject* parent = nullptr);
 
-    // "quorv" and the client id as configured.
+    // "quorv" and the client id, in lower case: schemes are case-insensitive.
     static std::string schemeName(const std::string& clientID);
     // Makes the scheme known to the web engine; call before the QApplication exists.
     static void registerScheme(const std::string& clientID);
 
-    // Whether `address` begins with "quorv<client id>://", letter case counting. A
+    // Whether `address` begins with "quorv<client id>://" in any letter case. A
     // claimed address goes to the token controller's handleURL, once until the status
     // page is built again, however often the engine asks about it.
     static bool canInitWithRequest(std::string_view address);

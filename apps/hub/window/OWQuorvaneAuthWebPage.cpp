@@ -86,13 +86,6 @@ bool OWQuorvaneAuthWebPage::acceptNavigationRequest(const QUrl& url, NavigationT
         spent_ = spent_ || isMainFrame;
         return false;
     }
-    const std::string clientID =
-        OWQuorvaneAuthController::sharedController()->publicKey().value_or("");
-    if (url.scheme().compare(QString::fromStdString(OWQuorvaneAuthProtocol::schemeName(clientID)),
-                             Qt::CaseInsensitive) == 0) {
-        // Our scheme in another letter case: not claimed, and nothing to load either.
-        return false;
-    }
     // The status page is set as text (a data address); frames of the service's pages
     // (sign-in helpers) are the service's business.
     if (!isMainFrame || url.scheme() == "data" || url.scheme() == "about" || isServiceSite(url)) {

@@ -2,82 +2,30 @@
 // bundle, with a private keychain, read back byte for byte and by the exporters' reader.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
 
 #include "apps/hub/HubOAuthMode.h"
-#include "base/RunLoop.h"
 #include "base/UserDefaults.h"
 #include "client/KCKeychainBindings.h"
 #include "client/KCKeychainBindingsController.h"
 #include "client/OWQuorvaneAuthController.h"
+#include "client/OWQuorvaneHubCredentials.h"
 #include "client/OWQuorvaneHubHandOver.h"
 #include "platform/keychain/KeychainFile.h"
 #include "tests/helpers/RunTool.h"
 #include "tests/helpers/TempDir.h"
+#include "tests/hub/oauth/OAuthModeTest.h"
 
+namespace hubtest {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kBundle = QV_HUB_BUNDLE;
-constexpr const char* kRecordService = "Quorvane - Quorvane Plugin Hub";
-
-// Sets a variable for the life of the object, then restores it.
-class ScopedEnv {
-  public:
-    ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
-        if (const char* old = std::getenv(name_.c_str())) {
-            old_ = old;
-        }
-        ::setenv(name_.c_str(), value.c_str(), 1);
-    }
-    ScopedEnv(ScopedEnv&& other) noexcept : name_(std::move(other.name_)), old_(other.old_) {
-        other.name_.clear();
-    }
-    ~ScopedEnv() {
-        if (name_.empty()) {
-            return;
-        }
-        if (old_) {
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-  private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-class OAuthModeTest : public ::testing::Test {
-  protected:
-    std::string hubExecutable() const {
-        return std::string(kBundle) + "/" + OWQuorvaneHubHandOver::kHubExecutable;
-    }
-    std::vector<std::string> environment() const {
-        return {"HOME=" + dir.path(), "XDG_DATA_HOME=" + dataHome, "XDG_CONFIG_HOME=" + configHome,
-                "XDG_STATE_HOME=" + stateHome,
-                // A refresh the load starts goes nowhere and is not waited for.
-                "QUORVANE_SITE_URL=http://127.0.0.1:9"};
-    }
-    void store(const std::string& access, const std::string& generic) {
-        platform::keychain::KeychainFile file(dataHome + "/Oxbury Works/Keychain");
-        ASSERT_EQ(file.add({kRecordService, hub::kAppName, access, generic}),
-                  platform::keychain::Status::Success);
-    }
-    testsupport::ToolResult runHub(std::vector<std::string> arguments) const {
-        arguments.insert(arguments.begin(), hubExecutable());
-        return testsupport::runTool(arguments, environment());
-    }
-
-    testsupport::TempDir dir;
-    std::string dataHome = dir.makeFolder("data");
-    std::string configHome = dir.makeFolder("config");
-    std::string stateHome = dir.makeFolder("state");
-};
 
 struct HandOverCase {
     const char* name;
@@ -132,10 +80,114 @@ INSTANTIATE_TEST_SUITE_P(
                      "###1893456000###(null)###a1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---- damaged keychain files ----
+
+// Arrays nested `levels` deep, as XML and as a binary list (each array refers to the
+// next; four-byte offsets and references).
+std::string deepXml(size_t levels) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
+    for (size_t i = 0; i < levels; ++i) {
+        text += "<array>";
+    }
+    for (size_t i = 0; i < levels; ++i) {
+        text += "</array>";
+    }
+    return text + "</plist>\n";
+}
+
+std::string deepBinary(size_t levels) {
+    std::string bytes = "bplist00";
+    const auto bigEndian = [&bytes](uint64_t value, int width) {
+        for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) {
+            bytes += static_cast<char>((value >> shift) & 0xff);
+        }
+    };
+    std::vector<uint64_t> offsets;
+    for (size_t i = 0; i < levels; ++i) {
+        offsets.push_back(bytes.size());
+        const bool last = i + 1 == levels;
+        bytes += static_cast<char>(last ? 0xa0 : 0xa1);
+        if (!last) {
+            bigEndian(i + 1, 4);
+        }
+    }
+    const uint64_t table = bytes.size();
+    for (uint64_t offset : offsets) {
+        bigEndian(offset, 4);
+    }
+    bytes.append(6, '\0');
+    bytes += '\4';  // offset size
+    bytes += '\4';  // reference size
+    bigEndian(levels, 8);
+    bigEndian(0, 8);  // the top object
+    bigEndian(table, 8);
+    return bytes;
+}
+
+struct Damage {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+};
+
+// Every program that reads the account (the hub's "-oauth", the widget) ends at once on a
+// keychain file it cannot read, answers that no account is linked, and moves the file
+// aside, so the next link starts a fresh one and nobody must delete it by hand.
+TEST_F(OAuthModeTest, ADamagedKeychainFileIsMovedAsideAndReadsAsNoAccount) {
+    const auto write = [](const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    };
+    const std::vector<Damage> damages = {
+        {"deep XML", [&](const std::string& p) { write(p, deepXml(200'000)); }},
+        {"deep binary", [&](const std::string& p) { write(p, deepBinary(100'000)); }},
+        {"garbage", [&](const std::string& p) { write(p, "\x01not a property list\xff"); }},
+        {"a list of no items", [&](const std::string& p) { write(p, deepXml(3)); }},
+        {"a pipe", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"a folder", [](const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0700), 0); }},
+    };
+    const std::string items = keychainFolder() + "/" + platform::keychain::KeychainFile::kFileName;
+    const auto movedAside = [&] {
+        size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(keychainFolder())) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with("items.plist.corrupt-")) {
+                fs::remove_all(entry.path());
+                ++count;
+            }
+        }
+        return count;
+    };
+    fs::create_directories(keychainFolder());
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        damage.make(items);
+        const auto hub = runHub({"-oauth"});
+        EXPECT_EQ(hub.status, 0);
+        EXPECT_EQ(hub.out, kNoAccount);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(items)));
+        EXPECT_EQ(movedAside(), 1u);
+
+        damage.make(items);
+        if (const auto widget = runWidget()) {
+            EXPECT_EQ(widget->status, 2);
+            EXPECT_EQ(widget->out, "");
+            EXPECT_FALSE(fs::exists(fs::symlink_status(items)));
+            EXPECT_EQ(movedAside(), 1u);
+        }
+        fs::remove_all(items);
+    }
+    // A fresh record after all that reads as ever.
+    store("a1", "alice######1893456000###r1");
+    EXPECT_EQ(runHub({"-oauth"}).out, "###1893456000###r1###a1");
+}
+
 TEST(OAuthHandOverText, RoundsAFractionalExpiryAndMarksWhatIsMissing) {
-    EXPECT_EQ(hub::handOverText("", base::Date{1893456000.6}, "r", "a"), "###1893456001###r###a");
-    EXPECT_EQ(hub::handOverText("", base::Date{1893456000.4}, "r", "a"), "###1893456000###r###a");
-    EXPECT_EQ(hub::handOverText("https://x.example", std::nullopt, std::nullopt, std::nullopt),
+    EXPECT_EQ(OWQuorvaneHubCredentials::line("", base::Date{1893456000.6}, "r", "a"),
+              "###1893456001###r###a");
+    EXPECT_EQ(OWQuorvaneHubCredentials::line("", base::Date{1893456000.4}, "r", "a"),
+              "###1893456000###r###a");
+    EXPECT_EQ(OWQuorvaneHubCredentials::line("https://x.example", std::nullopt, std::nullopt,
+                                             std::nullopt),
               "https://x.example###0###(null)###(null)");
 }
 
@@ -148,31 +200,5 @@ TEST(OAuthArgument, IsFoundOnlyAsAWholeArgumentAfterTheProgramName) {
     EXPECT_FALSE(hub::hasOAuthArgument(1, asProgramName));
 }
 
-// An exporter with no record of its own asks the real hub and takes over its account.
-TEST_F(OAuthModeTest, AnExporterReadsTheHubsAccountThroughTheRealProgram) {
-    store("tok-7", "alice###https://review.example.org###1893456000###ref-7");
-    // The hub inherits the exporter's environment.
-    std::vector<ScopedEnv> env;
-    env.emplace_back(OWQuorvaneHubHandOver::kBundleEnvironment, kBundle);
-    for (const std::string& entry : environment()) {
-        const size_t eq = entry.find('=');
-        env.emplace_back(entry.substr(0, eq), entry.substr(eq + 1));
-    }
-    testsupport::TempDir exporterDir;
-    OWQuorvaneAuthController::Services services;
-    auto exporterKeychain = std::make_unique<KCKeychainBindingsController>(
-        std::make_shared<platform::keychain::KeychainFile>(exporterDir.makeFolder("Keychain")));
-    services.keychain = exporterKeychain.get();
-    services.defaults =
-        std::make_shared<base::UserDefaults>("com.oxburyworks.exporter", exporterDir.path());
-    services.hub = std::make_shared<OWQuorvaneHubHandOver>(std::vector<std::string>{});
-    auto exporter = OWQuorvaneAuthController::create("Quorvane Exporter", "exp", services);
-    exporter->loadSavedSettings();
-
-    EXPECT_EQ(exporter->oauthToken(), "tok-7");
-    EXPECT_EQ(exporter->oauthRefreshToken(), "ref-7");
-    EXPECT_EQ(exporter->quorvServerURLString(), "https://review.example.org");
-    EXPECT_EQ(exporter->oauthTokenExpires(), base::Date{1893456000});
-}
-
 }  // namespace
+}  // namespace hubtest
