@@ -61,7 +61,7 @@ void OWQuorvaneCore::sendRequest(const OWQuorvaneRequest& request,
     const std::optional<std::string> bodyText = utf8Text(body.bytes);
     if (bodyText) {
         if (auto cached = cache_->cachedResult(request.context, *bodyText)) {
-            postSuccess(*cached, request, bodyText, true, true);
+            postSuccess(*cached, request, bodyText, true);
             return;
         }
     }
@@ -86,7 +86,7 @@ void OWQuorvaneCore::processReturnedData(const base::Data& data, const OWQuorvan
     OWQuorvaneReply reply = OWQuorvaneReply::read(data, statusCode, isQuorvServer());
     switch (reply.kind) {
         case OWQuorvaneReply::Kind::Success:
-            postSuccess(reply.result, request, bodyText, false, !reply.unreadable);
+            postSuccess(reply.result, request, bodyText, false);
             return;
         case OWQuorvaneReply::Kind::OAuthError:
             if (account_ && account_->isRefreshingToken() && resendAfterRefresh(request)) {
@@ -138,14 +138,13 @@ void OWQuorvaneCore::dropStaleReplies(const OWQuorvaneRequest& request) {
 }
 
 void OWQuorvaneCore::postSuccess(const base::Value& result, const OWQuorvaneRequest& request,
-                                 const std::optional<std::string>& bodyText, bool cached,
-                                 bool storable) {
+                                 const std::optional<std::string>& bodyText, bool cached) {
     if (isUnloading()) {
         return;
     }
     if (!cached) {
         dropStaleReplies(request);
-        if (storable && bodyText && !request.context.empty() &&
+        if (bodyText && !request.context.empty() &&
             cache_->cacheTimeouts().contains(request.context)) {
             cache_->deleteCacheForContext(request.context, *bodyText);
             cache_->addCacheObject(request.context, *bodyText, result);

@@ -58,7 +58,7 @@ class OWQuorvaneCore : public std::enable_shared_from_this<OWQuorvaneCore> {
     void processReturnedData(const base::Data& data, const OWQuorvaneRequest& request,
                              const std::optional<std::string>& bodyText, int statusCode);
     void postSuccess(const base::Value& result, const OWQuorvaneRequest& request,
-                     const std::optional<std::string>& bodyText, bool cached, bool storable);
+                     const std::optional<std::string>& bodyText, bool cached);
     void postError(const base::Error& error, const OWQuorvaneRequest& request,
                    const std::optional<std::string>& bodyText);
 

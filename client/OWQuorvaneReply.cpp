@@ -65,21 +65,24 @@ base::Error OWQuorvaneReply::errorWithMessage(const std::string& message) {
     return base::Error(OWQuorvaneErrorDomain, 0, base::Dictionary{{"error", message}});
 }
 
+base::Error OWQuorvaneReply::unreadableReplyError(bool isQuorvServer) {
+    return errorWithMessage(isQuorvServer ? kSelfHostedServerError : kHostedServerError);
+}
+
 OWQuorvaneReply OWQuorvaneReply::read(const base::Data& data, int statusCode, bool isQuorvServer) {
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    // A body in another encoding (UTF-16 among them) is as unreadable as an HTML page:
+    // taken as a success it would stand for an empty answer.
     if (!base::TextEncoding::isValidUtf8(text)) {
         OWLog::appendLog("Quorvane error: no data returned");
-        OWQuorvaneReply reply;
-        reply.unreadable = true;
-        return reply;
+        return failure(unreadableReplyError(isQuorvServer));
     }
     base::Error parseError(QMJSONErrorDomain, 0);
     QMJSON json;
     std::optional<base::Value> parsed = json.objectWithString(text, &parseError);
     if (!parsed) {
         if (isServerErrorPage(parseError)) {
-            parseError =
-                errorWithMessage(isQuorvServer ? kSelfHostedServerError : kHostedServerError);
+            parseError = unreadableReplyError(isQuorvServer);
         }
         OWLog::appendLogAndDebugPrint("Error with Quorvane output: %@", std::string(text));
         OWLog::appendLogAndDebugPrint("Return code: %li", static_cast<long>(statusCode));

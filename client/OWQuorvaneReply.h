@@ -1,8 +1,9 @@
 #pragma once
 // Reads one API reply: its bytes and HTTP status become a result or an error of the
 // domain "OWQuorvaneErrorDomain". Unreadable replies (an HTML page, an empty or cut-off
-// body) get a server-error message that depends on whether a self-hosted server is in
-// use; replies that carry no "error" key but a status of 500, 404 or 403 get fixed texts.
+// body, bytes that are no UTF-8 text) get a server-error message that depends on whether
+// a self-hosted server is in use; replies that carry no "error" key but a status of 500,
+// 404 or 403 get fixed texts.
 #include <optional>
 #include <string>
 
@@ -28,7 +29,7 @@ class OWQuorvaneReply {
         "installation directory.";
 
     enum class Kind {
-        Success,     // `result` (null when the reply was not UTF-8 text)
+        Success,     // `result`
         Failure,     // `error`
         OAuthError,  // a service error of type "oauth"; `error` holds it as a failure
     };
@@ -36,12 +37,11 @@ class OWQuorvaneReply {
     Kind kind = Kind::Success;
     base::Value result;
     std::optional<base::Error> error;
-    // The reply was not UTF-8; it reaches the success callback without a result and is
-    // never cached.
-    bool unreadable = false;
 
     static OWQuorvaneReply read(const base::Data& data, int statusCode, bool isQuorvServer);
 
     // An "OWQuorvaneErrorDomain" error of code 0 with `message` under "error".
     static base::Error errorWithMessage(const std::string& message);
+    // The error of a reply that cannot be read, its text naming the server in use.
+    static base::Error unreadableReplyError(bool isQuorvServer);
 };

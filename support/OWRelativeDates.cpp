@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 #include "base/Format.h"
 
@@ -35,6 +36,25 @@ std::string toUtf8(const icu::UnicodeString& text) {
     return out;
 }
 
+// The locale the C library formats dates in: LC_ALL, else LC_TIME, else LANG (an empty
+// value counts as unset). ICU's own default follows the messages locale and never reads
+// LC_TIME, so "LANG=en_US.UTF-8 LC_TIME=de_DE.UTF-8" would show English weekdays.
+icu::Locale userDateLocale() {
+    std::string id = "C";
+    for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) {
+            id = value;
+            break;
+        }
+    }
+    if (id == "C" || id == "POSIX" || id.starts_with("C.")) {
+        return icu::Locale("en_US_POSIX");
+    }
+    // "de_DE.UTF-8@euro": ICU's canonical form drops the code set and keeps the rest.
+    return icu::Locale::createCanonical(id.c_str());
+}
+
 }  // namespace
 
 struct OWRelativeDates::Icu {
@@ -47,7 +67,7 @@ struct OWRelativeDates::Icu {
     std::unique_ptr<icu::DateFormat> medium;        // medium date, medium time
 
     Icu(const std::string& localeId, const std::string& zoneId) {
-        locale = localeId.empty() ? icu::Locale::getDefault() : icu::Locale(localeId.c_str());
+        locale = localeId.empty() ? userDateLocale() : icu::Locale(localeId.c_str());
         if (locale.isBogus()) {
             locale = icu::Locale::getRoot();
         }

@@ -2,8 +2,9 @@
 // The short text a list row shows for a past date ("5 minutes ago", "Yesterday 23:50",
 // a weekday, a month and day, or a full date) and the calendar tests and day arithmetic
 // behind it. Calendar work uses one calendar, time zone and locale: the user's current
-// ones (ICU's defaults, from LANG/LC_* and TZ or /etc/localtime) unless the caller names
-// others. "Now" comes from a clock, so tests can fix it.
+// ones unless the caller names others. The user's locale is the one the C library
+// formats dates in (LC_ALL, else LC_TIME, else LANG); the time zone is ICU's default
+// (TZ or /etc/localtime). "Now" comes from a clock, so tests can fix it.
 //
 // An object is safe to use from several threads: its ICU calendar and formatters are
 // made once and used under a lock.

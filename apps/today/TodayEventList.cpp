@@ -29,6 +29,11 @@ std::optional<std::string> webAddress(const base::Value& value) {
     return *text;
 }
 
+// Whole seconds, as a number or as the digits of a text; anything else is 0.
+base::Date eventDate(const base::Value& event) {
+    return base::Date{static_cast<double>(event["date"].integerValue())};
+}
+
 std::string textOf(const base::Value& value) {
     const auto* text = value.string();
     return text ? text->str() : std::string();
@@ -123,8 +128,7 @@ TodayEventList::Row TodayEventList::rowForEvent(const base::Value& event) {
     Row row;
     row.icon = webAddress(event["icon"]);
     row.text = textOf(event["description"]);
-    // Whole seconds, as a number or as the digits of a text; anything else is 0.
-    row.date = base::Date{static_cast<double>(event["date"].integerValue())};
+    row.date = eventDate(event);
     row.project = textOf(event["project_title"]);
     row.url = webAddress(event["url"]);
     return row;
@@ -150,11 +154,15 @@ std::optional<base::Date> TodayEventList::lastCheckTime() const {
     return std::nullopt;
 }
 
-bool TodayEventList::addReply(const base::Value& reply, base::Date now) {
-    defaults_->setObject(now, kLastCheckTimeKey);
+TodayEventList::Merge TodayEventList::addReply(const base::Value& reply, base::Date now) {
     const base::Array* projects = reply.array();
-    if (!projects || projects->empty()) {
-        return false;
+    if (!projects) {
+        // Moving the check time past a reply that was not read would lose its events.
+        return Merge::Unreadable;
+    }
+    defaults_->setObject(now, kLastCheckTimeKey);
+    if (projects->empty()) {
+        return Merge::NoEvents;
     }
     SeenEvents seen;
     for (const base::Value& event : events_) {
@@ -184,11 +192,38 @@ bool TodayEventList::addReply(const base::Value& reply, base::Date now) {
     std::reverse(added.begin(), added.end());
     events_.insert(events_.begin(), std::make_move_iterator(added.begin()),
                    std::make_move_iterator(added.end()));
-    if (events_.size() > kMaxEvents) {
-        events_.resize(kMaxEvents);
-    }
+    keepNewest();
     save();
-    return true;
+    return Merge::Merged;
+}
+
+// Cuts the list to kMaxEvents by date, newest kept, the higher row first among equal
+// dates; the rows kept stay in their order.
+void TodayEventList::keepNewest() {
+    if (events_.size() <= kMaxEvents) {
+        return;
+    }
+    std::vector<std::pair<double, size_t>> byAge;
+    byAge.reserve(events_.size());
+    for (size_t i = 0; i < events_.size(); ++i) {
+        byAge.emplace_back(eventDate(events_[i]).secondsSince1970, i);
+    }
+    const auto newestFirst = [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    };
+    std::nth_element(byAge.begin(), byAge.begin() + kMaxEvents, byAge.end(), newestFirst);
+    std::vector<bool> kept(events_.size(), false);
+    for (size_t i = 0; i < kMaxEvents; ++i) {
+        kept[byAge[i].second] = true;
+    }
+    base::Array newest;
+    newest.reserve(kMaxEvents);
+    for (size_t i = 0; i < events_.size(); ++i) {
+        if (kept[i]) {
+            newest.push_back(std::move(events_[i]));
+        }
+    }
+    events_ = std::move(newest);
 }
 
 bool TodayEventList::eventAlreadyExists(const base::Value& event) const {

@@ -16,7 +16,8 @@ class TodayEventList {
   public:
     static constexpr const char* kEventCacheKey = "eventCache";
     static constexpr const char* kLastCheckTimeKey = "lastCheckTime";
-    // Only the newest rows are kept beyond this, so the list and its file stay small.
+    // Only the newest events (by their own dates) are kept beyond this, so the list and
+    // its file stay small.
     static constexpr size_t kMaxEvents = 500;
 
     // What a row shows of one event. Fields the service left out or sent with the wrong
@@ -35,15 +36,22 @@ class TodayEventList {
     const base::Array& events() const { return events_; }
     std::optional<base::Date> lastCheckTime() const;
 
+    enum class Merge {
+        Unreadable,  // the reply is no list of projects: nothing changed
+        NoEvents,    // an empty list: only the check time moved
+        Merged,
+    };
     // Takes one events reply at `now`: the check time moves to `now`, and every event not
     // yet listed goes on top, in reply order (so the reply's last new event ends first).
-    // False for an empty reply (no projects), which changes nothing but the check time.
-    bool addReply(const base::Value& reply, base::Date now);
+    // Beyond kMaxEvents the events with the oldest dates go, wherever they stand, so
+    // events the service sends again cannot push out newer ones.
+    Merge addReply(const base::Value& reply, base::Date now);
     // An equal event (every key and value, "project_title" included) is listed.
     bool eventAlreadyExists(const base::Value& event) const;
     void removeRow(size_t index);
 
   private:
+    void keepNewest();
     void save();
 
     std::shared_ptr<base::UserDefaults> defaults_;

@@ -65,10 +65,18 @@ std::string printable(const std::string& text) {
 TodayHost::TodayHost(std::shared_ptr<TodayViewController> widget) : widget_(std::move(widget)) {
     timer_.setInterval(kUpdateIntervalSeconds * 1000);
     QObject::connect(&timer_, &QTimer::timeout, [this] { update(); });
+    updateBound_.setSingleShot(true);
+    setUpdateTimeOut(kUpdateTimeOutSeconds);
+    QObject::connect(&updateBound_, &QTimer::timeout, [this] { widget_->cancelUpdate(); });
+}
+
+void TodayHost::setUpdateTimeOut(double seconds) {
+    updateBound_.setInterval(static_cast<int>(seconds * 1000));
 }
 
 TodayHost::~TodayHost() {
     timer_.stop();
+    updateBound_.stop();
     tray_.reset();
     delete panel_.data();
 }
@@ -195,7 +203,14 @@ void TodayHost::update() {
     if (widget_->isUpdating()) {
         return;
     }
-    widget_->widgetPerformUpdateWithCompletionHandler([](TodayViewController::UpdateResult) {});
+    updateBound_.start();
+    // The answer may come after the host is gone.
+    widget_->widgetPerformUpdateWithCompletionHandler(
+        [bound = QPointer<QTimer>(&updateBound_)](TodayViewController::UpdateResult) {
+            if (bound) {
+                bound->stop();
+            }
+        });
 }
 
 void TodayHost::printRows(const TodayViewController& widget, const OWRelativeDates& dates,

@@ -2,8 +2,8 @@
 // The program that hosts the events widget on a Linux desktop, doing what a system's
 // widget area would: it shows the widget in a pop-up from a tray icon where the desktop
 // has a tray (else in a small window), asks it to update whenever it is shown and every
-// 15 minutes, and offers the editing switch. The terminal form (--print) runs one update
-// and writes the rows as text.
+// 15 minutes, gives each update at most four minutes, and offers the editing switch. The
+// terminal form (--print) runs one update and writes the rows as text.
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -18,6 +18,9 @@ class QWidget;
 class TodayHost {
   public:
     static constexpr int kUpdateIntervalSeconds = 15 * 60;
+    // Beyond the client's own 180 s a call: an update still running then (a call held up
+    // behind a stalled one, a reply that trickles in) is cancelled, so the next can run.
+    static constexpr double kUpdateTimeOutSeconds = 240;
     enum class Mode { Tray, Window };
 
     explicit TodayHost(std::shared_ptr<TodayViewController> widget);
@@ -34,6 +37,7 @@ class TodayHost {
     QWidget* panel();
     // Asks for an update unless one is running.
     void update();
+    void setUpdateTimeOut(double seconds);
     QSystemTrayIcon* trayIcon() { return tray_.get(); }
 
     // One line per row: relative date, project, text and address, separated by " | ".
@@ -51,5 +55,6 @@ class TodayHost {
     QPointer<QToolButton> edit_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QTimer timer_;
+    QTimer updateBound_;
     Mode mode_ = Mode::Window;
 };

@@ -8,6 +8,7 @@
 #include "base/Console.h"
 #include "base/Workspace.h"
 #include "client/OWQuorvaneAuthController.h"
+#include "client/OWQuorvaneReply.h"
 #include "client/OWQuorvaneURLLoader.h"
 #include "support/OWRelativeDates.h"
 
@@ -109,6 +110,17 @@ void TodayViewController::widgetPerformUpdateWithCompletionHandler(UpdateComplet
     quorv_->populateAllEventsSinceDate(list_->lastCheckTime());
 }
 
+void TodayViewController::cancelUpdate() {
+    if (!callbackHandler_) {
+        return;
+    }
+    // The call goes with it, so the client's queue is free for the next update's.
+    quorv_->cancelAllOperations();
+    lastError_ = OWQuorvaneReply::errorWithMessage(kUpdateTimedOut);
+    base::Console::log("Error: %@", kUpdateTimedOut);
+    answer(UpdateResult::NoData);
+}
+
 QMargins TodayViewController::widgetMarginInsetsForProposedMarginInsets(QMargins proposed) const {
     proposed.setLeft(0);
     return proposed;
@@ -152,11 +164,17 @@ void TodayViewController::didRemoveRow(size_t row) {
     list_->removeRow(row);
 }
 
-void TodayViewController::eventsReceived(OWQuorvane& /*client*/, const base::Value& reply) {
+void TodayViewController::eventsReceived(OWQuorvane& client, const base::Value& reply) {
+    const auto merge = list_->addReply(reply, base::Date{services_.clock->now()});
+    if (merge == TodayEventList::Merge::Unreadable) {
+        // A reply the widget cannot read is a failed update, not an empty one.
+        populateEventsFailedWithError(
+            client, OWQuorvaneReply::unreadableReplyError(client.isQuorvServer()));
+        return;
+    }
     lastError_.reset();
-    const bool newData = list_->addReply(reply, base::Date{services_.clock->now()});
     reloadList();  // new rows, and fresh relative dates for the old ones
-    answer(newData ? UpdateResult::NewData : UpdateResult::NoData);
+    answer(merge == TodayEventList::Merge::Merged ? UpdateResult::NewData : UpdateResult::NoData);
 }
 
 void TodayViewController::populateEventsFailedWithError(OWQuorvane& client,

@@ -35,6 +35,7 @@ class TodayViewController : public OWQuorvaneDelegate,
     // The application whose keychain record holds the linked account.
     static constexpr const char* kHubName = "Quorvane Plugin Hub";
     static constexpr const char* kTitle = "Quorvane";
+    static constexpr const char* kUpdateTimedOut = "The update took too long and was stopped.";
 
     // The values the host's update request takes: new data and no data.
     enum class UpdateResult { NewData = 0, NoData = 1 };
@@ -62,6 +63,9 @@ class TodayViewController : public OWQuorvaneDelegate,
 
     // ---- the host's requests ----
     void widgetPerformUpdateWithCompletionHandler(UpdateCompletion completion);
+    // Ends the update in progress, for a host whose time for it is up: its call is
+    // cancelled and it is answered with no data; the list and the check time stay.
+    void cancelUpdate();
     QMargins widgetMarginInsetsForProposedMarginInsets(QMargins proposed) const;
     bool widgetAllowsEditing() const { return true; }
     void widgetDidBeginEditing();

@@ -123,7 +123,7 @@ TEST_F(PeerQuorvaneReplies, ASelfHostedServerPointsAtItsOwnLog) {
     EXPECT_EQ(client->lastURL(), service.url() + "/api/0/projects");
 }
 
-TEST_F(PeerQuorvaneReplies, ANonUtf8ReplySucceedsWithoutAResultAndIsNeverCached) {
+TEST_F(PeerQuorvaneReplies, ANonUtf8ReplyFailsAndIsNeverCached) {
     QV_PEER_SETUP();
     service.script("/api/0/projects", R"({"base64": "/1td/g=="})", 2);  // ff 5b 5d fe
     client->populateProjects();
@@ -131,8 +131,9 @@ TEST_F(PeerQuorvaneReplies, ANonUtf8ReplySucceedsWithoutAResultAndIsNeverCached)
     client->populateProjects();
     ASSERT_TRUE(waitForOutcomes(*delegate, 2));
     for (const auto& outcome : delegate->outcomes()) {
-        EXPECT_EQ(outcome.name, "projectsReceived");
-        EXPECT_TRUE(outcome.result.isNull());
+        EXPECT_EQ(outcome.name, "populateProjectsFailedWithError");
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(base::Value(outcome.error->userInfo())["error"].stringValue(), kHosted);
     }
     EXPECT_EQ(rawLog("/api/0/projects").size(), 2u);  // the second asked the service again
 }

@@ -116,12 +116,12 @@ TEST_F(QuorvaneClient, FailuresAndUnreadableRepliesAreNeverCached) {
     ASSERT_TRUE(pumpUntil([&] { return delegate->count("projectsFailed") == 1; }));
     const auto failed = delegate->last("projectsFailed");
     EXPECT_EQ(failed->error->userInfo(), (base::Dictionary{{"error", "Nope"}}));
-    client->populateProjects();
-    ASSERT_TRUE(pumpUntil([&] { return delegate->count("projects") == 1; }));
-    EXPECT_TRUE(delegate->last("projects")->result.isNull());
+    client->populateProjects();  // bytes that are no UTF-8 text
+    ASSERT_TRUE(pumpUntil([&] { return delegate->count("projectsFailed") == 2; }));
+    EXPECT_EQ(delegate->count("projects"), 0u);
     EXPECT_TRUE(cache.resultCache().empty());
     client->populateProjects();
-    ASSERT_TRUE(pumpUntil([&] { return delegate->count("projects") == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return delegate->count("projects") == 1; }));
     EXPECT_EQ(loader->callCount(), 3u);
 }
 

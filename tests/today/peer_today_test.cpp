@@ -9,6 +9,7 @@
 #include "apps/today/ListRowViewController.h"
 #include "apps/today/OWImageView.h"
 #include "apps/today/OWTextField.h"
+#include "apps/today/TodayHost.h"
 #include "base/Format.h"
 #include "tests/today/TodayTestSupport.h"
 
@@ -146,6 +147,32 @@ TEST_F(TodayWidgetTest, FailedRequestKeepsListAndCheckTimeAndShowsTheError) {
     EXPECT_EQ(update(*widget), Result::NoData);
     EXPECT_EQ(sinceFields().back(), base::format("%.0f", kNow + 1));
     EXPECT_FALSE(widget->lastError());
+}
+
+TEST_F(TodayWidgetTest, TheHostStopsAnUpdateThatDoesNotEndAndTheNextOneRuns) {
+    QV_TODAY_PEER_SETUP();
+    link();
+    clearEvents();
+    addEvents("Launch Film", list({event("one", kNow - 10)}));
+    // The service takes the first call and answers it long after the test is over.
+    service.script("/api/0/projects/events", R"({"delay": 3600, "json": []})");
+    auto widget = makeWidget();
+    TodayHost host(widget);
+    host.setUpdateTimeOut(0.5);
+    host.start(TodayHost::Mode::Window);  // shows the panel, which asks for an update
+    ASSERT_TRUE(widget->isUpdating());
+    ASSERT_TRUE(waitFor([&] { return !widget->isUpdating(); }, 30));
+    ASSERT_TRUE(widget->lastError());
+    EXPECT_TRUE(widget->events().empty());
+    EXPECT_FALSE(widget->lastCheckTime());
+
+    host.update();
+    ASSERT_TRUE(waitFor([&] { return !widget->isUpdating(); }, 30));
+    EXPECT_FALSE(widget->lastError());
+    EXPECT_EQ(descriptions(*widget), std::vector<std::string>{"one"});
+    // Both calls reached the service; the second, too, asked for every event.
+    EXPECT_EQ(requestsTo("/api/0/projects/events"), 2u);
+    EXPECT_EQ(sinceFields(), std::vector<std::string>{""});
 }
 
 TEST_F(TodayWidgetTest, WithoutALinkedAccountNothingIsSentAndEveryUpdateIsAnswered) {

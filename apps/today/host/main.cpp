@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr double kPrintTimeOutSeconds = 240;  // beyond the client's own 180 s per call
-
 // Exit status: 0 after a good update, 1 when it failed, 2 without a linked account.
 // Standard output carries the rows alone: whatever else the program prints while it
 // runs (the log's echo, alerts) goes to standard error.
@@ -39,7 +37,7 @@ int printOnce() {
     bool answered = false;
     widget->widgetPerformUpdateWithCompletionHandler(
         [&answered](TodayViewController::UpdateResult) { answered = true; });
-    base::RunLoop::main().runUntil([&] { return answered; }, kPrintTimeOutSeconds);
+    base::RunLoop::main().runUntil([&] { return answered; }, TodayHost::kUpdateTimeOutSeconds);
     std::ostringstream text;
     TodayHost::printRows(*widget, *dates, text);
     if (!base::writeFully(rows.get(), text.str())) {
