@@ -53,6 +53,13 @@ bool isFolder(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A pipe, device or socket: its size says nothing of what reading it gives (a device
+// reads as empty or endless, a pipe may block), so it is never uploaded.
+bool isSpecialFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 std::string joined(const std::vector<std::string>& items, const char* separator) {
     std::string text;
     for (const auto& item : items) {
@@ -102,6 +109,19 @@ void OWQuorvane::uploadFile(const std::string& path, const std::string& appID,
 
 void OWQuorvane::startUpload(const UploadRequestFields& f) {
     if (!isLinked() || f.path.empty() || f.projectID == 0) {
+        return;
+    }
+    if (isSpecialFile(f.path)) {
+        // Told as any failed upload is, once the caller has returned.
+        std::weak_ptr<OWQuorvane> weak = weak_from_this();
+        const std::string text = "The item at path '" + f.path + "' is not a file";
+        base::MainQueue::post([weak, text] {
+            if (auto self = weak.lock()) {
+                self->postError(
+                    base::Error("OWQuorvaneErrorDomain", 0, base::Dictionary{{"error", text}}),
+                    "files/upload");
+            }
+        });
         return;
     }
     // A folder (a package is one too) goes as a zip archive that keeps the folder's

@@ -183,7 +183,9 @@ void UploadProgressController::complete() {
     state_ = State::Complete;
     orderOut();
     sendNotification(kCompleteNotificationTitle, title_);
-    removeSourceFile();
+    if (removesSourceFile_) {
+        removeSourceFile();
+    }
     if (auto delegate = delegate_.lock()) {
         delegate->uploadComplete();
     }

@@ -91,6 +91,8 @@ class UploadProgressController : public OWQuorvaneDelegate,
     static void sendNotification(const std::string& title, const std::string& info);
     // Deletes the movie when it exists; a failure is ignored.
     void removeSourceFile() const;
+    // Whether a complete upload deletes the movie (it does unless the host says not).
+    void setRemovesSourceFile(bool removes) { removesSourceFile_ = removes; }
 
   private:
     explicit UploadProgressController(std::string sourceFile);
@@ -115,6 +117,7 @@ class UploadProgressController : public OWQuorvaneDelegate,
     uint64_t bytesSent_ = 0;
     int barShift_ = 0;
     int shownBarValue_ = -1;
+    bool removesSourceFile_ = true;
 
     std::unique_ptr<QDialog> window_;
     std::unique_ptr<Ui::UploadProgress> ui_;

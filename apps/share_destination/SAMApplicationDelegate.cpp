@@ -1,6 +1,9 @@
 #include "apps/share_destination/SAMApplicationDelegate.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
 #include <QDialog>
 #include <QFile>
 #include <algorithm>
@@ -14,9 +17,9 @@
 #include "base/Console.h"
 #include "base/OperationQueue.h"
 #include "base/RunLoop.h"
-#include "platform/scripting/Bookmark.h"
 #include "platform/scripting/Conversions.h"
 #include "support/OWAlert.h"
+#include "support/OWLocalPaths.h"
 #include "support/OWLog.h"
 #include "upload_dialog/QuorvSettingsController.h"
 
@@ -25,12 +28,6 @@ namespace {
 using platform::scripting::ScriptCommand;
 
 std::weak_ptr<SAMApplicationDelegate> gShared;  // main thread only
-
-std::string lowercase(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 // The interface description shipped in the bundle's resources.
 QString bundledIntrospection() {
@@ -101,6 +98,15 @@ bool SAMApplicationDelegate::applicationDidFinishLaunching() {
     // linked blocks here in its alert, and an editor's command that arrives meanwhile is
     // answered rather than left to time out.
     settingsController_ = QuorvSettingsController::create();
+    rearmTimeout();
+    return true;
+}
+
+void SAMApplicationDelegate::rearmTimeout() {
+    if (terminating_) {
+        return;
+    }
+    std::weak_ptr<SAMApplicationDelegate> weak = weak_from_this();
     timeoutTimer_ = std::make_unique<QTimer>();
     timeoutTimer_->setSingleShot(true);
     // Precise: a coarse timer may fire up to 5 % early and cut off an editor's command
@@ -112,7 +118,6 @@ bool SAMApplicationDelegate::applicationDidFinishLaunching() {
         }
     });
     timeoutTimer_->start(static_cast<int>(kLaunchTimeoutSeconds * 1000));
-    return true;
 }
 
 void SAMApplicationDelegate::handleCommand(ScriptCommand& command) {
@@ -143,49 +148,85 @@ void SAMApplicationDelegate::stopTimeout() {
     }
 }
 
-void SAMApplicationDelegate::openFiles(const ScriptCommand& command) {
+bool SAMApplicationDelegate::busyFor(const std::string& sender) const {
+    if (sharing_ || (waitingMake_ && !waitingMake_->answered())) {
+        return true;
+    }
+    if (assetOwner_.empty() || assetOwner_ == sender) {
+        return false;
+    }
+    // An editor that left the bus will send no files for its asset.
+    const QDBusConnectionInterface* bus = options_.bus.interface();
+    return bus && bus->isServiceRegistered(QString::fromStdString(assetOwner_)).value();
+}
+
+void SAMApplicationDelegate::openFiles(ScriptCommand& command) {
+    if (busyFor(command.sender())) {
+        // Taking these files would end or overwrite the share under way.
+        command.setScriptError(platform::scripting::kCommandBusyError,
+                               "Another share is under way.");
+        return;
+    }
     stopTimeout();
     const platform::scripting::Descriptor* direct = command.directParameter();
     if (direct == nullptr || !settingsController_) {
+        rearmTimeout();
         return;
     }
-    const auto items = platform::scripting::userListWithDescriptor(*direct);
-    base::Console::log("Open Document URLs: %@",
-                       platform::scripting::ScriptObject(items).description());
-    std::optional<std::string> moviePath;
-    std::optional<std::string> xmlPath;
-    for (const auto& item : items) {
-        const base::Data* data = item.data();
-        const auto url = data ? platform::scripting::bookmark::resolve(*data) : std::nullopt;
-        if (!url) {
-            continue;
-        }
-        base::Console::log("url: %@", url->absoluteString());
-        const std::string extension = lowercase(url->pathExtension());
-        if (extension == "mp4" || extension == "mov") {
-            moviePath = url->path();
-        } else if (extension == "fcpxml") {
-            xmlPath = url->path();
-        }
-    }
-    base::Console::log("movie: %@", moviePath.value_or("(null)"));
-    base::Console::log("xml: %@", xmlPath.value_or("(null)"));
-    if (!moviePath) {
+    base::Console::log("Open Document URLs: %@", direct->describe(sam::kMaxLoggedDescriptorBytes));
+    auto read = sam::readHandOver(*direct);
+    if (auto* error = std::get_if<platform::scripting::ScriptError>(&read)) {
+        command.setScriptError(error->number, error->message);
+        rearmTimeout();
         return;
     }
-    if (xmlPath) {
-        const sam::SequenceTiming timing = sam::readSequenceTiming(*xmlPath);
-        settingsController_->setFps(static_cast<float>(timing.fps));
-        settingsController_->setTimecodeZeroPoint(timing.zeroPoint);
-        settingsController_->setDropFrame(timing.dropFrame);
-        base::Console::log("start frame: %i", timing.zeroPoint);
+    const auto& handOver = std::get<sam::HandOver>(read);
+    base::Console::log("movie: %@", handOver.moviePath.value_or("(null)"));
+    base::Console::log("xml: %@", handOver.xmlPath.value_or("(null)"));
+    if (!handOver.moviePath) {
+        rearmTimeout();
+        return;
     }
-    generateThumbImage(*moviePath);
+    // Both files are checked before the editor is answered: what cannot be read is
+    // refused now, not found missing later in the upload.
+    auto movie = sam::openChecked(*handOver.moviePath);
+    std::variant<std::shared_ptr<const sam::CheckedFile>, platform::scripting::ScriptError>
+        description = std::shared_ptr<const sam::CheckedFile>();
+    if (handOver.xmlPath) {
+        description = sam::openChecked(*handOver.xmlPath);
+    }
+    for (const auto* checked : {&movie, &description}) {
+        if (const auto* error = std::get_if<platform::scripting::ScriptError>(checked)) {
+            base::Console::log("open documents: %@", error->message);
+            command.setScriptError(error->number, error->message);
+            rearmTimeout();
+            return;
+        }
+    }
+    sharing_ = true;
+    sharedMovie_ = handOver.moviePath;
+    sharedDescription_ = handOver.xmlPath;
+    // Read after the answer has gone out: the editor does not wait for the probe.
+    std::weak_ptr<SAMApplicationDelegate> weak = weak_from_this();
+    base::MainQueue::post([weak, movie = std::get<0>(movie), xml = std::get<0>(description)] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (xml) {
+            const sam::SequenceTiming timing = sam::readSequenceTiming(xml->readPath());
+            self->settingsController_->setFps(static_cast<float>(timing.fps));
+            self->settingsController_->setTimecodeZeroPoint(timing.zeroPoint);
+            self->settingsController_->setDropFrame(timing.dropFrame);
+            base::Console::log("start frame: %i", timing.zeroPoint);
+        }
+        self->generateThumbImage(movie);
+    });
 }
 
-void SAMApplicationDelegate::generateThumbImage(const std::string& moviePath) {
+void SAMApplicationDelegate::generateThumbImage(std::shared_ptr<const sam::CheckedFile> file) {
     auto movie = std::make_shared<const platform::media::MovieAsset>(
-        platform::media::MovieAsset::fromPath(moviePath));
+        platform::media::MovieAsset::fromPath(file->readPath()));
     const sam::MovieTiming timing = sam::readMovieTiming(*movie);
     settingsController_->setDuration(timing.durationFrames);
     if (settingsController_->fps() == 0) {
@@ -193,14 +234,15 @@ void SAMApplicationDelegate::generateThumbImage(const std::string& moviePath) {
         settingsController_->setTimecodeZeroPoint(timing.zeroPoint);
         settingsController_->setDropFrame(timing.dropFrame);
     }
-    // The frame is decoded off the main thread; the answer comes back to it.
+    // The frame is decoded off the main thread; the answer comes back to it. The checked
+    // file stays open until then.
     std::weak_ptr<SAMApplicationDelegate> weak = weak_from_this();
     const double at = timing.thumbnailSeconds;
-    thumbnailQueue()->addOperation([weak, movie, at, moviePath] {
+    thumbnailQueue()->addOperation([weak, movie, at, file] {
         auto image = sam::thumbnailFrame(*movie, at);
         auto shared =
             image ? std::make_shared<const platform::image::RGBAImage>(std::move(*image)) : nullptr;
-        base::MainQueue::post([weak, shared, moviePath] {
+        base::MainQueue::post([weak, shared, file] {
             auto self = weak.lock();
             if (!self) {
                 return;
@@ -211,7 +253,7 @@ void SAMApplicationDelegate::generateThumbImage(const std::string& moviePath) {
             } else {
                 self->settingsController_->setThumbnail(shared);
             }
-            self->beginUpload(moviePath);
+            self->beginUpload(file->path());
         });
     });
 }
@@ -228,6 +270,8 @@ void SAMApplicationDelegate::beginUpload(const std::string& moviePath) {
         return;
     }
     progressController_ = UploadProgressController::create(moviePath);
+    // The movie goes once it is uploaded, but only from the location handed out.
+    progressController_->setRemovesSourceFile(false);
     progressController_->setThumbnail(settingsController_->thumbnail());
     progressController_->setDelegate(weak_from_this());
     progressController_->uploadWithSettings(*settingsController_);
@@ -238,7 +282,17 @@ void SAMApplicationDelegate::beginUpload(const std::string& moviePath) {
 }
 
 void SAMApplicationDelegate::uploadComplete() {
+    removeHandedOutFiles();
     terminate(0);
+}
+
+void SAMApplicationDelegate::removeHandedOutFiles() const {
+    const std::string folder = OWLocalPaths::tempDirectory();
+    for (const auto& path : {sharedMovie_, sharedDescription_}) {
+        if (path && sam::liesDirectlyIn(*path, folder)) {
+            (void)::unlink(path->c_str());
+        }
+    }
 }
 
 void SAMApplicationDelegate::uploadCancelled() {

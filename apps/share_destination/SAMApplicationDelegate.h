@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "apps/share_destination/SAMHandOver.h"
 #include "platform/scripting/ScriptCommand.h"
 #include "platform/scripting/dbus/ScriptingBus.h"
 #include "upload_dialog/UploadProgressController.h"
@@ -45,11 +46,21 @@ class SAMApplicationDelegate : public UploadProgressDelegate,
     // bus and the time-out. False when the bus name cannot be had.
     bool applicationDidFinishLaunching();
     // The open-documents command: the direct parameter's bookmarks.
-    void openFiles(const platform::scripting::ScriptCommand& command);
+    void openFiles(platform::scripting::ScriptCommand& command);
     void beginUpload(const std::string& moviePath);
-    void generateThumbImage(const std::string& moviePath);
+    void generateThumbImage(std::shared_ptr<const sam::CheckedFile> movie);
     void timeout();
     void stopTimeout();
+    // Arms the launch time-out again: a program that was handed nothing it can share
+    // does not wait unseen for ever.
+    void rearmTimeout();
+
+    // One share at a time: true while a make command waits for the settings window,
+    // while the editor `sender` is not the one whose asset awaits its files, and while
+    // an upload is prepared or runs. Two shares would write the same location.
+    bool busyFor(const std::string& sender) const;
+    // A make command from `sender` was answered with an asset.
+    void assetHandedTo(const std::string& sender) { assetOwner_ = sender; }
 
     // ---- the progress window ----
     void uploadComplete() override;
@@ -73,7 +84,9 @@ class SAMApplicationDelegate : public UploadProgressDelegate,
   private:
     explicit SAMApplicationDelegate(Options options);
     void handleCommand(platform::scripting::ScriptCommand& command);
-    void applyTiming(const std::string& moviePath, const std::optional<std::string>& xmlPath);
+    // Deletes the movie and its description when the editor wrote them into the location
+    // this program handed out; files anywhere else are the editor's own.
+    void removeHandedOutFiles() const;
 
     Options options_;
     std::shared_ptr<QuorvSettingsController> settingsController_;
@@ -81,5 +94,9 @@ class SAMApplicationDelegate : public UploadProgressDelegate,
     std::unique_ptr<QTimer> timeoutTimer_;
     std::unique_ptr<platform::scripting::dbus::ScriptingServer> server_;
     std::shared_ptr<platform::scripting::SuspendedCommand> waitingMake_;
+    std::string assetOwner_;  // the editor whose asset awaits its files; empty: none
+    bool sharing_ = false;    // files taken: the share runs until the program quits
+    std::optional<std::string> sharedMovie_;
+    std::optional<std::string> sharedDescription_;
     bool terminating_ = false;
 };

@@ -3,6 +3,7 @@
 #include "apps/share_destination/SAMApplicationDelegate.h"
 #include "apps/share_destination/SAMDocumentController.h"
 #include "apps/share_destination/SAMScriptingTerms.h"
+#include "apps/share_destination/SAMShareTiming.h"
 #include "apps/share_destination/SAMWindowController.h"
 #include "base/Console.h"
 #include "base/RunLoop.h"
@@ -64,8 +65,10 @@ void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
     delegate.stopTimeout();
     const Descriptor* direct = command.directParameter();
     OWLog::appendLog("SAMMakeCommand performDefaultImplementation");
-    OWLog::appendLog("The direct parameter is: '%@'", direct ? direct->describe() : "(null)");
-    OWLog::appendLog("The other parameters are: '%@'", command.parameters().describe());
+    OWLog::appendLog("The direct parameter is: '%@'",
+                     direct ? direct->describe(sam::kMaxLoggedDescriptorBytes) : "(null)");
+    OWLog::appendLog("The other parameters are: '%@'",
+                     command.parameters().describe(sam::kMaxLoggedDescriptorBytes));
 
     const Descriptor* classField = command.parameters().field(sam::kObjectClassKeyword);
     std::optional<platform::scripting::FourCharCode> objectClass;
@@ -104,16 +107,17 @@ void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
         tableOf(properties ? properties->field(sam::kDataOptionsProperty) : nullptr);
     const auto settings = delegate.settingsController();
 
+    if (delegate.busyFor(command.sender())) {
+        // The settings window already answers an earlier make command (replacing its
+        // completion would leave that editor waiting for ever), or another editor's
+        // share writes or uploads the one location: this editor hears so at once.
+        command.setScriptError(platform::scripting::kCommandBusyError,
+                               "Another share is under way.");
+        return;
+    }
     if (allowsInteraction(appleEventUserInteractionLevel(command))) {
         auto& waiting = delegate.waitingMake();
         SAMWindowController* window = document->primaryWindowController();
-        if (waiting && !waiting->answered()) {
-            // The settings window already answers an earlier make command; replacing its
-            // completion would leave that editor waiting for ever.
-            command.setScriptError(platform::scripting::kCommandBusyError,
-                                   "A share is already waiting for its settings.");
-            return;
-        }
         if (!window || !settings) {
             command.setScriptError(platform::scripting::kEventFailedError, "No window.");
             return;
@@ -123,14 +127,19 @@ void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
         waiting = suspended;
         std::weak_ptr<SAMApplicationDelegate> weak = delegate.shared_from_this();
         window->newAssetWithName(
-            name, metadata, dataOptions, [weak, suspended](std::shared_ptr<SAMAsset> asset) {
+            name, metadata, dataOptions,
+            [weak, suspended, sender = command.sender()](std::shared_ptr<SAMAsset> asset) {
                 auto self = weak.lock();
                 if (self && self->waitingMake() == suspended) {
                     self->waitingMake().reset();
                 }
+                if (asset && self) {
+                    self->assetHandedTo(sender);
+                }
                 if (asset) {
                     const Descriptor specifier = asset->objectSpecifier();
-                    base::Console::log("spec: %@", specifier.describe());
+                    base::Console::log("spec: %@",
+                                       specifier.describe(sam::kMaxLoggedDescriptorBytes));
                     suspended->resume(specifier);
                     return;
                 }
@@ -161,5 +170,6 @@ void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
     if (settings) {
         useStoredChoices(*settings, name);
     }
+    delegate.assetHandedTo(command.sender());
     command.setResult(asset->objectSpecifier());
 }

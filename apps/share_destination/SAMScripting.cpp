@@ -26,7 +26,10 @@ std::optional<Target> resolve(const Descriptor& specifier) {
     const Descriptor* want = specifier.field(kSpecifierClass);
     const Descriptor* data = specifier.field(kSpecifierData);
     const Descriptor* from = specifier.field(kSpecifierContainer);
-    if (specifier.type() != platform::scripting::kTypeObjectSpecifier || !want || !data) {
+    const Descriptor* form = specifier.field(kSpecifierForm);
+    // Documents and assets are named by unique ID only; another form names nothing here.
+    if (specifier.type() != platform::scripting::kTypeObjectSpecifier || !want || !data ||
+        !form || form->typeCodeValue() != kFormUniqueID) {
         return std::nullopt;
     }
     const std::string id = data->stringValue().value_or("");

@@ -13,6 +13,8 @@ namespace sam {
 
 // Longest FCPXML text written to the system log; the rest is left out and counted.
 inline constexpr size_t kMaxLoggedXMLBytes = 64 * 1024;
+// Longest text of a command's descriptors written to the log.
+inline constexpr size_t kMaxLoggedDescriptorBytes = 4 * 1024;
 
 struct SequenceTiming {
     double fps = 0;  // 0: the FCPXML gave no frame rate
@@ -25,8 +27,10 @@ struct SequenceTiming {
 // share road's lines to the system log. An unreadable file gives frame rate 0.
 SequenceTiming readSequenceTiming(const std::string& path);
 
-// "xml data: " and the text, cut at kMaxLoggedXMLBytes (on a character boundary) with a
-// note of how many bytes were left out.
+// `label` and `text` for the log, the text cut at `limit` bytes (on a character
+// boundary) with a note of how many bytes were left out.
+std::string cappedLogLine(const std::string& label, const std::string& text, size_t limit);
+// "xml data: " and the text, cut at kMaxLoggedXMLBytes.
 std::string xmlLogLine(const std::string& text);
 
 struct MovieTiming {

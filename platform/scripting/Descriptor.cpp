@@ -224,38 +224,66 @@ int Descriptor::depth() const {
 }
 
 std::string Descriptor::describe() const {
+    std::string out;
+    appendDescription(out, std::string::npos);
+    return out;
+}
+
+std::string Descriptor::describe(size_t limit) const {
+    std::string out;
+    appendDescription(out, limit);
+    if (out.size() > limit) {
+        out.resize(limit);
+        out += "...";
+    }
+    return out;
+}
+
+void Descriptor::appendDescription(std::string& out, size_t limit) const {
+    if (out.size() > limit) {
+        return;
+    }
     const std::string code = "'" + fourCCText(type_) + "'";
     switch (kind_) {
-        case Kind::List: {
-            std::string out = "[";
-            for (size_t i = 0; i < items_.size(); ++i) {
-                out += (i ? ", " : "") + items_[i].describe();
+        case Kind::List:
+            out += "[";
+            for (size_t i = 0; i < items_.size() && out.size() <= limit; ++i) {
+                out += i ? ", " : "";
+                items_[i].appendDescription(out, limit);
             }
-            return out + "]";
-        }
-        case Kind::Record: {
-            std::string out = code + "{";
-            for (size_t i = 0; i < fields_.size(); ++i) {
-                out += (i ? ", '" : "'") + fourCCText(fields_[i].first) +
-                       "': " + fields_[i].second.describe();
+            out += "]";
+            return;
+        case Kind::Record:
+            out += code + "{";
+            for (size_t i = 0; i < fields_.size() && out.size() <= limit; ++i) {
+                out += (i ? ", '" : "'") + fourCCText(fields_[i].first) + "': ";
+                fields_[i].second.appendDescription(out, limit);
             }
-            return out + "}";
-        }
+            out += "}";
+            return;
         case Kind::Atomic:
             break;
     }
-    if (auto text = stringValue()) {
+    // Of the data, no more than the room left is turned into text.
+    const size_t room = limit == std::string::npos ? data_.size() : limit - out.size() + 1;
+    const base::Data head(data_.begin(),
+                          data_.begin() + static_cast<std::ptrdiff_t>(std::min(room, data_.size())));
+    const Descriptor shown = data_.size() == head.size() ? *this : atomic(type_, head);
+    if (auto text = shown.stringValue()) {
         const bool isText =
             type_ == kTypeUTF8Text || type_ == kTypeUnicodeText || type_ == fourCC("TEXT");
-        return code + (isText ? "(\"" + *text + "\")" : "(" + *text + ")");
+        out += code + (isText ? "(\"" + *text + "\")" : "(" + *text + ")");
+        return;
     }
     if (auto c = typeCodeValue()) {
-        return code + "('" + fourCCText(*c) + "')";
+        out += code + "('" + fourCCText(*c) + "')";
+        return;
     }
     if (type_ == kTypeFileURL) {
-        return code + "(" + std::string(data_.begin(), data_.end()) + ")";
+        out += code + "(" + std::string(head.begin(), head.end()) + ")";
+        return;
     }
-    return data_.empty() ? code : code + "($" + hexText(data_) + ")";
+    out += data_.empty() ? code : code + "($" + hexText(head) + ")";
 }
 
 }  // namespace platform::scripting

@@ -72,10 +72,15 @@ class Descriptor {
     int depth() const;
     // A readable rendering for logs: 'long'(12), 'utf8'("a"), [ ... ], { 'kocl': ... }.
     std::string describe() const;
+    // The same, cut after about `limit` bytes ("..." marks the cut): a huge item is
+    // never turned into text whole.
+    std::string describe(size_t limit) const;
 
     friend bool operator==(const Descriptor&, const Descriptor&) = default;
 
   private:
+    void appendDescription(std::string& out, size_t limit) const;
+
     FourCharCode type_ = kTypeNull;
     Kind kind_ = Kind::Atomic;
     base::Data data_;

@@ -24,6 +24,16 @@ inline constexpr int32_t kCanSwitchLayer = 0x40;
 
 // Script error numbers this program answers with.
 inline constexpr int32_t kUserCanceledError = -128;
+// A file named by a command does not exist.
+inline constexpr int32_t kFileNotFoundError = -43;
+// A file named by a command may not be read.
+inline constexpr int32_t kPermissionError = -54;
+// A file named by a command cannot be read for another reason.
+inline constexpr int32_t kIOError = -36;
+// A file named by a command is not a regular file (a folder, pipe, device or socket).
+inline constexpr int32_t kNotAFileError = -1302;
+// An item of a command's parameter is not of the kind the command takes.
+inline constexpr int32_t kCoercionError = -1700;
 inline constexpr int32_t kParameterMissingError = -1715;
 // A command that cannot run because an earlier one of its kind is still waiting.
 inline constexpr int32_t kCommandBusyError = -1708;
@@ -65,6 +75,9 @@ class ScriptCommand {
     ScriptCommand& operator=(const ScriptCommand&) = delete;
 
     Event event() const { return event_; }
+    // Who sent the command (its unique bus name); empty when unknown.
+    const std::string& sender() const { return sender_; }
+    void setSender(std::string sender) { sender_ = std::move(sender); }
     const Descriptor& attributes() const { return attributes_; }
     const Descriptor& parameters() const { return parameters_; }
     // The '----' parameter; none when absent.
@@ -83,6 +96,7 @@ class ScriptCommand {
 
   private:
     Event event_;
+    std::string sender_;
     Descriptor attributes_;
     Descriptor parameters_;
     ScriptAnswer answer_;

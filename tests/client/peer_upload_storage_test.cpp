@@ -2,6 +2,7 @@
 // followed by the registration with the stand-in service.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -102,6 +103,30 @@ TEST_F(StorageUploadTest, NothingHappensUnlinkedWithoutPathOrProject) {
     EXPECT_TRUE(client->uploadQueueSettings().empty());
     EXPECT_EQ(client->queuedOperationCount(), 0u);
     EXPECT_EQ(storage.stat("puts"), 0);
+}
+
+// A device reads as empty (or without end) whatever its size says, and a pipe may never
+// be written: neither is stored or registered, on either road of the storage upload.
+TEST_F(StorageUploadTest, APipeOrDeviceIsAFailureAndNothingIsStored) {
+    const std::string device = dir.file("zero.mov");
+    ASSERT_EQ(::symlink("/dev/zero", device.c_str()), 0);
+    const std::string pipe = dir.file("pipe.mov");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const bool segmented : {false, true}) {
+        setSegmented(segmented);
+        for (const std::string& path : {device, pipe}) {
+            delegate->failures.clear();
+            client->uploadFile(path, 1, std::nullopt, std::nullopt);
+            ASSERT_TRUE(waitForOutcome());
+            ASSERT_EQ(delegate->failures.size(), 1u) << path;
+            EXPECT_NE(delegate->failureText().find("is not a file"), std::string::npos)
+                << delegate->failureText();
+        }
+    }
+    EXPECT_TRUE(delegate->uploaded.empty());
+    EXPECT_EQ(storage.stat("puts"), 0);
+    EXPECT_EQ(storage.stat("parts"), 0);
+    EXPECT_TRUE(logged("/api/0/files/upload").empty());
 }
 
 TEST_F(StorageUploadTest, MultipartWhenSegmentedUploadsIsOn) {

@@ -126,6 +126,20 @@ TEST(ObjectValue, UnknownTypesGiveRawDataWithOneLogLine) {
     EXPECT_NE(odd.find("type ?ok?."), std::string::npos) << odd;
 }
 
+// A log line of a command's descriptors has a bound, however large an item is, and
+// within the bound it reads as the whole rendering does.
+TEST(Describe, ACappedRenderingIsThePrefixOfTheWholeOne) {
+    Descriptor list = Descriptor::list();
+    list.append(Descriptor::text("Cut"));
+    list.append(Descriptor::text(std::string(8 * 1024 * 1024, 'a')));
+    list.append(Descriptor::int32(7));
+    const std::string capped = list.describe(4096);
+    EXPECT_LE(capped.size(), 4096u + 3);
+    EXPECT_TRUE(capped.ends_with("...")) << capped.substr(0, 64);
+    EXPECT_EQ(list.describe().substr(0, 4096), capped.substr(0, 4096));
+    EXPECT_EQ(Descriptor::int32(7).describe(4096), Descriptor::int32(7).describe());
+}
+
 TEST(ObjectValue, ListsAndRecordsConvertDeepAndBack) {
     Descriptor inner = userFields({Descriptor::text("k"), Descriptor::int32(1)});
     Descriptor list = Descriptor::list();

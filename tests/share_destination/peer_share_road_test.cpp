@@ -99,7 +99,9 @@ TEST_F(ShareRoad, WholeShareFromTheEditorReachesStorageWithItsTiming) {
     EXPECT_GE(storage.stat("puts"), 1);
     ASSERT_TRUE(waitFor([&] { return !notifications.notifyCalls().empty(); }));
     EXPECT_NE(notifications.notifyCalls()[0].find("Quorvane Upload Complete"), std::string::npos);
+    // What the editor wrote into the location handed out goes, the description with it.
     EXPECT_FALSE(fs::exists(temp / "Untitled.mp4"));
+    EXPECT_FALSE(fs::exists(temp / "Untitled.fcpxml"));
 }
 
 TEST_F(ShareRoad, CancelAnswersMinus128ThenQuitsAndAddsNothing) {
@@ -150,24 +152,52 @@ TEST_F(ShareRoad, NoInteractionAnswersAtOnceAndMissingClassIsMinus1715) {
 
     auto editor = startEditor({"--no-class", "--make-only"});
     int status = -1;
-    const QStringList out = finish(*editor, &status, 20);
+    QStringList out = finish(*editor, &status, 20);
     EXPECT_EQ(status, 3);
     EXPECT_TRUE(out.contains("script error -1715")) << out.join("\n").toStdString();
     EXPECT_EQ(document->count(), 1u);
+
+    // A document is named by its unique ID only: another form, or none, names nothing.
+    for (const char* form : {"indx", "none"}) {
+        editor = startEditor({"--interaction", "0x10", "--doc-form", form});
+        out = finish(*editor, &status, 20);
+        EXPECT_EQ(status, 3) << form;
+        EXPECT_TRUE(out.contains("script error -1728")) << out.join("\n").toStdString();
+    }
+    // A method the interface does not have gets the bus's own answer for that.
+    editor = startEditor({"--call", "Frobnicate"});
+    out = finish(*editor, &status, 20);
+    EXPECT_EQ(status, 4);
+    EXPECT_TRUE(out.contains("bus error org.freedesktop.DBus.Error.UnknownMethod"))
+        << out.join("\n").toStdString();
     EXPECT_FALSE(app->timeoutArmed());
     EXPECT_TRUE(quits.empty());
 }
 
-TEST_F(ShareRoad, SecondMakeWhileTheFirstWaitsGetsAnErrorAndTheFirstStaysIntact) {
+// While one editor's make waits for the settings window, another editor's make (with or
+// without interaction) and its open-documents are told busy and change nothing.
+TEST_F(ShareRoad, SecondMakeOrOpenWhileTheFirstWaitsIsBusyAndTheFirstStaysIntact) {
+    QV_REQUIRE_FFMPEG();
     QV_PROGRESS_PEERS();
+    const std::string movie = makeMovie("Other.mov", 1);
     launch();
     auto first = startEditor({"--interaction", "0x20", "--make-only", "--name", "First"});
     ASSERT_TRUE(waitFor([&] { return settingsWindow()->isVisible(); }));
-    auto second = startEditor({"--interaction", "0x20", "--make-only", "--name", "Second"});
     int status = -1;
-    QStringList out = finish(*second, &status, 20);
+    QStringList out;
+    for (const char* level : {"0x20", "0x10"}) {
+        auto second = startEditor({"--interaction", level, "--make-only", "--name", "Second"});
+        out = finish(*second, &status, 20);
+        EXPECT_EQ(status, 3) << level;
+        EXPECT_TRUE(out.contains("script error -1708")) << out.join("\n").toStdString();
+    }
+    auto opener = startEditor({"--open", QString::fromStdString(movie)});
+    out = finish(*opener, &status, 20);
     EXPECT_EQ(status, 3);
     EXPECT_TRUE(out.contains("script error -1708")) << out.join("\n").toStdString();
+    EXPECT_TRUE(settingsWindow()->isVisible());
+    EXPECT_TRUE(quits.empty());
+    EXPECT_TRUE(fs::exists(movie));
     EXPECT_EQ(app->settingsController()->title(), "First");
 
     ASSERT_TRUE(waitForLists(*app->settingsController()));
@@ -202,7 +232,8 @@ TEST_F(ShareRoad, FailedUploadQuitsOnceItsAlertIsAnswered) {
 }
 
 // Only a movie (upper-case MOV counts, m4v is ignored): the timing comes from the
-// movie's own rate and timecode track.
+// movie's own rate and timecode track. The movie lies in the editor's own folder, not in
+// the location handed out, so it is still there after the upload.
 TEST_F(ShareRoad, OnlyAMovieOpenedTakesItsTimingFromTheMovie) {
     QV_REQUIRE_FFMPEG();
     QV_PROGRESS_PEERS();
@@ -226,7 +257,7 @@ TEST_F(ShareRoad, OnlyAMovieOpenedTakesItsTimingFromTheMovie) {
     EXPECT_EQ(settings.timecodeZeroPoint(), 107892);
     EXPECT_EQ(settings.duration(), 89u);
     EXPECT_EQ(lastCall("/files/upload").at("timecodeStart"), "01:00:00;00");
-    EXPECT_FALSE(fs::exists(movie));
+    EXPECT_TRUE(fs::exists(movie));
     EXPECT_TRUE(fs::exists(ignored));
 }
 

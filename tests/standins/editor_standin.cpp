@@ -18,13 +18,19 @@
 //     --tc-start SECONDS  the sequence's "tcStart" (default 0)
 //     --drop-frame        "tcFormat" "DF" (else "NDF")
 //     --open FILE         send open-documents for FILE only (repeatable), no make
+//     --item CODE TEXT    add an item of type CODE holding TEXT to that open-documents
+//                         (repeatable; "\n" in TEXT is a line feed)
+//     --big-item BYTES    add a bookmark padded to BYTES bytes to it
+//     --doc-form CODE     name the asset's document by form CODE ("none": no form) when
+//                         reading the asset's properties
+//     --call METHOD       send METHOD with the make command's parameters, no more
 //     --timeout SECONDS   how long each command may take (default 120)
 //     --wait SECONDS      wait this long after starting before the first command
 //     --wait-until SECONDS  send the first command at this time of the monotonic clock
 //                         (CLOCK_MONOTONIC, shared by every process of the machine)
 // Prints one line per step ("asset ...", "movie <path>", "xml <path>", "opened") and
 // exits 0; a script error prints "script error <number>" and exits 3, any other
-// failure exits 4 (bus) or 5 (rendering).
+// failure prints "bus error <name>" and exits 4 (bus) or 5 (rendering).
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +41,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -70,10 +77,20 @@ struct Options {
     std::string tcStart = "0";
     bool dropFrame = false;
     std::vector<std::string> openOnly;
+    std::vector<Descriptor> items;
+    std::optional<std::string> docForm;
+    std::optional<std::string> call;
     int timeoutMs = 120000;
     double waitSeconds = 0;
     double waitUntil = 0;
 };
+
+// "Asst" -> its code; shorter texts are padded with spaces.
+platform::scripting::FourCharCode codeOf(std::string text) {
+    text.resize(4, ' ');
+    char code[5] = {text[0], text[1], text[2], text[3], 0};
+    return fourCC(code);
+}
 
 [[noreturn]] void fail(int status, const std::string& why) {
     std::printf("failed %s\n", why.c_str());
@@ -119,6 +136,23 @@ Options parse(const QStringList& args) {
             o.dropFrame = true;
         } else if (a == "--open") {
             o.openOnly.push_back(value());
+        } else if (a == "--item") {
+            const std::string code = value();
+            QString text = QString::fromStdString(value());
+            const QByteArray bytes = text.replace("\\n", "\n").toUtf8();
+            o.items.push_back(Descriptor::atomic(codeOf(code),
+                                                 base::Data(bytes.begin(), bytes.end())));
+        } else if (a == "--big-item") {
+            const size_t size = std::stoul(value());
+            base::Data data =
+                platform::scripting::bookmark::create(FileURL::fromPath("/tmp/big.mov"));
+            data.resize(std::max(size, data.size()), '#');
+            o.items.push_back(
+                Descriptor::atomic(platform::scripting::kTypeBookmarkData, std::move(data)));
+        } else if (a == "--doc-form") {
+            o.docForm = value();
+        } else if (a == "--call") {
+            o.call = value();
         } else if (a == "--wait") {
             o.waitSeconds = std::stod(value());
         } else if (a == "--wait-until") {
@@ -149,6 +183,7 @@ Descriptor send(const platform::scripting::dbus::ScriptingClient& client, const 
         std::exit(3);
     }
     if (!reply.ok()) {
+        std::printf("bus error %s\n", reply.busError.toStdString().c_str());
         fail(4, reply.busError.toStdString() + " " + reply.busErrorMessage.toStdString());
     }
     return *reply.result;
@@ -230,6 +265,9 @@ void writeDescription(const Options& o, const std::string& path) {
 void openFiles(const platform::scripting::dbus::ScriptingClient& client, const Options& o,
                const std::vector<std::string>& paths) {
     Descriptor list = Descriptor::list();
+    for (const auto& item : o.items) {
+        list.append(item);
+    }
     for (const auto& path : paths) {
         list.append(Descriptor::atomic(
             platform::scripting::kTypeBookmarkData,
@@ -262,7 +300,7 @@ int main(int argc, char** argv) {
                 std::chrono::duration<double>(o.waitUntil)));
         std::this_thread::sleep_until(at);
     }
-    if (!o.openOnly.empty()) {
+    if (!o.openOnly.empty() || !o.items.empty()) {
         openFiles(client, o, o.openOnly);
         return 0;
     }
@@ -279,11 +317,27 @@ int main(int argc, char** argv) {
         make.setField(fourCC("kocl"), Descriptor::typeCode(fourCC("Asst")));
     }
     make.setField(fourCC("prdt"), properties);
-    const Descriptor asset = send(client, "Make", o, make);
+    if (o.call) {
+        send(client, QString::fromStdString(*o.call), o, make);
+        return 0;
+    }
+    Descriptor asset = send(client, "Make", o, make);
     std::printf("asset %s\n", asset.describe().c_str());
     std::fflush(stdout);
     if (o.makeOnly) {
         return 0;
+    }
+    if (o.docForm) {
+        Descriptor document = Descriptor::record(asset.field(fourCC("from"))->type());
+        for (const auto& [keyword, value] : asset.field(fourCC("from"))->fields()) {
+            if (keyword != fourCC("form")) {
+                document.setField(keyword, value);
+            }
+        }
+        if (*o.docForm != "none") {
+            document.setField(fourCC("form"), Descriptor::enumerated(codeOf(*o.docForm)));
+        }
+        asset.setField(fourCC("from"), document);
     }
 
     const auto location = platform::scripting::userDefinedRecordWithDescriptor(

@@ -92,10 +92,13 @@ bool ScriptingServer::handleMessage(const QDBusMessage& message,
         return false;
     }
     const auto event = eventFor(message.member());
-    if (!event) {
-        return false;
-    }
     QDBusConnection bus = connection;
+    if (!event) {
+        bus.send(message.createErrorReply(QDBusError::UnknownMethod,
+                                          "No method " + message.member() + " in " +
+                                              names_.interface));
+        return true;
+    }
     if (message.signature() != "(uv)(uv)" || message.arguments().size() != 2) {
         bus.send(message.createErrorReply(QDBusError::InvalidArgs,
                                           "expected attributes and parameters, (uv)(uv)"));
@@ -123,6 +126,7 @@ bool ScriptingServer::handleMessage(const QDBusMessage& message,
     };
     ScriptCommand command(*event, std::move(*attributes), std::move(*parameters),
                           std::move(answer));
+    command.setSender(message.service().toStdString());
     if (handler_) {
         handler_(command);
     }
