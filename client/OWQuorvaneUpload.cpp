@@ -71,7 +71,7 @@ void OWQuorvane::uploadFile(const std::string& path, int64_t projectID,
     uploadFile(path, projectID, parentFolder, -1, title, std::nullopt, 0.0f, std::nullopt, 0);
 }
 
-void OWQuorvane::uploadFile(const std::string& path, int64_t projectID,
+bool OWQuorvane::uploadFile(const std::string& path, int64_t projectID,
                             const std::optional<std::string>& parentFolder, int64_t departmentID,
                             const std::optional<std::string>& title,
                             const std::optional<std::string>& description, float frameRate,
@@ -79,7 +79,7 @@ void OWQuorvane::uploadFile(const std::string& path, int64_t projectID,
                             bool autoRevise, const std::vector<std::string>& linkEmails,
                             bool allowComments, const std::optional<std::string>& appID,
                             bool notifyUsers, const base::Dictionary& settings) {
-    startUpload({path, projectID, parentFolder, departmentID, title, description, frameRate,
+    return startUpload({path, projectID, parentFolder, departmentID, title, description, frameRate,
                  timecodeStart, duration, autoRevise, linkEmails, allowComments, appID, notifyUsers,
                  settings});
 }
@@ -100,9 +100,9 @@ void OWQuorvane::uploadFile(const std::string& path, const std::string& appID,
 
 // ---- the full operation ----
 
-void OWQuorvane::startUpload(const UploadRequestFields& f) {
+bool OWQuorvane::startUpload(const UploadRequestFields& f) {
     if (!isLinked() || f.path.empty() || f.projectID == 0) {
-        return;
+        return false;
     }
     // A folder (a package is one too) goes as a zip archive that keeps the folder's
     // own name at its top.
@@ -172,6 +172,7 @@ void OWQuorvane::startUpload(const UploadRequestFields& f) {
     } else {
         sendToStorage(file, std::move(s), std::move(transfer));
     }
+    return true;
 }
 
 void OWQuorvane::sendToStorage(const std::string& file, base::Dictionary settings,
