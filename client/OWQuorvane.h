@@ -236,8 +236,9 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane>, public OWQuo
     void uploadFile(const std::string& path, int64_t projectID,
                     const std::optional<std::string>& parentFolder,
                     const std::optional<std::string>& title);
-    // The longer forms; defaults fill in what each shorter one leaves out.
-    void uploadFile(const std::string& path, int64_t projectID,
+    // The longer forms; defaults fill in what each shorter one leaves out. This one
+    // answers whether the upload started: when it did not, no outcome will follow.
+    bool uploadFile(const std::string& path, int64_t projectID,
                     const std::optional<std::string>& parentFolder, int64_t departmentID,
                     const std::optional<std::string>& title,
                     const std::optional<std::string>& description, float frameRate,
@@ -298,7 +299,7 @@ class OWQuorvane : public std::enable_shared_from_this<OWQuorvane>, public OWQuo
     // ==== uploads ====
     friend class OWQuorvaneUploadTransfer;
     struct UploadRequestFields;
-    void startUpload(const UploadRequestFields& fields);
+    bool startUpload(const UploadRequestFields& fields);
     void sendToStorage(const std::string& file, base::Dictionary settings,
                        std::shared_ptr<OWQuorvaneUploadTransfer> transfer);
     void sendToServer(const std::string& file, base::Dictionary settings,

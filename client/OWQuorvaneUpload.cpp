@@ -78,7 +78,7 @@ void OWQuorvane::uploadFile(const std::string& path, int64_t projectID,
     uploadFile(path, projectID, parentFolder, -1, title, std::nullopt, 0.0f, std::nullopt, 0);
 }
 
-void OWQuorvane::uploadFile(const std::string& path, int64_t projectID,
+bool OWQuorvane::uploadFile(const std::string& path, int64_t projectID,
                             const std::optional<std::string>& parentFolder, int64_t departmentID,
                             const std::optional<std::string>& title,
                             const std::optional<std::string>& description, float frameRate,
@@ -86,7 +86,7 @@ void OWQuorvane::uploadFile(const std::string& path, int64_t projectID,
                             bool autoRevise, const std::vector<std::string>& linkEmails,
                             bool allowComments, const std::optional<std::string>& appID,
                             bool notifyUsers, const base::Dictionary& settings) {
-    startUpload({path, projectID, parentFolder, departmentID, title, description, frameRate,
+    return startUpload({path, projectID, parentFolder, departmentID, title, description, frameRate,
                  timecodeStart, duration, autoRevise, linkEmails, allowComments, appID, notifyUsers,
                  settings});
 }
@@ -107,9 +107,9 @@ void OWQuorvane::uploadFile(const std::string& path, const std::string& appID,
 
 // ---- the full operation ----
 
-void OWQuorvane::startUpload(const UploadRequestFields& f) {
+bool OWQuorvane::startUpload(const UploadRequestFields& f) {
     if (!isLinked() || f.path.empty() || f.projectID == 0) {
-        return;
+        return false;
     }
     if (isSpecialFile(f.path)) {
         // Told as any failed upload is, once the caller has returned.
@@ -192,6 +192,7 @@ void OWQuorvane::startUpload(const UploadRequestFields& f) {
     } else {
         sendToStorage(file, std::move(s), std::move(transfer));
     }
+    return true;
 }
 
 void OWQuorvane::sendToStorage(const std::string& file, base::Dictionary settings,

@@ -612,6 +612,12 @@ void QuorvSettingsController::rebuildProjects() {
                   represented(base::Value(kCreateNewValue)));
     // With no saved choice among them the first project is shown; never a command.
     popUp.setCurrentIndex(selected >= 0 ? selected : (any ? 0 : -1));
+    // Nothing could be uploaded without a project: Upload waits until one is made.
+    if (!any) {
+        setUploadRefused(kNoProject, kNoProjectsText);
+    } else if (refusedProject_ == kNoProject) {
+        setUploadRefused(std::nullopt);
+    }
     const auto project = selectedProject();
     if (!project) {
         return;
@@ -794,7 +800,9 @@ void QuorvSettingsController::setUploadRefused(std::optional<int64_t> projectID,
 }
 
 void QuorvSettingsController::updateUploadButton() {
-    const bool refused = refusedProject_ && selectedProject() == refusedProject_;
+    // No project at all counts as project 0, refused while the account has none.
+    const bool refused =
+        refusedProject_ && selectedProject().value_or(kNoProject) == *refusedProject_;
     ui_->uploadBtn->setEnabled(uploadUnlocked_ && !refused);
 }
 

@@ -72,6 +72,9 @@ class QuorvSettingsController : public OWQuorvaneDelegate,
     static constexpr int64_t kNoProject = 0;
     static constexpr int64_t kNone = -1;  // "(None)" department and workflow
     static constexpr const char* kRootFolder = "/";
+    // Shown under the project pop-up, Upload held back, when the account has none.
+    static constexpr const char* kNoProjectsText =
+        "This account has no projects yet. Choose \"Create new project...\" to make one.";
 
     // The link-expiry choices: title and tag (days the link lives; 0 for never).
     struct ExpiryChoice {

@@ -9,7 +9,9 @@
 #include <climits>
 #include <cmath>
 
+#include "base/RunLoop.h"
 #include "client/OWQuorvane.h"
+#include "client/OWQuorvaneReply.h"
 #include "platform/ui/qt/UserNotifications.h"
 #include "platform/ui/qt/WindowPlacement.h"
 #include "support/OWTimecode.h"
@@ -26,6 +28,28 @@ uint64_t fileSizeAt(const std::string& path) {
 
 std::string flag(bool on) {
     return on ? "1" : "0";
+}
+
+// Why an upload the client would not start never began.
+std::string notStartedText(const QuorvSettingsController& settings, const OWQuorvane& client) {
+    if (settings.projectID() == QuorvSettingsController::kNoProject) {
+        return "No project was chosen, so nothing was uploaded. Choose or create a project in "
+               "the upload settings window and try again.";
+    }
+    if (!client.isLinked()) {
+        return "Please authorize with your Quorvane account before uploading.";
+    }
+    return "The upload could not be started.";
+}
+
+// The file a registration reply names; none when it names no usable file.
+std::optional<int64_t> registeredFileID(const base::Value& result) {
+    const base::Value& id = result["id"];
+    if (!id.isNumber() && !id.isString()) {
+        return std::nullopt;
+    }
+    const int64_t value = id.integerValue();
+    return value > 0 ? std::optional<int64_t>(value) : std::nullopt;
 }
 
 }  // namespace
@@ -121,10 +145,23 @@ void UploadProgressController::uploadWithSettings(const QuorvSettingsController&
     // Taken now: the notification names the file as it was sent.
     title_ = settings.title();
     state_ = State::Uploading;
-    quorv_->uploadFile(sourceFile_, settings.projectID(), settings.folder(), settings.deptID(),
-                       title_, settings.desc(), settings.fps(), timecode, settings.duration(),
-                       settings.autoRevise(), settings.emails(), settings.allowComments(),
-                       std::nullopt, settings.alertUsers(), uploadSettings(settings));
+    const bool started = quorv_->uploadFile(
+        sourceFile_, settings.projectID(), settings.folder(), settings.deptID(), title_,
+        settings.desc(), settings.fps(), timecode, settings.duration(), settings.autoRevise(),
+        settings.emails(), settings.allowComments(), std::nullopt, settings.alertUsers(),
+        uploadSettings(settings));
+    if (!started) {
+        // No outcome would ever come: fail now, from the main queue as the client's
+        // own failures arrive, so that this call still returns at once.
+        const base::Error error =
+            OWQuorvaneReply::errorWithMessage(notStartedText(settings, *quorv_));
+        base::MainQueue::post([weak = weak_from_this(), error] {
+            if (auto self = weak.lock()) {
+                self->uploadFileFailedWithError(*self->quorv_, error);
+            }
+        });
+        return;
+    }
     timeEstimate_.start();
 }
 
@@ -162,6 +199,12 @@ void UploadProgressController::fileUploaded(OWQuorvane&, const base::Value& resu
     if (state_ != State::Uploading) {
         return;
     }
+    // A reply that names no file is no registration: the service never confirmed one.
+    const auto fileID = registeredFileID(result);
+    if (!fileID) {
+        uploadFileFailedWithError(*quorv_, OWQuorvaneReply::errorWithMessage(kNotRegisteredText));
+        return;
+    }
     if (!thumbnail_) {
         complete();
         return;
@@ -170,7 +213,7 @@ void UploadProgressController::fileUploaded(OWQuorvane&, const base::Value& resu
     ui_->statusLabel->setText(QObject::tr(kFinishingText));
     ui_->progressLabel->clear();
     setBarDeterminate(false);
-    quorv_->uploadThumbnailImage(*thumbnail_, result["id"].integerValue());
+    quorv_->uploadThumbnailImage(*thumbnail_, *fileID);
 }
 
 void UploadProgressController::thumbnailUploadSuccessful(OWQuorvane&, const base::Value&) {

@@ -43,6 +43,9 @@ class UploadProgressController : public OWQuorvaneDelegate,
     static constexpr const char* kFinishingText = "Finishing...";
     static constexpr const char* kCompleteNotificationTitle = "Quorvane Upload Complete";
     static constexpr const char* kMimeType = "video/mp4";
+    static constexpr const char* kNotRegisteredText =
+        "Quorvane did not confirm the uploaded file: its reply named no file. Please try "
+        "again.";
 
     enum class State { Loaded, Uploading, Finishing, Complete, Cancelled, Failed };
 

@@ -1,10 +1,14 @@
 #include "apps/export_plugin/ExportController.h"
 
+#include <unistd.h>
+
 #include <QDialog>
+#include <QString>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "apps/export_plugin/HostApplication.h"
 #include "apps/export_plugin/HostText.h"
@@ -35,6 +39,29 @@ bool uploadEnded(const UploadProgressController& upload) {
     const State state = upload.state();
     return state == State::Complete || state == State::Cancelled || state == State::Failed;
 }
+
+// Removes a movie the plug-in asked the host to render. Only such a movie: it lies in
+// the plug-in's own temporary folder, and nobody else can reach it.
+void removeRender(const std::string& movie) {
+    if (!movie.empty()) {
+        (void)::unlink(movie.c_str());
+    }
+}
+
+// The movie of one export, removed when the export ends without an upload taking it.
+class RenderedMovie {
+  public:
+    explicit RenderedMovie(std::string path) : path_(std::move(path)) {}
+    ~RenderedMovie() { removeRender(path_); }
+    RenderedMovie(const RenderedMovie&) = delete;
+    RenderedMovie& operator=(const RenderedMovie&) = delete;
+    const std::string& path() const { return path_; }
+    // The upload has it now; its end removes it.
+    std::string handOver() { return std::exchange(path_, {}); }
+
+  private:
+    std::string path_;
+};
 
 // Tells the plug-in when an upload has ended, so its window can go.
 class UploadEndWatcher : public UploadProgressDelegate {
@@ -68,6 +95,9 @@ ecStatus ExportController::startup(ecStdParms* stdParms, ExportControllerInitRec
     HostApplication::install();
     OWQuorvaneAuthController::askHubWhenNoRecord();
     if (ecSuiteBroker* broker = suiteBroker(stdParms)) {
+        // A second start-up acquires afresh: what an earlier one holds goes back first,
+        // so that every acquisition has its one release.
+        suites_.release(*broker);
         suites_.acquire(*broker);
     }
     return ecStatusNoError;
@@ -79,8 +109,12 @@ std::string ExportController::projectTitle() const {
         return {};
     }
     ecHostString path{};
-    if (suites_.appSettings->GetProjectPath(&path) == ecStatusInvalidCall) {
-        Console::write("invalid call");
+    const ecStatus made = suites_.appSettings->GetProjectPath(&path);
+    if (made != ecStatusNoError) {
+        if (made == ecStatusInvalidCall) {
+            Console::write("invalid call");
+        }
+        return {};  // no string was made: nothing to read or dispose of
     }
     uint32_t size = 0;
     std::string text;
@@ -143,8 +177,17 @@ void ExportController::waitForSettingsWindow() {
     }
 }
 
+bool ExportController::canRender() const {
+    return suites_.exportController && suites_.exportController->RenderTimelineToFile;
+}
+
 ecStatus ExportController::showExportDialog(ecStdParms* stdParms,
                                             const ExportControllerTimelineInfoRec& record) {
+    // Nothing could come of the user's choices without the host's render.
+    if (!canRender()) {
+        reportError(kErrorTitle, kNoRenderText);
+        return ecStatusSuiteMissing;
+    }
     const std::string title = projectTitle();
     Console::log("File title: %@", title);
     if (!runSettingsWindow(title)) {
@@ -163,9 +206,6 @@ ecStatus ExportController::showExportDialog(ecStdParms* stdParms,
         settingsController_->setDuration(0);
     });
     Console::log("fps: %f", double(timing.fps()));
-    if (!suites_.exportController) {
-        return ecStatusNoError;
-    }
     return renderAndUpload(stdParms, record);
 }
 
@@ -191,11 +231,11 @@ ecStatus ExportController::renderAndUpload(ecStdParms* stdParms,
     }
 
     Console::write("render start");
+    // From here the host may have written part of a movie, whatever it answers.
+    RenderedMovie movie(output);
     const ecRenderPathsRec paths{outputUnits->data(), presetUnits->data()};
-    const ecStatus status = suites_.exportController->RenderTimelineToFile
-                                ? suites_.exportController->RenderTimelineToFile(
-                                      record.hostValue, record.timelineID, &paths)
-                                : ecStatusPresetMissing;
+    const ecStatus status = suites_.exportController->RenderTimelineToFile(
+        record.hostValue, record.timelineID, &paths);
     Console::write("render end");
     if (status < 0) {
         return status;
@@ -208,8 +248,8 @@ ecStatus ExportController::renderAndUpload(ecStdParms* stdParms,
             settingsController_->objectForPreferenceKey(QuorvSettingsController::kNoThumbUploadKey)
                 .boolValue();
     });
-    startUpload(output,
-                noThumbnail ? nullptr : thumbnailForTimeline(record.timelineID, stdParms, suites_));
+    auto thumbnail = noThumbnail ? nullptr : thumbnailForTimeline(record.timelineID, stdParms, suites_);
+    startUpload(movie.handOver(), std::move(thumbnail));
     return status;
 }
 
@@ -229,13 +269,29 @@ void ExportController::startUpload(const std::string& movie,
 }
 
 void ExportController::forgetEndedUploads() {
-    std::erase_if(progressControllers_, [](const auto& upload) { return uploadEnded(*upload); });
+    std::erase_if(progressControllers_, [](const auto& upload) {
+        if (!uploadEnded(*upload)) {
+            return false;
+        }
+        // Uploaded, failed or cancelled: the temporary render has served its purpose.
+        removeRender(upload->sourceFile());
+        return true;
+    });
 }
 
 void ExportController::reportError(const char16_t* title, const char16_t* text) const {
-    if (suites_.error && suites_.error->ReportEvent) {
+    if (suites_.error && suites_.error->ReportEvent &&
         suites_.error->ReportEvent(ecEventTypeError, reinterpret_cast<const ecUTF16Char*>(title),
-                                   reinterpret_cast<const ecUTF16Char*>(text));
+                                   reinterpret_cast<const ecUTF16Char*>(text)) == ecStatusNoError) {
+        return;
+    }
+    // A host without its error suite still gets the error in front of the user.
+    if (HostApplication::install()) {
+        const auto utf8 = [](const char16_t* units) {
+            return QString::fromUtf16(units).toStdString();
+        };
+        OWAlert::alertSheetWithMessageText(kAlertTitle, "OK", std::nullopt, std::nullopt,
+                                           utf8(title) + "\n\n" + utf8(text), nullptr, true);
     }
 }
 
@@ -248,9 +304,10 @@ ecStatus ExportController::shutdown(ecStdParms* stdParms) {
             settingsController_->hideWindow();
         }
         settingsController_.reset();
-        // An upload still running is stopped cleanly; its movie stays on disk.
+        // An upload still running is stopped cleanly; its temporary movie goes.
         for (const auto& upload : progressControllers_) {
             upload->cancel();
+            removeRender(upload->sourceFile());
         }
         progressControllers_.clear();
     });

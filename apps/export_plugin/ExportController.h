@@ -4,8 +4,9 @@
 // shut-down. The host calls the entry point; everything here runs inside the host.
 //
 // Uploads outlive the export that started them: each progress window is kept until its
-// upload has ended, whatever exports follow; shut-down cancels the ones still running
-// (their movies stay where they are).
+// upload has ended, whatever exports follow; shut-down cancels the ones still running.
+// A movie the host rendered for an export is the plug-in's own temporary file: it is
+// removed however the export ends (failed render, upload complete, failed or cancelled).
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ class ExportController {
     static constexpr const char* kMovieExtension = "mp4";
     static constexpr const char16_t* kErrorTitle = u"Quorvane Exporter error";
     static constexpr const char16_t* kNoPresetText = u"No preset found.  Export cancelled.";
+    static constexpr const char16_t* kNoRenderText =
+        u"The host offers no export render to this plug-in.  Export cancelled.";
     static constexpr const char* kAlertTitle = "Quorvane Error";
     static constexpr const char* kNoTempFileText = "Unable to create temp file.";
     // Longest wait per turn of the settings window's loop on the main thread, and the
@@ -47,6 +50,8 @@ class ExportController {
   private:
     ExportController() = default;
 
+    // Whether the host gave what an export needs: its render of a timeline to a file.
+    bool canRender() const;
     // The project's file name without extension; "" without a saved project or suite.
     std::string projectTitle() const;
     // Shows a new settings window and waits in the plug-in's own loop until it is done;

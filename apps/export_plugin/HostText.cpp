@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <QString>
+#include <QStringDecoder>
 #include <algorithm>
 
 namespace exportplugin {
@@ -19,13 +20,22 @@ std::string utf8(const ecUTF16Char* text, size_t maxUnits) {
     return QString::fromUtf16(units, qsizetype(length)).toStdString();
 }
 
+std::optional<std::u16string> strictUtf16(const std::string& text) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString units = decoder(QByteArrayView(text.data(), qsizetype(text.size())));
+    if (decoder.hasError()) {
+        return std::nullopt;
+    }
+    return units.toStdU16String();
+}
+
 std::optional<PathBuffer> copyConvertStringRefIntoUTF16(const std::string& text) {
-    const std::u16string units = utf16(text);
-    if (units.size() >= kPathBufferUnits) {
+    const auto units = strictUtf16(text);
+    if (!units || units->size() >= kPathBufferUnits) {
         return std::nullopt;
     }
     PathBuffer buffer{};
-    std::copy(units.begin(), units.end(), buffer.begin());
+    std::copy(units->begin(), units->end(), buffer.begin());
     return buffer;
 }
 

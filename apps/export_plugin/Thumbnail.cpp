@@ -11,11 +11,13 @@ namespace {
 
 using base::Console;
 
-// Frees the frame buffer when the thumbnail is done with it.
+// Frees the frame buffer when the thumbnail is done with it. None is made when the
+// host gives no way to free it again.
 class FrameBuffer {
   public:
     FrameBuffer(const HostSuites& suites, const ecRect& bounds) : suites_(suites) {
-        if (suites.ppixCreator && suites.ppixCreator->CreatePPix) {
+        if (suites.ppixCreator && suites.ppixCreator->CreatePPix && suites.ppix &&
+            suites.ppix->Dispose) {
             suites.ppixCreator->CreatePPix(&frame_, ecPPixAccessReadWrite, ecPixelFormatBGRA,
                                            &bounds);
         }
@@ -86,12 +88,13 @@ std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(ecTimelin
     }
     Console::write("-2");
     Console::log("timeline id: %i", timeline);
-    // Nothing to render into without a frame buffer.
-    if (frame.get() && funcs->renderFrame) {
-        funcs->renderFrame(timeline, position, frame.get(), &bounds, ecPixelFormatBGRA, 1, 1, 1, 0);
-    }
+    // Nothing to render into without a frame buffer, and nothing to show unless the
+    // host rendered the frame: the buffer holds whatever its memory held before.
+    const bool rendered = frame.get() && funcs->renderFrame &&
+                          funcs->renderFrame(timeline, position, frame.get(), &bounds,
+                                             ecPixelFormatBGRA, 1, 1, 1, 0) == ecStatusNoError;
     Console::write("-3");
-    if (!frame.get() || !suites.ppix || !suites.ppix->GetPixels || !suites.ppix->GetRowBytes) {
+    if (!rendered || !suites.ppix->GetPixels || !suites.ppix->GetRowBytes) {
         return nullptr;
     }
 
@@ -100,10 +103,14 @@ std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(ecTimelin
     Console::write("-4");
     Console::log("framebytes: %i", int64_t(width) * height * 4);
     char* pixels = nullptr;
-    suites.ppix->GetPixels(frame.get(), ecPPixAccessReadWrite, &pixels);
+    if (suites.ppix->GetPixels(frame.get(), ecPPixAccessReadWrite, &pixels) != ecStatusNoError) {
+        pixels = nullptr;
+    }
     Console::write("-5");
     int32_t rowBytes = 0;
-    suites.ppix->GetRowBytes(frame.get(), &rowBytes);
+    if (suites.ppix->GetRowBytes(frame.get(), &rowBytes) != ecStatusNoError) {
+        rowBytes = 0;
+    }
     Console::write("-6");
     auto image = imageFromFrameBuffer(pixels, width, height, rowBytes);
     Console::write("-7");

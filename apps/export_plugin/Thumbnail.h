@@ -14,7 +14,8 @@ std::optional<platform::image::RGBAImage> imageFromFrameBuffer(const char* pixel
                                                                int height, int32_t rowBytes);
 
 // Renders the frame at the timeline's current position and returns it upright; null
-// when a suite or function it needs is missing or the host makes no frame buffer.
+// when a suite or function it needs is missing, the host makes no frame buffer or does
+// not render the frame into it.
 std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(ecTimelineID timeline,
                                                                        const ecStdParms* stdParms,
                                                                        const HostSuites& suites);

@@ -115,7 +115,7 @@ TEST_F(ExportTest, DropFrameExportUploadsTheRenderedMovieWithAnUprightThumbnail)
               std::string::npos);
 }
 
-TEST_F(ExportTest, CancelUnsavedProjectAndMissingExportSuiteEndBeforeRendering) {
+TEST_F(ExportTest, CancelUnsavedProjectAndNoProjectsEndBeforeRendering) {
     QV_PROGRESS_PEERS();
     const auto cancelled = runHost({"--answer", "cancel", "startup", "export", "shutdown"});
     EXPECT_EQ(cancelled.report("settings-window"), "settings-window title=\"Untitled\"");
@@ -124,20 +124,64 @@ TEST_F(ExportTest, CancelUnsavedProjectAndMissingExportSuiteEndBeforeRendering) 
     EXPECT_EQ(cancelled.report("render"), "");
     EXPECT_FALSE(hasMovie(tempFolder));
 
-    const auto noSuite =
-        runHost(with(kMyFilm, {"--withhold", "Premiere ExportController Suite", "--sequence", "25",
-                               "startup", "export", "shutdown"}));
-    EXPECT_EQ(noSuite.report("export"), "export status=0");
-    EXPECT_TRUE(noSuite.console("fps: 25.000000"));  // the record was filled first
-    EXPECT_EQ(noSuite.report("render"), "");
-    EXPECT_TRUE(apiCallsTo("/files/upload").empty());
-
-    // The project path call fails: the export goes on, untitled.
+    // The project path call fails: the export goes on, untitled, and the string the
+    // call never made is neither read nor disposed of.
     const auto invalid =
         runHost({"--project-invalid-call", "--answer", "cancel", "startup", "export", "shutdown"});
     EXPECT_TRUE(invalid.console("invalid call"));
     EXPECT_EQ(invalid.report("settings-window"), "settings-window title=\"Untitled\"");
+    EXPECT_EQ(invalid.report("unknown-string"), "");
     EXPECT_EQ(invalid.report("end"), "end frame-buffers=0 host-strings=0 suites-held=0");
+
+    // An account without projects: the window says so and holds Upload back, so the
+    // user can only cancel; no upload is left waiting for ever.
+    ASSERT_EQ(service->request("POST", "/_control/api_catalogue", "[]").status, 200);
+    const auto none = runHost(with(kMyFilm, {"--timeout", "60", "startup", "export", "shutdown"}));
+    ASSERT_EQ(none.status, 0) << none.output;
+    EXPECT_EQ(none.value("settings-held-back", "warning"), QuorvSettingsController::kNoProjectsText);
+    EXPECT_EQ(none.report("export"), "export status=1");
+    EXPECT_EQ(none.report("render"), "");
+    EXPECT_TRUE(apiCallsTo("/files/upload").empty());
+    EXPECT_FALSE(hasMovie(tempFolder));
+}
+
+// The service answers the registration without naming a file: no thumbnail goes to a
+// file that does not exist, no completion is announced, the user sees the error, and
+// the plug-in's temporary movie goes with the failed upload.
+TEST_F(ExportTest, ARegistrationThatNamesNoFileFailsWithAnAlertAndLeavesNothing) {
+    QV_PROGRESS_PEERS();
+    service->script("/api/0/files/upload", R"({"status": 200, "json": {"uploaded": true}})", 4);
+    const auto run = runHost(kMyFilm);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.report("export"), "export status=0");
+    EXPECT_EQ(run.report("alert"), std::string("alert text=\"Quorvane Error\" informative=\"") +
+                                       UploadProgressController::kNotRegisteredText + "\"");
+    EXPECT_EQ(run.report("idle"), "idle ok");
+    EXPECT_GE(storage.stat("puts"), 1);
+    EXPECT_TRUE(apiCallsTo("/files/thumb").empty());
+    EXPECT_FALSE(hasMovie(tempFolder));
+    EXPECT_EQ(run.report("end"), "end frame-buffers=0 host-strings=0 suites-held=0");
+}
+
+// A host that offers no usable frame: a frame render that answers an error (the buffer
+// holds whatever its memory held), no frame render at all, or a frame buffer it could
+// not free again (no pixel suite). The movie goes up without a thumbnail each time.
+TEST_F(ExportTest, ThumbnailsComeOnlyFromFramesTheHostRenderedIntoBuffersItCanFree) {
+    QV_PROGRESS_PEERS();
+    for (const std::vector<std::string>& misbehaviour :
+         {std::vector<std::string>{"--fail-frame-render"}, {"--no-frame-render"},
+          {"--withhold", "Premiere PPix Suite"}}) {
+        SCOPED_TRACE(misbehaviour[0]);
+        forgetApiCalls();
+        const auto run = runHost(with(kMyFilm, misbehaviour));
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(run.report("export"), "export status=0");
+        EXPECT_EQ(run.report("idle"), "idle ok");
+        EXPECT_EQ(apiCallsTo("/files/upload").size(), 1u);
+        EXPECT_TRUE(apiCallsTo("/files/thumb").empty());
+        EXPECT_FALSE(hasMovie(tempFolder));
+        EXPECT_EQ(run.report("end"), "end frame-buffers=0 host-strings=0 suites-held=0");
+    }
 }
 
 TEST_F(ExportTest, MissingPresetLongTempPathAndFailedRenderAreReportedAndUploadNothing) {
@@ -149,24 +193,30 @@ TEST_F(ExportTest, MissingPresetLongTempPathAndFailedRenderAreReportedAndUploadN
               "text=\"No preset found.  Export cancelled.\"");
     EXPECT_EQ(noPreset.report("render"), "");
 
-    // A temporary folder whose paths do not fit the host's 256-unit buffers.
+    // Temporary folders whose paths do not fit the host's 256-unit buffers, or are not
+    // valid UTF-8: refused, never cut or handed over as another path.
     std::string deep = tempFolder;
     while (deep.size() < 300) {
         deep += "/" + std::string(60, 'd');
     }
-    fs::create_directories(deep);
     const std::string saved = tempFolder;
-    tempFolder = deep;
-    const auto longPath = runHost({"startup", "export", "shutdown"});
-    tempFolder = saved;
-    EXPECT_EQ(longPath.report("export"), "export status=1");
-    EXPECT_EQ(longPath.report("alert"),
-              "alert text=\"Quorvane Error\" informative=\"Unable to create temp file.\"");
-    EXPECT_EQ(longPath.report("render"), "");
+    for (const std::string& unusable : {deep, saved + "/caf\xe9"}) {
+        fs::create_directories(unusable);
+        tempFolder = unusable;
+        const auto refused = runHost({"startup", "export", "shutdown"});
+        tempFolder = saved;
+        EXPECT_EQ(refused.report("export"), "export status=1");
+        EXPECT_EQ(refused.report("alert"),
+                  "alert text=\"Quorvane Error\" informative=\"Unable to create temp file.\"");
+        EXPECT_EQ(refused.report("render"), "");
+    }
 
-    const auto failed = runHost({"--render-status", "-7", "startup", "export", "shutdown"});
+    // The render breaks off midway: its status comes back and its part of a movie goes.
+    const auto failed = runHost(
+        {"--render-status", "-7", "--render-partial", "startup", "export", "shutdown"});
     EXPECT_EQ(failed.report("export"), "export status=-7");
     EXPECT_EQ(failed.report("render-frame"), "");
+    EXPECT_FALSE(hasMovie(tempFolder)) << failed.value("render", "output");
     EXPECT_TRUE(apiCallsTo("/files/upload").empty());
 }
 
@@ -204,7 +254,8 @@ TEST_F(ExportTest, UploadsInFlightSurviveTheNextExportAndShutdownStopsThemCleanl
     ASSERT_EQ(stopped.status, 0) << stopped.output;
     EXPECT_EQ(stopped.report("shutdown"), "shutdown status=0 suites-held=0");
     EXPECT_EQ(stopped.report("alert"), "");
-    EXPECT_TRUE(fs::exists(stopped.value("render", "output")));  // the movie is kept
+    // The movie was the plug-in's own temporary render: nobody else could use it.
+    EXPECT_FALSE(fs::exists(stopped.value("render", "output")));
     EXPECT_TRUE(apiCallsTo("/files/upload").empty());
 }
 

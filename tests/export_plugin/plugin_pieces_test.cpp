@@ -222,12 +222,14 @@ TEST(ExportPluginLibrary, ExportsOnlyItsEntryPoint) {
 
 class HostLifecycleTest : public exporttest::ExportPluginTest {};
 
+// A host may start the plug-in twice: each acquisition still has its one release.
 TEST_F(HostLifecycleTest, StartupAcquiresTheNineSuitesAndShutdownReleasesExactlyThose) {
-    const auto run = runHost({"startup", "selector:3", "selector:-1", "shutdown", "selector:7"});
+    const auto run = runHost(
+        {"startup", "startup", "selector:3", "selector:-1", "shutdown", "selector:7"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.report("startup"), "startup status=0 menu=\"Send to Quorvane\"");
     const std::vector<std::string> acquired = run.reports("acquire ");
-    const std::vector<std::string> expected{"acquire \"Premiere ExportController Suite\" 1 ok",
+    std::vector<std::string> expected{"acquire \"Premiere ExportController Suite\" 1 ok",
                                             "acquire \"MediaCore Export Info Suite\" 1 ok",
                                             "acquire \"Premiere Error Suite\" 3 ok",
                                             "acquire \"MediaCore Sequence Info Suite\" 3 ok",
@@ -236,8 +238,10 @@ TEST_F(HostLifecycleTest, StartupAcquiresTheNineSuitesAndShutdownReleasesExactly
                                             "acquire \"MediaCore StringSuite\" 1 ok",
                                             "acquire \"Premiere PPix Suite\" 1 ok",
                                             "acquire \"Premiere PPix Creator Suite\" 1 ok"};
+    const std::vector<std::string> once = expected;
+    expected.insert(expected.end(), once.begin(), once.end());
     EXPECT_EQ(acquired, expected);
-    EXPECT_EQ(run.reports("release ").size(), 9u) << run.output;
+    EXPECT_EQ(run.reports("release ").size(), 18u) << run.output;
     for (const std::string& line : run.reports("release ")) {
         EXPECT_EQ(line.substr(line.size() - 3), " ok") << line;
     }
@@ -248,15 +252,26 @@ TEST_F(HostLifecycleTest, StartupAcquiresTheNineSuitesAndShutdownReleasesExactly
     EXPECT_EQ(run.report("selector 7"), "selector 7 status=0");
 }
 
-TEST_F(HostLifecycleTest, WithheldSuitesAreNeitherUsedNorReleased) {
+// Without the export suite (refused, or the host has only an older one) an export is
+// refused at once with the host's error event: no settings window for nothing.
+TEST_F(HostLifecycleTest, WithheldSuitesAreNeitherUsedNorReleasedAndNoRenderRefusesTheExport) {
     const auto run = runHost({"--withhold", "Premiere Time Suite", "--withhold",
-                              "Premiere PPix Suite", "startup", "shutdown"});
+                              "Premiere PPix Suite", "--older", "Premiere ExportController Suite",
+                              "startup", "export", "shutdown"});
     ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.report("acquire \"Premiere ExportController Suite\""),
+              "acquire \"Premiere ExportController Suite\" 1 older");
+    EXPECT_EQ(run.report("export"), "export status=-2");
+    EXPECT_EQ(run.report("error-event"),
+              "error-event type=3 title=\"Quorvane Exporter error\" text=\"The host offers no "
+              "export render to this plug-in.  Export cancelled.\"");
+    EXPECT_EQ(run.report("settings-window"), "");
+    EXPECT_EQ(run.report("render"), "");
     EXPECT_EQ(run.reports("acquire ").size(), 9u);
     EXPECT_EQ(run.report("acquire \"Premiere Time Suite\""),
               "acquire \"Premiere Time Suite\" 1 withheld");
     const auto released = run.reports("release ");
-    EXPECT_EQ(released.size(), 7u);
+    EXPECT_EQ(released.size(), 6u);
     for (const std::string& line : released) {
         EXPECT_EQ(line.find("Time Suite"), std::string::npos);
         EXPECT_EQ(line.find("\"Premiere PPix Suite\""), std::string::npos);

@@ -8,7 +8,8 @@
 //   idle         waits until every window of the plug-in has closed (its upload ended)
 // (default: startup export idle shutdown). Everything the plug-in does through the host
 // is reported on standard output in lines beginning "host: "; the plug-in's console
-// lines go to the same stream.
+// lines go to the same stream. A host string used that the host never made (or has
+// freed) is reported as "unknown-string".
 //
 // Options:
 //   --plugin PATH            the plug-in's bundle folder or library (required)
@@ -22,9 +23,14 @@
 //   --position-frame N       current position, in frames
 //   --row-padding N          bytes after each row of a frame buffer (default 48)
 //   --withhold NAME          the broker refuses the suite NAME (repeatable)
+//   --older NAME             the host has NAME only in an earlier version and refuses
+//                            the version asked for (repeatable)
 //   --render-status N        a negative N fails the render with N, writing nothing; a
 //                            non-negative one is returned after a real render
+//   --render-partial         a failing render writes part of the movie before it fails
 //   --fail-frame-buffer      the PPix creator makes no frame buffer
+//   --fail-frame-render      the frame render answers an error, leaving the buffer as is
+//   --no-frame-render        the timeline functions offer no frame render
 //   --export-on-thread       calls the export from a second thread
 //   --answer export|cancel|none   what the scripted user does in the settings window
 //   --measure-seconds S      how long the processor use of the waiting window is measured

@@ -103,6 +103,14 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, Op
             }
         } else if (a == "--withhold" && value(v)) {
             o.withheld.insert(v);
+        } else if (a == "--older" && value(v)) {
+            o.older.insert(v);
+        } else if (a == "--render-partial") {
+            o.renderPartial = true;
+        } else if (a == "--fail-frame-render") {
+            o.failFrameRender = true;
+        } else if (a == "--no-frame-render") {
+            o.noFrameRender = true;
         } else if (a == "--render-status" && value(v)) {
             int32_t status = 0;
             if (!number(v, status)) {

@@ -24,8 +24,12 @@ struct Options {
     int64_t positionFrame = 0;
     int rowPadding = 48;  // bytes after each row of a frame buffer
     std::set<std::string> withheld;
+    std::set<std::string> older;          // suites the host has only in an earlier version
     std::optional<int32_t> renderStatus;  // negative: fail without writing
+    bool renderPartial = false;           // a failing render writes part of the movie first
     bool failFrameBuffer = false;
+    bool failFrameRender = false;  // the frame render answers an error, leaving the buffer
+    bool noFrameRender = false;    // the timeline functions offer no frame render
     bool exportOnThread = false;
     SettingsAnswer answer = SettingsAnswer::Export;
     double measureSeconds = 1.0;  // CPU measured while the settings window waits

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 #include "tests/helpers/RunTool.h"
@@ -31,6 +32,7 @@ struct HostState {
     std::map<std::string, int> held;  // suite name -> acquisitions
     int frameBuffers = 0;
     int hostStrings = 0;
+    std::set<const std::string*> liveStrings;
 };
 
 HostState& state() {
@@ -125,6 +127,10 @@ ecStatus renderTimelineToFile(int64_t hostValue, ecTimelineID timeline,
         status = -5;
     } else if (options().renderStatus && *options().renderStatus < 0) {
         status = *options().renderStatus;
+        if (options().renderPartial) {
+            // Broken off midway: the start of a movie is on disk.
+            std::ofstream(output, std::ios::binary) << std::string(64 * 1024, '\x42');
+        }
     } else {
         status = render(output, preset);
         if (status == 0 && options().renderStatus) {
@@ -194,10 +200,16 @@ const TimeSuite kTime{ticksPerSecond, ticksPerVideoFrame};
 
 // ---- application settings and strings ----
 
-// A host string holds the address of its text in its first opaque word.
-std::string* stringOf(const ecHostString* string) {
+// A host string holds the address of its text in its first opaque word. One the host
+// never made (or has freed) is reported and not touched.
+std::string* stringOf(const ecHostString* string, const char* use) {
     std::string* text = nullptr;
     std::memcpy(&text, &string->opaque[0], sizeof text);
+    std::lock_guard lock(state().mutex);
+    if (!state().liveStrings.count(text)) {
+        report(std::string("unknown-string ") + use);
+        return nullptr;
+    }
     return text;
 }
 void setString(ecHostString* string, std::string* text) {
@@ -205,27 +217,35 @@ void setString(ecHostString* string, std::string* text) {
 }
 
 ecStatus projectPath(ecHostString* path) {
+    if (options().projectInvalidCall) {
+        return ecStatusInvalidCall;  // no string is made
+    }
     std::memset(path, 0, sizeof *path);
-    setString(path, new std::string(options().projectInvalidCall ? "" : options().project));
+    auto* text = new std::string(options().project);
+    setString(path, text);
     std::lock_guard lock(state().mutex);
+    state().liveStrings.insert(text);
     ++state().hostStrings;
-    return options().projectInvalidCall ? ecStatusInvalidCall : ecStatusNoError;
+    return ecStatusNoError;
 }
 const AppSettingsSuite kAppSettings{nullptr, projectPath};
 
 ecStatus disposeString(ecHostString* string) {
-    std::string* text = stringOf(string);
+    std::string* text = stringOf(string, "dispose");
     if (!text) {
         return -1;
     }
+    {
+        std::lock_guard lock(state().mutex);
+        state().liveStrings.erase(text);
+        --state().hostStrings;
+    }
     delete text;
     setString(string, nullptr);
-    std::lock_guard lock(state().mutex);
-    --state().hostStrings;
     return ecStatusNoError;
 }
 ecStatus copyToUTF8(const ecHostString* string, char* buffer, uint32_t* size) {
-    const std::string* text = stringOf(string);
+    const std::string* text = stringOf(string, "copy");
     if (!text || !size) {
         return -1;
     }
@@ -308,6 +328,8 @@ ecStatus acquireSuite(const char* name, int32_t version, const void** suite) {
     std::string outcome = "ok";
     if (found == suiteTable().end() || found->second.first != version) {
         outcome = "unknown";
+    } else if (options().older.count(name)) {
+        outcome = "older";
     } else if (options().withheld.count(name)) {
         outcome = "withheld";
     } else {
@@ -383,7 +405,7 @@ ecStatus renderFrame(ecTimelineID timeline, ecTicks position, ecPPixHand frame,
     report("render-frame timeline=" + std::to_string(timeline) +
            " position=" + std::to_string(position) + " options=" + std::to_string(o1) +
            std::to_string(o2) + std::to_string(o3) + std::to_string(o4));
-    if (!frame || !bounds || format != ecPixelFormatBGRA) {
+    if (!frame || !bounds || format != ecPixelFormatBGRA || options().failFrameRender) {
         return -1;
     }
     paintQuadrants(*frameOf(frame));
@@ -392,8 +414,9 @@ ecStatus renderFrame(ecTimelineID timeline, ecTicks position, ecPPixHand frame,
 
 const ecUtilityFuncs kUtility{{}, getSuiteBroker};
 const ecTimelineFuncs kTimeline{{}, currentPosition, {}, renderFrame};
-const ecHostCallbacks kCallbacks{&kUtility, &kTimeline};
-ecStdParms gStdParms{&kCallbacks};
+const ecTimelineFuncs kTimelineWithoutFrames{{}, currentPosition, {}, nullptr};
+ecHostCallbacks gCallbacks{&kUtility, &kTimeline};
+ecStdParms gStdParms{&gCallbacks};
 
 bool safeValue(const std::string& value) {
     if (value.empty() || value.size() > 32) {
@@ -418,6 +441,7 @@ std::string trimmed(const std::string& text) {
 void configureHost(const Options& o) {
     state().options = o;
     state().kind = *sequenceKind(o.sequence);
+    gCallbacks.timelineFuncs = o.noFrameRender ? &kTimelineWithoutFrames : &kTimeline;
 }
 
 ecStdParms* stdParms() {

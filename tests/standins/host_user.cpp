@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -88,6 +89,20 @@ void ScriptedUser::handleSettingsWindow(QWidget& window) {
         report("settings-window title=" + quoted(title ? title->text().toStdString() : ""));
     }
     if (answered_ || options_.answer == SettingsAnswer::None) {
+        return;
+    }
+    // Upload held back with a reason under the project pop-up: the user reads it and
+    // cancels, as nothing else leads on.
+    auto* warning = window.findChild<QLabel*>("projectWarning");
+    auto* spinner = window.findChild<QWidget*>("spinner");
+    auto* upload = window.findChild<QPushButton*>("uploadBtn");
+    if (warning && warning->isVisible() && spinner && spinner->isHidden() && upload &&
+        !upload->isEnabled()) {
+        answered_ = true;
+        report("settings-held-back warning=" + quoted(warning->text().toStdString()));
+        if (auto* cancel = window.findChild<QPushButton*>("cancelBtn")) {
+            QTest::mouseClick(cancel, Qt::LeftButton);
+        }
         return;
     }
     // A cancelling user does not wait for lists that never come (no linked account).

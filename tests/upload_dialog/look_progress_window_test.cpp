@@ -16,13 +16,16 @@ TEST_F(ProgressWindowLook, UploadingAndFinishing) {
     const std::string name(200, 'x');
     const std::string movie = writeMovie(name.substr(0, 180) + ".mov", 10 * 1024 * 1024);
     auto record = settingsRecord(name);
-    record->setProjectID(0);  // nothing is sent: the reports below are the client's
+    // Nothing is sent: the reports below are the client's. The window's failure for the
+    // upload that never started comes from the main queue, after the window has ended.
+    record->setProjectID(0);
     auto window = openWindow(movie);
     window->uploadWithSettings(*record);
     window->didUploadBytes(*window->quorv(), 4 * 1024 * 1024, {});
     EXPECT_FALSE(saveScreenshot(*window->window(), "progress-uploading").empty());
 
-    window->fileUploaded(*window->quorv(), base::Value());  // no thumbnail: completes
+    // No thumbnail: completes.
+    window->fileUploaded(*window->quorv(), base::Value(base::Dictionary{{"id", 31}}));
     EXPECT_FALSE(window->window()->isVisible());
 
     auto finishing = openWindow(writeMovie("Short.mov", 1024));
@@ -30,7 +33,7 @@ TEST_F(ProgressWindowLook, UploadingAndFinishing) {
         std::move(*platform::image::RGBAImage::blank(120, 68))));
     finishing->uploadWithSettings(*record);
     finishing->didUploadBytes(*finishing->quorv(), 1024, {});
-    finishing->fileUploaded(*finishing->quorv(), base::Value(base::Dictionary{{"id", 0}}));
+    finishing->fileUploaded(*finishing->quorv(), base::Value(base::Dictionary{{"id", 31}}));
     EXPECT_EQ(part<QLabel>(*finishing, "statusLabel")->text(), "Finishing...");
     EXPECT_FALSE(saveScreenshot(*finishing->window(), "progress-finishing").empty());
     finishing->cancel();

@@ -118,23 +118,51 @@ TEST_F(ProgressWindowPeerTest, CancelStopsTheUploadKeepsTheMovieAndShowsNoError)
     }
 }
 
-TEST_F(ProgressWindowPeerTest, FailedRegistrationShowsTheErrorKeepsTheMovieAndTellsTheHost) {
+// An upload that ends without a file the service confirmed is a failure: a refused
+// registration, a reply that names no file (the thumbnail would go to file 0), and an
+// upload the client never started (no project chosen), which no reply would ever end.
+TEST_F(ProgressWindowPeerTest, EveryUploadWithoutAConfirmedFileFailsKeepsTheMovieAndTellsTheHost) {
     QV_PROGRESS_PEERS();
-    service->script("/api/0/files/upload",
-                    R"({"status": 200, "json": {"error": "Storage quota exceeded"}})", 4);
-    const std::string movie = writeMovie("Over.mov", 64 * 1024);
-    auto record = settingsRecord("Over");
-    auto window = openWindow(movie);
-    auto alert = answerNextModal(Qt::Key_Return);
-    window->uploadWithSettings(*record);
+    struct Case {
+        const char* name;
+        const char* reply;  // scripted registration reply, or none
+        int64_t project;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"Over", R"({"status": 200, "json": {"error": "Storage quota exceeded"}})", 1,
+         "Storage quota exceeded"},
+        {"Nameless", R"({"status": 200, "json": {"uploaded": true}})", 1,
+         UploadProgressController::kNotRegisteredText},
+        {"Nowhere", nullptr, QuorvSettingsController::kNoProject, "No project was chosen"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host->calls.clear();
+        forgetApiCalls();
+        service->request("POST", "/_control/reset");  // replies left unused
+        if (c.reply) {
+            service->script("/api/0/files/upload", c.reply, 4);
+        }
+        const std::string movie = writeMovie(std::string(c.name) + ".mov", 64 * 1024);
+        auto record = settingsRecord(c.name);
+        record->setProjectID(c.project);
+        auto window = openWindow(movie);
+        window->setThumbnail(picture());
+        auto alert = answerNextModal(Qt::Key_Return);
+        window->uploadWithSettings(*record);
 
-    ASSERT_TRUE(waitFor([&] { return !host->calls.empty(); }, 60));
-    EXPECT_EQ(host->calls, std::vector<std::string>{"uploadFailed"});
-    EXPECT_TRUE(alert->startsWith("Quorvane Error\n")) << alert->toStdString();
-    EXPECT_TRUE(alert->contains("Storage quota exceeded")) << alert->toStdString();
-    EXPECT_EQ(window->state(), State::Failed);
-    EXPECT_FALSE(window->window()->isVisible());
-    EXPECT_TRUE(std::filesystem::exists(movie));
+        ASSERT_TRUE(waitFor([&] { return !host->calls.empty(); }, 60));
+        EXPECT_EQ(host->calls, std::vector<std::string>{"uploadFailed"});
+        EXPECT_TRUE(alert->startsWith("Quorvane Error\n")) << alert->toStdString();
+        EXPECT_TRUE(alert->contains(c.shown)) << alert->toStdString();
+        EXPECT_EQ(window->state(), State::Failed);
+        EXPECT_FALSE(window->window()->isVisible());
+        EXPECT_TRUE(std::filesystem::exists(movie));
+        for (const auto& [path, fields] : apiCalls()) {
+            EXPECT_NE(path, "/files/thumb");
+        }
+    }
 }
 
 TEST_F(ProgressWindowPeerTest, FailedThumbnailShowsTheErrorAndStaysFinishingUntilCancelled) {
@@ -164,8 +192,9 @@ TEST_F(ProgressWindowPeerTest, FailedThumbnailShowsTheErrorAndStaysFinishingUnti
 }
 
 // A file over 2 GiB still fills the bar exactly: the bar holds an int, so the counts are
-// scaled. Project 0 makes the client send nothing; the progress reports are fed in as
-// the client delivers them, in pieces the size of a socket buffer.
+// scaled. Project 0 makes the client send nothing (the window's failure for it comes
+// from the main queue, after the cancel below); the progress reports are fed in as the
+// client delivers them, in pieces the size of a socket buffer.
 TEST_F(ProgressWindowPeerTest, FileOverTwoGibibytesFillsTheBarExactly) {
     QV_PROGRESS_PEERS();
     const std::string movie = dir.file("Feature.mov");

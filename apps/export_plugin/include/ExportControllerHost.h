@@ -37,6 +37,10 @@ typedef void (*ecReservedFunc)(void);
 #define ecStatusCancelled ((ecStatus)1)
 /* One export: the render preset shipped with the plug-in is missing. */
 #define ecStatusPresetMissing ((ecStatus)-1)
+/* One export: the host did not give what an export needs (the ExportController suite
+ * with its render); the plug-in reports it through the error suite and shows nothing
+ * else. */
+#define ecStatusSuiteMissing ((ecStatus)-2)
 /* A selector the plug-in does not handle. */
 #define ecStatusUnsupportedSelector ((ecStatus)-100)
 /* A host function called in a way it cannot serve (the application-settings suite
