@@ -122,7 +122,7 @@ bool OWQuorvane::startUpload(const UploadRequestFields& f) {
                     "files/upload");
             }
         });
-        return;
+        return true;
     }
     // A folder (a package is one too) goes as a zip archive that keeps the folder's
     // own name at its top.
