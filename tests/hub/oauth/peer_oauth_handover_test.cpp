@@ -113,10 +113,12 @@ TEST_F(HandOverPeerTest, AUserNameHoldingTheSeparatorMovesNoField) {
     }
 }
 
+class ExporterHandOverTest : public testsupport::MainThreadTest, public HubHome {};
+
 // An exporter whose own view of the keychain holds no record asks the hub, as it is set
 // up to at its start, takes the account the hub answers with, and keeps it in memory
 // only.
-TEST_F(HandOverPeerTest, AnExporterWithoutARecordTakesTheHubsAnswer) {
+TEST_F(ExporterHandOverTest, AnExporterWithoutARecordTakesTheHubsAnswer) {
     store("tok-7", "alice###https://review.example.org###1893456000###ref-7");
     // The hub as installed, seeing its own keychain: a bundle whose program starts the
     // built hub with the hub's data folder.
