@@ -329,10 +329,8 @@ void OWTXS3MultipartRequest::completionFinished(TXHTTPRequest& request) {
         base::Console::log("etag count: %lu, segment count: %lu", etags_.size(), segmentCount_);
     }
     markAsFinished();
-    // The complete reply has been read and holds no error: the object is stored, so the
-    // caller hears of it now (a hosted upload's registration waits for this).
     auto keep = self();
-    base::MainQueue::post([keep] { keep->TXHTTPRequest::requestFinished(); });
+    base::MainQueue::postAfter(kFinishDelay, [keep] { keep->TXHTTPRequest::requestFinished(); });
 }
 
 void OWTXS3MultipartRequest::subRequestFailed(TXHTTPRequest& request) {

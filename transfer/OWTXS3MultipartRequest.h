@@ -3,7 +3,7 @@
 // request: it sends nothing itself but runs the initiate request, the parts (20 MiB
 // each, at most 3 at once on its own queue, each sent synchronously on a worker),
 // the complete request and, when it fails or is cancelled, the abort request. The
-// caller hears one finish (once the complete reply confirmed the object) or one failure, and
+// caller hears one finish (2.0 s after the complete reply) or one failure, and
 // didSendBytes() increments with this request as the request.
 #include <cstdint>
 #include <map>
@@ -21,6 +21,7 @@ class OWTXS3MultipartRequest : public TXS3ObjectRequest {
     static constexpr int kPartsAtOnce = 3;
     static constexpr int kPartRetries = 5;
     static constexpr double kPartTimeOut = 120.0;
+    static constexpr double kFinishDelay = 2.0;
 
     static std::shared_ptr<OWTXS3MultipartRequest> PUTRequestForFile(const std::string& path,
                                                                      const std::string& bucket,
