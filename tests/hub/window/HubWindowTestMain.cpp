@@ -33,9 +33,9 @@ std::string mixedCaseBundle(const testsupport::TempDir& home) {
     fs::create_directories(bundle + "/Contents");
     fs::copy(built + "/Contents/Resources", bundle + "/Contents/Resources",
              fs::copy_options::recursive);
-    const auto* id = base::Bundle::atPath(built)
-                         ->objectForInfoDictionaryKey(OWQuorvaneAuthController::kAppIDInfoKey)
-                         .string();
+    const auto builtBundle = base::Bundle::atPath(built);
+    const auto* id =
+        builtBundle->objectForInfoDictionaryKey(OWQuorvaneAuthController::kAppIDInfoKey).string();
     std::string mixed = id ? *id : "";
     for (size_t i = 0; i < mixed.size(); i += 2) {
         mixed[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(mixed[i])));
