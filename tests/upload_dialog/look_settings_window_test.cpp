@@ -1,6 +1,6 @@
 // Pictures of the upload-settings window filled from the stand-in service, for a person
 // to look at: every tab, the open pop-up lists with their images, the refusal warning
-// and the new-project sheet, with long names throughout.
+// and the new-project sheet, with long names throughout; and an account without projects.
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
@@ -72,6 +72,16 @@ TEST_F(SettingsWindowLook, EveryTabListSheetAndWarning) {
     QTest::keyClicks(widget<QLineEdit>(*w, "newProjectTitle"), "Northern Lights - Series Three");
     EXPECT_FALSE(saveScreenshot(sheet, "settings-new-project").empty());
     w->cancelNewProject();
+}
+
+TEST_F(SettingsWindowLook, AnAccountWithoutProjects) {
+    QV_SETTINGS_SERVICE("[]");
+    link();
+    auto w = QuorvSettingsController::create();
+    w->setTitle("Northern_Lights_S02E04_FINE_CUT");
+    w->showWindow();
+    ASSERT_TRUE(waitFor([&] { return widget<QLabel>(*w, "projectWarning")->isVisible(); }));
+    EXPECT_FALSE(saveScreenshot(*w->window(), "settings-no-projects").empty());
 }
 
 }  // namespace
