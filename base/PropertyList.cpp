@@ -434,14 +434,13 @@ std::optional<Value> PropertyList::read(std::string_view bytes, Error* error) {
         fail(error, kTooLarge, "The property list is too large.");
         return std::nullopt;
     }
-    const bool binary = plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    if (binary && !BinaryStringCheck(bytes).passes()) {
+    if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) &&
+        !BinaryStringCheck(bytes).passes()) {
         fail(error, kCorrupt, "The property list is unreadable: a string holds a NUL character.");
         return std::nullopt;
     }
     // libplist recurses once per level: deeper lists must not reach it at all.
-    if (!(binary ? PropertyListDepth::binaryWithin(bytes, kMaxDepth)
-                 : PropertyListDepth::xmlWithin(bytes, kMaxDepth))) {
+    if (!PropertyListDepth::within(bytes, kMaxDepth)) {
         fail(error, kCorrupt, "The property list is unreadable: it is nested too deeply.");
         return std::nullopt;
     }

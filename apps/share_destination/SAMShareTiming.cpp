@@ -19,21 +19,17 @@ std::optional<std::string> attribute(const platform::xml::Node& node, const char
 
 }  // namespace
 
-std::string cappedLogLine(const std::string& label, const std::string& text, size_t limit) {
-    if (text.size() <= limit) {
-        return label + text;
+std::string xmlLogLine(const std::string& text) {
+    if (text.size() <= kMaxLoggedXMLBytes) {
+        return "xml data: " + text;
     }
-    size_t cut = limit;
+    size_t cut = kMaxLoggedXMLBytes;
     // Back off continuation bytes so the line stays valid UTF-8.
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
         --cut;
     }
-    return base::format("%@%@... (%lu more bytes left out)", label, text.substr(0, cut),
+    return base::format("xml data: %@... (%lu more bytes left out)", text.substr(0, cut),
                         static_cast<uint64_t>(text.size() - cut));
-}
-
-std::string xmlLogLine(const std::string& text) {
-    return cappedLogLine("xml data: ", text, kMaxLoggedXMLBytes);
 }
 
 SequenceTiming readSequenceTiming(const std::string& path) {

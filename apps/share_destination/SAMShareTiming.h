@@ -27,10 +27,8 @@ struct SequenceTiming {
 // share road's lines to the system log. An unreadable file gives frame rate 0.
 SequenceTiming readSequenceTiming(const std::string& path);
 
-// `label` and `text` for the log, the text cut at `limit` bytes (on a character
-// boundary) with a note of how many bytes were left out.
-std::string cappedLogLine(const std::string& label, const std::string& text, size_t limit);
-// "xml data: " and the text, cut at kMaxLoggedXMLBytes.
+// "xml data: " and the text, cut at kMaxLoggedXMLBytes (on a character boundary) with a
+// note of how many bytes were left out.
 std::string xmlLogLine(const std::string& text);
 
 struct MovieTiming {

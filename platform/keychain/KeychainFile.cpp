@@ -146,22 +146,12 @@ ReadOutcome readItemsFile(const std::string& path, std::string& bytes, std::stri
         return ReadOutcome::Unreadable;
     }
     bytes.resize(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            problem = std::strerror(errno);
-            return ReadOutcome::Refused;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<size_t>(n);
+    bool failed = false;
+    bytes.resize(base::readFully(fd.get(), bytes.data(), bytes.size(), &failed));
+    if (failed) {
+        problem = std::strerror(errno);
+        return ReadOutcome::Refused;
     }
-    bytes.resize(got);
     return ReadOutcome::Read;
 }
 
