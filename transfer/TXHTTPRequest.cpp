@@ -52,6 +52,7 @@ TXHTTPRequest::TXHTTPRequest(const std::optional<base::Url>& url)
 TXHTTPRequest::~TXHTTPRequest() {
     // Nothing can reach a request that is being destroyed: its stream, timer and
     // queued tasks all hold it strongly. What remains is to let go of files.
+    s_->endQuestion();
     s_->closeDownloadFiles();
     s_->closePostBodyWriteStream();
     if (s_->stream)
@@ -621,6 +622,7 @@ void TXHTTPRequest::State::cancelOnRequestThread() {
     lifecycle.enter(Phase::Ended);
     cancelLoad();
     lifecycle.enter(Phase::Cancelled);
+    endQuestion();
     r.base::Operation::cancel();
 }
 

@@ -6,6 +6,7 @@
 #include "platform/crypto/Base64.h"
 #include "platform/net/PacEvaluator.h"
 #include "platform/net/ProxySettings.h"
+#include "transfer/TXCredentialQuestions.h"
 #include "transfer/TXCredentialStorage.h"
 #include "transfer/TXHTTPRequestState.h"
 #include "transfer/TXSessionCredentialStore.h"
@@ -79,6 +80,8 @@ void TXHTTPRequest::State::applyAuthorizationHeader() {
                 if (entry->authentication->apply(*message, entry->credentials)) {
                     authentication = entry->authentication;
                     authScheme = entry->authenticationScheme;
+                    // What went out, so that a refusal takes exactly these out of the store.
+                    requestCredentials = entry->credentials;
                 } else {
                     TXSessionCredentialStore::servers().remove(entry->credentials);
                 }
@@ -88,6 +91,7 @@ void TXHTTPRequest::State::applyAuthorizationHeader() {
                                                                 entry->credentials.password);
                 message->setHeader("Authorization", value);
                 authScheme = "Basic";
+                requestCredentials = entry->credentials;
             }
         }
     }
@@ -218,6 +222,7 @@ bool TXHTTPRequest::State::applyCredentials(bool proxy,
 
 void TXHTTPRequest::State::failAuthentication() {
     lifecycle.enter(Phase::Ended);
+    endQuestion();
     r.failWithError(authenticationError());
     if (inProgress)
         r.markAsFinished();
@@ -243,6 +248,8 @@ bool TXHTTPRequest::State::askDelegateForCredentials(bool proxy) {
     lastActivityTime.reset();
     stopStatusTimer();
     auto keep = self();
+    if (!TXCredentialQuestions::shared().askOrWait(questionSubject(proxy), keep))
+        return true;  // another request's question is before the receiver
     onMain([keep, proxy, delegateAnswers, queueAnswers] {
         State& s = *keep->s_;
         auto del = delegateAnswers ? s.delegate.lock() : nullptr;
@@ -307,19 +314,7 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
         std::lock_guard one(delegateAuthenticationLock);
         if (error || isCancelled())
             return;
-        std::optional<platform::net::HttpCredentials> found;
-        if (sessionPersistence && !proxy && url) {
-            auto entry = TXSessionCredentialStore::servers().find(
-                url->absoluteString(), url->scheme(), url->host(), effectivePort(*url), authRealm,
-                std::nullopt);
-            if (entry)
-                found = entry->credentials;
-        } else if (sessionPersistence && proxy) {
-            auto entry = TXSessionCredentialStore::proxies().findProxy(
-                proxyHost, static_cast<uint16_t>(proxyPort));
-            if (entry)
-                found = entry->credentials;
-        }
+        std::optional<platform::net::HttpCredentials> found = sessionCredentials(proxy);
         if (!found)
             found = findCredentials(proxy);
         if (found) {
@@ -337,9 +332,11 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
         return;
     }
 
-    // The object can no longer work: the server refused what we sent.
+    // The object can no longer work: the server refused what we sent. The next
+    // credentials, from the session or a receiver, go out with a new object made from
+    // this challenge (the stream that carries it goes with the load).
     std::optional<base::Error> why = object->error();
-    object.reset();
+    object = head ? platform::net::HttpAuthentication::create(*head) : nullptr;
     cancelLoad();
     if (why && why->code() == platform::net::kHttpCredentialsRejected) {
         std::lock_guard one(delegateAuthenticationLock);
@@ -348,11 +345,63 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
         previous.reset();
         if (error || isCancelled())
             return;
+        // Another request may have been given working credentials meanwhile.
+        if (auto found = sessionCredentials(proxy); found && applyCredentials(proxy, *found)) {
+            startRequest();
+            return;
+        }
         if (!askDelegateForCredentials(proxy))
             failAuthentication();
         return;
     }
+    object.reset();
     failAuthentication();
+}
+
+std::optional<platform::net::HttpCredentials> TXHTTPRequest::State::sessionCredentials(
+    bool proxy) const {
+    if (!sessionPersistence)
+        return std::nullopt;
+    std::optional<TXSessionCredentialStore::Entry> entry;
+    if (proxy) {
+        entry = TXSessionCredentialStore::proxies().findProxy(proxyHost,
+                                                              static_cast<uint16_t>(proxyPort));
+    } else if (url) {
+        entry = TXSessionCredentialStore::servers().find(url->absoluteString(), url->scheme(),
+                                                         url->host(), effectivePort(*url),
+                                                         authRealm, std::nullopt);
+    }
+    if (!entry)
+        return std::nullopt;
+    return entry->credentials;
+}
+
+TXCredentialQuestions::Subject TXHTTPRequest::State::questionSubject(bool proxy) const {
+    if (proxy)
+        return {true, "", proxyHost, static_cast<uint16_t>(proxyPort), proxyAuthRealm};
+    return {false, url ? url->scheme() : "", url ? url->host() : "",
+            url ? effectivePort(*url) : uint16_t{0}, authRealm};
+}
+
+void TXHTTPRequest::State::endQuestion() {
+    for (auto& waiter : TXCredentialQuestions::shared().end(&r)) {
+        waiter->s_->postToLoop([](State& s) { s.resumeAfterQuestion(); });
+    }
+}
+
+void TXHTTPRequest::State::resumeAfterQuestion() {
+    if (!lifecycle.awaitsCredentials())
+        return;
+    lifecycle.enter(Phase::Ended);
+    bool proxy = authenticationNeeded == AuthenticationState::Proxy;
+    std::lock_guard one(delegateAuthenticationLock);
+    if (auto found = sessionCredentials(proxy);
+        found && message && applyCredentials(proxy, *found)) {
+        startRequest();
+        return;
+    }
+    if (!askDelegateForCredentials(proxy))
+        failAuthentication();
 }
 
 void TXHTTPRequest::retryUsingSuppliedCredentials() {
@@ -367,11 +416,14 @@ void TXHTTPRequest::retryUsingSuppliedCredentials() {
             bool proxy = s.authenticationNeeded == AuthenticationState::Proxy;
             auto found = s.findCredentials(proxy);
             if (found && s.applyCredentials(proxy, *found)) {
+                // Into the session store by now, for those who waited.
+                s.endQuestion();
                 s.startRequest();
             } else {
                 s.failAuthentication();
             }
         } else {
+            s.endQuestion();
             s.r.main();
         }
     });

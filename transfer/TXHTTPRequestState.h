@@ -16,6 +16,7 @@
 #include "platform/net/HttpRequestMessage.h"
 #include "platform/net/TlsSettings.h"
 #include "transfer/TXConnectionPool.h"
+#include "transfer/TXCredentialQuestions.h"
 #include "transfer/TXDataDecompressor.h"
 #include "transfer/TXHTTPRequest.h"
 #include "transfer/TXRequestLifecycle.h"
@@ -270,6 +271,13 @@ struct TXHTTPRequest::State : TXHTTPRequestSettings {
     bool applyCredentials(bool proxy, const platform::net::HttpCredentials& credentials);
     std::optional<platform::net::HttpCredentials> findCredentials(bool proxy) const;
     bool askDelegateForCredentials(bool proxy);
+    // Credentials the session store holds for the server or proxy now challenging us.
+    std::optional<platform::net::HttpCredentials> sessionCredentials(bool proxy) const;
+    TXCredentialQuestions::Subject questionSubject(bool proxy) const;
+    // This request's question is over: the requests that waited for it look again.
+    void endQuestion();
+    // Another request's question, which this one waited for, is over.
+    void resumeAfterQuestion();
     void failAuthentication();
     bool configureProxies();
     void fetchPACFile();

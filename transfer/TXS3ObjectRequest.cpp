@@ -84,15 +84,13 @@ std::shared_ptr<TXHTTPRequest> TXS3ObjectRequest::HEADRequest() {
 void TXS3ObjectRequest::buildURL() {
     std::string text =
         requestScheme() + "://" + bucket() + "." + S3Host() + stringByURLEncodingForS3Path(key());
-    // An empty sub-resource counts as none, here as in the signed resource, so the
-    // address and the signature always name the same thing.
-    std::string sub = subResource();
-    setURL(base::Url::parse(sub.empty() ? text : text + "?" + sub));
+    std::optional<std::string> sub = subResource();
+    setURL(base::Url::parse(sub ? text + "?" + *sub : text));
 }
 
 std::string TXS3ObjectRequest::canonicalizedResource() const {
     std::string resource = "/" + bucket() + stringByURLEncodingForS3Path(key());
-    std::string sub = subResource();
+    std::string sub = subResource().value_or("");
     return sub.empty() ? resource : resource + "?" + sub;
 }
 
@@ -176,11 +174,11 @@ void TXS3ObjectRequest::setSourceKey(const std::optional<std::string>& key) {
     std::lock_guard guard(objectLock_);
     object_.sourceKey = key;
 }
-std::string TXS3ObjectRequest::subResource() const {
+std::optional<std::string> TXS3ObjectRequest::subResource() const {
     std::lock_guard guard(objectLock_);
     return object_.subResource;
 }
-void TXS3ObjectRequest::setSubResource(const std::string& subResource) {
+void TXS3ObjectRequest::setSubResource(const std::optional<std::string>& subResource) {
     std::lock_guard guard(objectLock_);
     object_.subResource = subResource;
 }

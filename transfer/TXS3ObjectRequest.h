@@ -48,8 +48,10 @@ class TXS3ObjectRequest : public TXS3Request {
     void setSourceBucket(const std::string& bucket);
     std::optional<std::string> sourceKey() const;
     void setSourceKey(const std::optional<std::string>& key);
-    std::string subResource() const;
-    void setSubResource(const std::string& subResource);
+    // Query text after the key ("uploads", "partNumber=…&uploadId=…"). One that is set
+    // but empty still ends the address with "?" while the signed resource ignores it.
+    std::optional<std::string> subResource() const;
+    void setSubResource(const std::optional<std::string>& subResource);
     std::string storageClass() const;
     void setStorageClass(const std::string& storageClass);
 
@@ -72,7 +74,7 @@ class TXS3ObjectRequest : public TXS3Request {
     // What a copy takes over.
     struct Settings {
         std::string bucket, key, sourceBucket;
-        std::optional<std::string> sourceKey;
-        std::string mimeType, subResource, storageClass;
+        std::optional<std::string> sourceKey, subResource;
+        std::string mimeType, storageClass;
     } object_;
 };

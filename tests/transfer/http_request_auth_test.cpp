@@ -2,6 +2,10 @@
 // challenges, asking receivers, and the limits that keep a request from hanging.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 #include "tests/helpers/MainThread.h"
 #include "tests/transfer/HttpTestServer.h"
 #include "tests/transfer/RecordingDelegate.h"
@@ -131,6 +135,85 @@ TEST_F(AuthTest, RejectedCredentialsAreForgottenBeforeAskingAgain) {
     auto next = TXHTTPRequest::requestWithURL(U(server.url()));
     next->startSynchronous();
     EXPECT_FALSE(server.requests().back().hasHeader("Authorization"));
+}
+
+// The password changed on the server while the session still holds the old one: the
+// requests that meet the refusal together put one question to the delegate, and its
+// answer, kept in the session, serves all of them. When the delegate declines instead,
+// the request that waited is asked in its turn rather than left hanging.
+TEST_F(AuthTest, OneAnswerServesEveryRequestRefusedTogether) {
+    std::atomic<bool> rotated{false};
+    std::mutex gate;
+    std::condition_variable arrived;
+    int refusedAtOnce = 0;
+    const char* kBasicOld = "Basic YWxpY2U6b2xk";  // alice:old
+    HttpTestServer server([&](const ReceivedRequest& r) {
+        std::string sent = r.header("Authorization");
+        if (sent == (rotated ? kBasicAlice : kBasicOld))
+            return Reply{HttpTestServer::response(200, "", "in")};
+        if (sent == kBasicOld) {
+            // Hold each refusal of the old password until both requests have sent it,
+            // so both learn of it before anybody answers.
+            std::unique_lock lock(gate);
+            ++refusedAtOnce;
+            arrived.notify_all();
+            arrived.wait_for(lock, std::chrono::seconds(5), [&] { return refusedAtOnce >= 2; });
+        }
+        return challenge("Basic realm=\"r\"");
+    });
+    struct Asker : txtest::RecordingDelegate {
+        std::vector<TXHTTPRequest*> asked;
+        void authenticationNeededForRequest(TXHTTPRequest& r) override {
+            RecordingDelegate::authenticationNeededForRequest(r);
+            asked.push_back(&r);
+        }
+    };
+    for (bool answer : {true, false}) {
+        SCOPED_TRACE(answer ? "answered" : "declined");
+        TXHTTPRequest::clearSession();
+        rotated = false;
+        refusedAtOnce = 0;
+        auto seed = TXHTTPRequest::requestWithURL(U(server.url("/p")));
+        seed->setUsername("alice");
+        seed->setPassword("old");
+        seed->setAuthenticationScheme("Basic");
+        seed->startSynchronous();
+        ASSERT_EQ(200, seed->responseStatusCode());
+        rotated = true;
+
+        auto asker = std::make_shared<Asker>();
+        asker->answerAuthentication = true;
+        std::vector<std::shared_ptr<TXHTTPRequest>> both;
+        for (int i = 0; i < 2; ++i) {
+            both.push_back(TXHTTPRequest::requestWithURL(U(server.url("/p"))));
+            both.back()->setDelegate(asker);
+            both.back()->startAsynchronous();
+        }
+        auto ended = [&] { return both[0]->isFinished() && both[1]->isFinished(); };
+        ASSERT_TRUE(pumpUntil([&] { return asker->authenticationQuestions >= 1; }));
+        // Give the second refusal every chance to reach a second question.
+        pumpUntil([&] { return asker->authenticationQuestions >= 2; }, 0.5);
+        EXPECT_EQ(1, asker->authenticationQuestions);
+        TXHTTPRequest* first = asker->asked.front();
+        if (answer) {
+            first->setUsername("alice");
+            first->setPassword("s3cret");
+            first->retryUsingSuppliedCredentials();
+            ASSERT_TRUE(pumpUntil(ended));
+            EXPECT_EQ(1, asker->authenticationQuestions);
+            for (const auto& request : both) {
+                EXPECT_EQ(200, request->responseStatusCode());
+                EXPECT_FALSE(request->error().has_value());
+            }
+        } else {
+            first->cancelAuthentication();
+            ASSERT_TRUE(pumpUntil([&] { return asker->authenticationQuestions == 2; }));
+            EXPECT_NE(first, asker->asked.back());
+            asker->asked.back()->cancelAuthentication();
+            ASSERT_TRUE(pumpUntil(ended));
+            for (const auto& request : both) EXPECT_EQ(3, request->error()->code());
+        }
+    }
 }
 
 // A Digest server that calls every nonce stale would keep us answering for ever.

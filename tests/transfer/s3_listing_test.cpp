@@ -114,6 +114,33 @@ TEST(S3ListingAddress, SubResourceIsAddressedAndSignedButEmptyCountsAsNone) {
     EXPECT_EQ("/", service->canonicalizedResource());
 }
 
+// An object's sub-resource: none, set but empty, and a part upload's query.
+TEST(S3ObjectAddress, AnEmptySubResourceLeavesALoneQuestionMarkAndSignsNothing) {
+    ScopedEnv host("QUORVANE_STORAGE_HOST", "s3.example.test");
+    ScopedEnv scheme("QUORVANE_STORAGE_SCHEME", "http");
+    struct Case {
+        std::optional<std::string> sub;
+        std::string url, resource;
+    } cases[] = {
+        {std::nullopt, "http://media.s3.example.test/a%20b.mov", "/media/a%20b.mov"},
+        {"", "http://media.s3.example.test/a%20b.mov?", "/media/a%20b.mov"},
+        {"partNumber=3&uploadId=X",
+         "http://media.s3.example.test/a%20b.mov?partNumber=3&uploadId=X",
+         "/media/a%20b.mov?partNumber=3&uploadId=X"},
+    };
+    for (const auto& c : cases) {
+        auto r = c.sub ? TXS3ObjectRequest::requestWithBucket("media", "a b.mov", *c.sub)
+                       : TXS3ObjectRequest::requestWithBucket("media", "a b.mov");
+        r->buildURL();
+        EXPECT_EQ(c.url, r->url()->absoluteString()) << c.sub.value_or("(none)");
+        EXPECT_EQ(c.resource, r->canonicalizedResource()) << c.sub.value_or("(none)");
+        // A copy keeps the difference between none and empty.
+        auto copy = std::dynamic_pointer_cast<TXS3ObjectRequest>(r->copy());
+        ASSERT_TRUE(copy);
+        EXPECT_EQ(c.sub, copy->subResource());
+    }
+}
+
 // ---- bucket listings ------------------------------------------------------------
 
 TEST(S3BucketListing, RecordedFolderListingGivesObjectsAndSubFolders) {
