@@ -68,7 +68,7 @@ TEST_F(ShareOutcome, TimeoutAlertAnsweredDuringAnAcceptedShareLetsItComplete) {
     QV_PROGRESS_PEERS();
     storeProject();
     const std::string rendered = makeMovie("render.mov", 2);
-    ASSERT_TRUE(storage.script(R"({"slow_seconds": 3})"));
+    ASSERT_TRUE(storage.script(R"({"slow_seconds": 5})"));
     launch();
 
     // The make is answered, and its editor leaves the bus.
@@ -154,6 +154,11 @@ TEST_F(ShareOutcome, MoviePathSwappedAfterTheAnswerUploadsTheCheckedMovie) {
         EXPECT_TRUE(swap != folder || fs::exists(path + "/secret.txt"));
         EXPECT_TRUE(fs::exists(secrets + "/secret.txt"));
         fs::remove_all(path);
+        // The way the upload read the movie is gone with the program.
+        for (const auto& entry : fs::directory_iterator(tempFolder())) {
+            EXPECT_EQ(entry.path().filename().string().rfind("upload-", 0), std::string::npos)
+                << entry.path();
+        }
     }
 }
 
