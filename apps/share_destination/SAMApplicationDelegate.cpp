@@ -8,6 +8,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "apps/share_destination/SAMMakeCommand.h"
 #include "apps/share_destination/SAMScripting.h"
@@ -28,6 +29,10 @@ namespace {
 using platform::scripting::ScriptCommand;
 
 std::weak_ptr<SAMApplicationDelegate> gShared;  // main thread only
+
+constexpr const char* kNoProjectText =
+    "No project was chosen for this share. Share once with the upload settings window to "
+    "choose one.";
 
 // The interface description shipped in the bundle's resources.
 QString bundledIntrospection() {
@@ -74,6 +79,7 @@ SAMApplicationDelegate::~SAMApplicationDelegate() {
     if (server_) {
         server_->stop();
     }
+    removeUploadLink();
 }
 
 bool SAMApplicationDelegate::applicationDidFinishLaunching() {
@@ -103,7 +109,7 @@ bool SAMApplicationDelegate::applicationDidFinishLaunching() {
 }
 
 void SAMApplicationDelegate::rearmTimeout() {
-    if (terminating_) {
+    if (terminating_ || shareUnderWay()) {
         return;
     }
     std::weak_ptr<SAMApplicationDelegate> weak = weak_from_this();
@@ -136,8 +142,16 @@ void SAMApplicationDelegate::handleCommand(ScriptCommand& command) {
 
 void SAMApplicationDelegate::timeout() {
     timeoutTimer_.reset();
+    if (shareUnderWay()) {
+        return;
+    }
     OWAlert::alertSheetWithMessageText(kTimeoutTitle, std::string("OK"), std::nullopt, std::nullopt,
                                        kTimeoutMessage, nullptr, true);
+    // The editor is served while the alert is up: a share it started meanwhile runs to
+    // its end, and a time-out armed again meanwhile decides for itself.
+    if (shareUnderWay() || timeoutTimer_) {
+        return;
+    }
     terminate(0);
 }
 
@@ -203,9 +217,23 @@ void SAMApplicationDelegate::openFiles(ScriptCommand& command) {
             return;
         }
     }
+    // Files handed over without a make use the choices stored last time; without any,
+    // the editor hears why instead of a success that would upload nothing.
+    SAMMakeCommand::useStoredChoices(*settingsController_);
+    if (settingsController_->projectID() == QuorvSettingsController::kNoProject) {
+        base::Console::log("open documents: %@", kNoProjectText);
+        command.setScriptError(platform::scripting::kEventFailedError, kNoProjectText);
+        rearmTimeout();
+        return;
+    }
+    if (settingsController_->title().empty()) {
+        settingsController_->setTitle(std::filesystem::path(*handOver.moviePath).stem().string());
+    }
     sharing_ = true;
     sharedMovie_ = handOver.moviePath;
     sharedDescription_ = handOver.xmlPath;
+    checkedMovie_ = std::get<0>(movie);
+    checkedDescription_ = std::get<0>(description);
     // Read after the answer has gone out: the editor does not wait for the probe.
     std::weak_ptr<SAMApplicationDelegate> weak = weak_from_this();
     base::MainQueue::post([weak, movie = std::get<0>(movie), xml = std::get<0>(description)] {
@@ -253,23 +281,33 @@ void SAMApplicationDelegate::generateThumbImage(std::shared_ptr<const sam::Check
             } else {
                 self->settingsController_->setThumbnail(shared);
             }
-            self->beginUpload(file->path());
+            self->beginUpload(file);
         });
     });
 }
 
-void SAMApplicationDelegate::beginUpload(const std::string& moviePath) {
+void SAMApplicationDelegate::beginUpload(std::shared_ptr<const sam::CheckedFile> movie) {
     if (settingsController_->projectID() == QuorvSettingsController::kNoProject) {
         // Nothing would be sent and the window would wait for ever.
         OWAlert::alertSheetWithMessageText("Quorvane Error", std::string("OK"), std::nullopt,
-                                           std::nullopt,
-                                           "No project was chosen for this share. Share once with "
-                                           "the upload settings window to choose one.",
-                                           nullptr, true);
+                                           std::nullopt, kNoProjectText, nullptr, true);
         terminate(0);
         return;
     }
-    progressController_ = UploadProgressController::create(moviePath);
+    // The upload opens what it sends by path, and may do so more than once: it is given
+    // a path that leads to the checked file itself. The file stays open until the
+    // program quits.
+    checkedMovie_ = movie;
+    removeUploadLink();
+    uploadLink_ = movie->linkIn(OWLocalPaths::tempDirectory());
+    if (uploadLink_.empty()) {
+        OWAlert::alertSheetWithMessageText(
+            "Quorvane Error", std::string("OK"), std::nullopt, std::nullopt,
+            "The movie could not be prepared for the upload.", nullptr, true);
+        terminate(0);
+        return;
+    }
+    progressController_ = UploadProgressController::create(uploadLink_);
     // The movie goes once it is uploaded, but only from the location handed out.
     progressController_->setRemovesSourceFile(false);
     progressController_->setThumbnail(settingsController_->thumbnail());
@@ -288,11 +326,20 @@ void SAMApplicationDelegate::uploadComplete() {
 
 void SAMApplicationDelegate::removeHandedOutFiles() const {
     const std::string folder = OWLocalPaths::tempDirectory();
-    for (const auto& path : {sharedMovie_, sharedDescription_}) {
-        if (path && sam::liesDirectlyIn(*path, folder)) {
-            (void)::unlink(path->c_str());
+    const std::pair<const std::optional<std::string>*, const sam::CheckedFile*> files[] = {
+        {&sharedMovie_, checkedMovie_.get()}, {&sharedDescription_, checkedDescription_.get()}};
+    for (const auto& [path, checked] : files) {
+        // Only while the path still names the file that was taken: whatever the editor
+        // put there since is not this share's to delete.
+        if (*path && checked && checked->isAt(**path) && sam::liesDirectlyIn(**path, folder)) {
+            (void)::unlink((*path)->c_str());
         }
     }
+}
+
+void SAMApplicationDelegate::removeUploadLink() {
+    sam::CheckedFile::removeLink(uploadLink_);
+    uploadLink_.clear();
 }
 
 void SAMApplicationDelegate::uploadCancelled() {
@@ -310,5 +357,6 @@ void SAMApplicationDelegate::terminate(int status) {
     }
     terminating_ = true;
     stopTimeout();
+    removeUploadLink();
     options_.terminate(status);
 }

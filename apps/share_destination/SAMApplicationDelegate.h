@@ -47,20 +47,27 @@ class SAMApplicationDelegate : public UploadProgressDelegate,
     bool applicationDidFinishLaunching();
     // The open-documents command: the direct parameter's bookmarks.
     void openFiles(platform::scripting::ScriptCommand& command);
-    void beginUpload(const std::string& moviePath);
+    // Uploads the checked movie: the upload reads that file, whatever its path names by
+    // then.
+    void beginUpload(std::shared_ptr<const sam::CheckedFile> movie);
     void generateThumbImage(std::shared_ptr<const sam::CheckedFile> movie);
     void timeout();
     void stopTimeout();
     // Arms the launch time-out again: a program that was handed nothing it can share
-    // does not wait unseen for ever.
+    // does not wait unseen for ever. Never while a share is under way.
     void rearmTimeout();
 
     // One share at a time: true while a make command waits for the settings window,
     // while the editor `sender` is not the one whose asset awaits its files, and while
     // an upload is prepared or runs. Two shares would write the same location.
     bool busyFor(const std::string& sender) const;
+    // A make waits for the settings window, an editor still on the bus was handed an
+    // asset, or files were taken: no time-out may end the program now.
+    bool shareUnderWay() const { return busyFor(std::string()); }
     // A make command from `sender` was answered with an asset.
     void assetHandedTo(const std::string& sender) { assetOwner_ = sender; }
+    // The editor whose make was answered last; empty: none yet.
+    const std::string& assetOwner() const { return assetOwner_; }
 
     // ---- the progress window ----
     void uploadComplete() override;
@@ -87,6 +94,8 @@ class SAMApplicationDelegate : public UploadProgressDelegate,
     // Deletes the movie and its description when the editor wrote them into the location
     // this program handed out; files anywhere else are the editor's own.
     void removeHandedOutFiles() const;
+    // Removes the link the upload reads the checked movie through.
+    void removeUploadLink();
 
     Options options_;
     std::shared_ptr<QuorvSettingsController> settingsController_;
@@ -98,5 +107,9 @@ class SAMApplicationDelegate : public UploadProgressDelegate,
     bool sharing_ = false;    // files taken: the share runs until the program quits
     std::optional<std::string> sharedMovie_;
     std::optional<std::string> sharedDescription_;
+    // The files checked at the hand-over, held open until the program quits.
+    std::shared_ptr<const sam::CheckedFile> checkedMovie_;
+    std::shared_ptr<const sam::CheckedFile> checkedDescription_;
+    std::string uploadLink_;  // the link the upload reads; empty: none
     bool terminating_ = false;
 };

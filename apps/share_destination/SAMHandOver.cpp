@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 #include "base/Console.h"
@@ -31,8 +32,8 @@ ScriptError openError(int error, const std::string& path) {
             return {platform::scripting::kFileNotFoundError, "No file at " + path + "."};
         case EACCES:
         case EPERM:
-            return {platform::scripting::kPermissionError, "The file at " + path +
-                                                               " may not be read."};
+            return {platform::scripting::kPermissionError,
+                    "The file at " + path + " may not be read."};
         case ENXIO:  // a socket
             return {platform::scripting::kNotAFileError, path + " is not a file."};
         default:
@@ -86,6 +87,34 @@ std::variant<std::shared_ptr<const CheckedFile>, ScriptError> openChecked(const 
         return ScriptError{platform::scripting::kNotAFileError, path + " is not a file."};
     }
     return std::make_shared<const CheckedFile>(path, std::move(fd));
+}
+
+bool CheckedFile::isAt(const std::string& path) const {
+    struct stat named {};
+    struct stat held {};
+    return ::lstat(path.c_str(), &named) == 0 && ::fstat(fd_.get(), &held) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+std::string CheckedFile::linkIn(const std::string& parent) const {
+    std::string folder = parent + "/upload-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr) {
+        return {};
+    }
+    const std::string link = folder + "/" + std::filesystem::path(path_).filename().string();
+    if (::symlink(readPath().c_str(), link.c_str()) != 0) {
+        (void)::rmdir(folder.c_str());
+        return {};
+    }
+    return link;
+}
+
+void CheckedFile::removeLink(const std::string& link) {
+    if (link.empty()) {
+        return;
+    }
+    (void)::unlink(link.c_str());
+    (void)::rmdir(std::filesystem::path(link).parent_path().c_str());
 }
 
 std::variant<HandOver, ScriptError> readHandOver(const Descriptor& direct) {

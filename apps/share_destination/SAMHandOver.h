@@ -25,6 +25,14 @@ class CheckedFile {
     const std::string& path() const { return path_; }
     // A path that opens the checked file itself.
     std::string readPath() const { return "/proc/self/fd/" + std::to_string(fd_.get()); }
+    // True while `path` itself (not a link's target) is still the checked file.
+    bool isAt(const std::string& path) const;
+    // A link in a fresh folder inside `parent`, named as the editor's file, that opens
+    // the checked file itself: who reads it by path reads what was checked, never what
+    // the editor's path names by then (a folder, a link, another movie). Empty when it
+    // cannot be made; removeLink() takes the link and its folder away again.
+    std::string linkIn(const std::string& parent) const;
+    static void removeLink(const std::string& link);
 
   private:
     std::string path_;

@@ -35,8 +35,48 @@ bool allowsInteraction(uint64_t level) {
            level == uint64_t(platform::scripting::kCanSwitchLayer);
 }
 
-// A share without the settings window uses what the user chose last time.
-void useStoredChoices(QuorvSettingsController& settings, const std::string& name) {
+// The bytes of text and data `value` carries, counted until they pass `limit`.
+size_t carriedBytes(const Descriptor& value, size_t limit) {
+    size_t total = value.data().size();
+    for (const auto& item : value.items()) {
+        if (total > limit) {
+            break;
+        }
+        total += carriedBytes(item, limit - total);
+    }
+    for (const auto& field : value.fields()) {
+        if (total > limit) {
+            break;
+        }
+        total += carriedBytes(field.second, limit - total);
+    }
+    return total;
+}
+
+// Why a user record's keys or values are refused; empty when they are taken. Measured
+// on the descriptor, before anything is made of it.
+std::string overLongEntry(const Descriptor* record, const char* what) {
+    if (record == nullptr) {
+        return {};
+    }
+    const size_t total = carriedBytes(*record, SAMMakeCommand::kMaxTableBytes);
+    if (total > SAMMakeCommand::kMaxTableBytes) {
+        return std::string("The ") + what + " carries more than " +
+               std::to_string(SAMMakeCommand::kMaxTableBytes) + " bytes.";
+    }
+    const Descriptor* entries = record->field(platform::scripting::kKeyUserFields);
+    for (const auto& item : entries ? entries->items() : std::vector<Descriptor>()) {
+        if (carriedBytes(item, SAMMakeCommand::kMaxValueBytes) > SAMMakeCommand::kMaxValueBytes) {
+            return std::string("A key or value of the ") + what + " is longer than " +
+                   std::to_string(SAMMakeCommand::kMaxValueBytes) + " bytes.";
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+void SAMMakeCommand::useStoredChoices(QuorvSettingsController& settings) {
     if (settings.projectID() == QuorvSettingsController::kNoProject) {
         settings.setProjectID(
             settings.objectForPreferenceKey(QuorvSettingsController::kSelectedProjectKey)
@@ -49,12 +89,7 @@ void useStoredChoices(QuorvSettingsController& settings, const std::string& name
                 .stringValue();
         settings.setFolder(folder.empty() ? QuorvSettingsController::kRootFolder : folder);
     }
-    if (settings.title().empty()) {
-        settings.setTitle(name);
-    }
 }
-
-}  // namespace
 
 uint64_t SAMMakeCommand::appleEventUserInteractionLevel(const ScriptCommand& command) {
     return static_cast<uint64_t>(static_cast<int64_t>(command.interactionLevel()));
@@ -97,14 +132,40 @@ void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
         return;
     }
 
-    const auto document = documents.targetDocument(true);
     const Descriptor* properties = command.parameters().field(sam::kPropertiesKeyword);
     const Descriptor* nameField = properties ? properties->field(sam::kNameProperty) : nullptr;
-    const std::string name = nameField ? nameField->stringValue().value_or("") : "";
-    const base::Dictionary metadata =
-        tableOf(properties ? properties->field(sam::kMetadataProperty) : nullptr);
-    const base::Dictionary dataOptions =
-        tableOf(properties ? properties->field(sam::kDataOptionsProperty) : nullptr);
+    const Descriptor* metadataField =
+        properties ? properties->field(sam::kMetadataProperty) : nullptr;
+    const Descriptor* dataOptionsField =
+        properties ? properties->field(sam::kDataOptionsProperty) : nullptr;
+    // Sizes first: a name or value no share can carry is refused before it is copied.
+    // (UTF-16 text takes at most twice the bytes of its UTF-8 form.)
+    std::string refusal;
+    std::string name;
+    if (nameField && nameField->data().size() > 2 * kMaxNameBytes) {
+        refusal = "The name is longer than " + std::to_string(kMaxNameBytes) + " bytes.";
+    } else {
+        name = nameField ? nameField->stringValue().value_or("") : "";
+        if (name.size() > kMaxNameBytes) {
+            refusal = "The name is longer than " + std::to_string(kMaxNameBytes) + " bytes.";
+        }
+    }
+    if (refusal.empty()) {
+        refusal = overLongEntry(metadataField, "metadata");
+    }
+    if (refusal.empty()) {
+        refusal = overLongEntry(dataOptionsField, "data options");
+    }
+    if (!refusal.empty()) {
+        OWLog::appendLog("make: %@", refusal);
+        command.setScriptError(platform::scripting::kCoercionError, refusal);
+        // Nothing usable came: the program does not linger unseen on its account.
+        delegate.rearmTimeout();
+        return;
+    }
+    const auto document = documents.targetDocument(true);
+    const base::Dictionary metadata = tableOf(metadataField);
+    const base::Dictionary dataOptions = tableOf(dataOptionsField);
     const auto settings = delegate.settingsController();
 
     if (delegate.busyFor(command.sender())) {
@@ -168,7 +229,12 @@ void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
         return;
     }
     if (settings) {
-        useStoredChoices(*settings, name);
+        useStoredChoices(*settings);
+        // The title is this editor's own: its name, unless its own settings window
+        // chose one. The settings record outlives the editors that left.
+        if (delegate.assetOwner() != command.sender() || settings->title().empty()) {
+            settings->setTitle(name);
+        }
     }
     delegate.assetHandedTo(command.sender());
     command.setResult(asset->objectSpecifier());

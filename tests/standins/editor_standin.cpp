@@ -7,6 +7,8 @@
 //     --interaction N     interaction level of the make command (default 0x20); "none"
 //                         sends no level at all
 //     --name TEXT         the asset's name (default "Untitled Project")
+//     --name-bytes N      a name of N bytes instead
+//     --metadata-bytes N  add a metadata value of N bytes
 //     --no-class          a make command without an object class
 //     --make-only         stop after the make command
 //     --movie FILE        copy FILE as the movie instead of rendering a pattern
@@ -15,6 +17,8 @@
 //     --start TC          pattern start timecode (default "00:00:00:00")
 //     --size WxH          pattern size (default 320x180)
 //     --no-fcpxml         share the movie only
+//     --swap-after-open P once open-documents is answered, move P (a file, a link or a
+//                         folder) to the movie's path in its place
 //     --tc-start SECONDS  the sequence's "tcStart" (default 0)
 //     --drop-frame        "tcFormat" "DF" (else "NDF")
 //     --open FILE         send open-documents for FILE only (repeatable), no make
@@ -37,11 +41,11 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -66,6 +70,8 @@ const platform::scripting::dbus::BusNames kNames{"com.oxburyworks.QuorvFCPXExpor
 struct Options {
     std::optional<int32_t> interaction = 0x20;
     std::string name = "Untitled Project";
+    size_t metadataBytes = 0;
+    std::optional<std::string> swap;
     bool noClass = false;
     bool makeOnly = false;
     std::optional<std::string> movie;
@@ -114,6 +120,12 @@ Options parse(const QStringList& args) {
                 v == "none" ? std::nullopt : std::optional<int32_t>(std::stoi(v, nullptr, 0));
         } else if (a == "--name") {
             o.name = value();
+        } else if (a == "--name-bytes") {
+            o.name.assign(std::stoul(value()), 'n');
+        } else if (a == "--metadata-bytes") {
+            o.metadataBytes = std::stoul(value());
+        } else if (a == "--swap-after-open") {
+            o.swap = value();
         } else if (a == "--no-class") {
             o.noClass = true;
         } else if (a == "--make-only") {
@@ -140,8 +152,8 @@ Options parse(const QStringList& args) {
             const std::string code = value();
             QString text = QString::fromStdString(value());
             const QByteArray bytes = text.replace("\\n", "\n").toUtf8();
-            o.items.push_back(Descriptor::atomic(codeOf(code),
-                                                 base::Data(bytes.begin(), bytes.end())));
+            o.items.push_back(
+                Descriptor::atomic(codeOf(code), base::Data(bytes.begin(), bytes.end())));
         } else if (a == "--big-item") {
             const size_t size = std::stoul(value());
             base::Data data =
@@ -310,6 +322,9 @@ int main(int argc, char** argv) {
     platform::scripting::ScriptObject::Table metadata;
     metadata.emplace_back("com.apple.proapps.share.id", "share-1");
     metadata.emplace_back("com.apple.proapps.share.episodeNumber", int64_t{1});
+    if (o.metadataBytes > 0) {
+        metadata.emplace_back("com.apple.quicktime.description", std::string(o.metadataBytes, 'm'));
+    }
     properties.setField(fourCC("Mtdt"), platform::scripting::userDefinedRecordDescriptor(metadata));
     properties.setField(fourCC("DtOp"), platform::scripting::userDefinedRecordDescriptor({}));
     Descriptor make = Descriptor::record();
@@ -361,5 +376,13 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
     openFiles(client, o, files);
+    if (o.swap) {
+        // A folder cannot be renamed over a file: the movie goes first.
+        if (fs::is_directory(fs::symlink_status(*o.swap))) {
+            fs::remove(*movie);
+        }
+        fs::rename(*o.swap, *movie);
+        std::printf("swapped\n");
+    }
     return 0;
 }
