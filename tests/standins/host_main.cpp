@@ -32,6 +32,16 @@
 //   --fail-frame-render      the frame render answers an error, leaving the buffer as is
 //   --no-frame-render        the timeline functions offer no frame render
 //   --export-on-thread       calls the export from a second thread
+//   --shutdown-in render|frame-render
+//                            calls selector 7 from inside the render or the frame render,
+//                            which then goes on and answers as it would have
+//   --shutdown-from-main settings|render
+//                            calls the export from a second thread and selector 7 from the
+//                            main thread once the settings window is up, or while the
+//                            render waits for it (the render goes on once it has returned)
+//   --fail-call CALL         frame-bounds, frame-rate, zero-point, drop-frame,
+//                            ticks-per-second or current-position writes junk into its
+//                            out-parameter and answers an error (repeatable)
 //   --answer export|cancel|none   what the scripted user does in the settings window
 //   --measure-seconds S      how long the processor use of the waiting window is measured
 //   --screenshot FILE        a picture of the settings window, taken before answering
@@ -107,9 +117,18 @@ std::string menuName(const ExportControllerInitRec& record) {
         .toStdString();
 }
 
-ecStatus runExport(xExportControllerEntryFunc entry, bool onThread) {
+bool settingsWindowShown() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && window->findChild<QWidget*>("projectPopUp")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ecStatus runExport(xExportControllerEntryFunc entry, const Options& options) {
     ExportControllerTimelineInfoRec record{kHostValue, kTimelineID};
-    if (!onThread) {
+    if (!options.exportOnThread) {
         return entry(showExportDialog, stdParms(), &record);
     }
     std::atomic<bool> done{false};
@@ -118,7 +137,20 @@ ecStatus runExport(xExportControllerEntryFunc entry, bool onThread) {
         status = entry(showExportDialog, stdParms(), &record);
         done = true;
     });
-    waitUntil([&] { return done.load(); }, 1e9);
+    bool shutDown = false;
+    waitUntil(
+        [&] {
+            // The main thread shuts the plug-in down at the moment asked for, once.
+            const std::string& moment = options.shutdownFromMain;
+            if (!shutDown && ((moment == "settings" && settingsWindowShown()) ||
+                              (moment == "render" && renderAwaitsShutdown()))) {
+                shutDown = true;
+                shutDownPlugin();
+                letRenderGoOn();
+            }
+            return done.load();
+        },
+        1e9);
     caller.join();
     return status;
 }
@@ -149,6 +181,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     report("loaded " + quoted(library));
+    setPluginEntry(entry);
 
     QTimer guard;
     guard.setSingleShot(true);
@@ -167,12 +200,10 @@ int main(int argc, char** argv) {
             report("startup status=" + std::to_string(status) +
                    " menu=" + quoted(menuName(record)));
         } else if (step == "export") {
-            const ecStatus status = runExport(entry, options.exportOnThread);
+            const ecStatus status = runExport(entry, options);
             report("export status=" + std::to_string(status));
         } else if (step == "shutdown") {
-            const ecStatus status = entry(ecShutdown, stdParms(), nullptr);
-            report("shutdown status=" + std::to_string(status) +
-                   " suites-held=" + std::to_string(suitesHeld()));
+            shutDownPlugin();
         } else if (step.rfind("selector:", 0) == 0) {
             const int32_t selector = std::stoi(step.substr(9));
             const ecStatus status = entry(selector, stdParms(), nullptr);

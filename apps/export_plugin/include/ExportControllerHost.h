@@ -33,7 +33,8 @@ typedef void (*ecReservedFunc)(void);
 
 /* ---- statuses of the entry point ---- */
 #define ecStatusNoError ((ecStatus)0)
-/* One export: the user cancelled, or no temporary movie could be made. */
+/* One export: the user cancelled, the plug-in was shut down during it, or no temporary
+ * movie could be made. */
 #define ecStatusCancelled ((ecStatus)1)
 /* One export: the render preset shipped with the plug-in is missing. */
 #define ecStatusPresetMissing ((ecStatus)-1)
@@ -53,6 +54,15 @@ enum {
     showExportDialog = 1, /* record: ExportControllerTimelineInfoRec */
     ecShutdown = 7        /* record: none (may be null) */
 };
+/* Shut-down during an export. A host may call ecShutdown while an export is running:
+ * from inside a host function that export called (its render, its frame render), or
+ * from another thread. Shut-down does not wait for that export; the export notices at
+ * its next step and ends there: nothing more is rendered or uploaded, the movie it
+ * asked for is removed, and its entry call returns ecStatusCancelled (or the render's
+ * own negative status). Past that step the export calls the host only to free a frame
+ * buffer it made; the suites it uses stay acquired until its entry call returns and are
+ * released then, each once. With no export running, shut-down releases them before it
+ * returns. */
 
 /* ---- records ---- */
 
@@ -170,8 +180,7 @@ typedef struct ExportInfoSuite {
 #define ecEventTypeError ((uint32_t)3)
 typedef struct ErrorSuite {
     /* 1: puts an event in front of the user (and in the host's event list). */
-    ecStatus (*ReportEvent)(uint32_t eventType, const ecUTF16Char* title,
-                            const ecUTF16Char* text);
+    ecStatus (*ReportEvent)(uint32_t eventType, const ecUTF16Char* title, const ecUTF16Char* text);
 } ErrorSuite;
 
 #define kSequenceInfoSuite "MediaCore Sequence Info Suite"
