@@ -263,7 +263,8 @@ TEST_F(ExportTest, UploadsInFlightSurviveTheNextExportAndShutdownStopsThemCleanl
 
 // The host shuts the plug-in down while an export is in flight: from inside the render,
 // from inside the thumbnail's frame render, and from its main thread while the export
-// runs on another thread, with the settings window up or inside the render. Each time
+// runs on another thread, with the settings window up or inside the render; and from an
+// event of its own that the plug-in's loop dispatches while the window waits. Each time
 // the host lives on, the export ends with a cancel, nothing is uploaded, the movie goes
 // and every suite acquired is released once.
 TEST_F(ExportTest, ShutdownDuringAnExportEndsItAndTheHostLivesOn) {
@@ -276,11 +277,12 @@ TEST_F(ExportTest, ShutdownDuringAnExportEndsItAndTheHostLivesOn) {
     const Moment moments[] = {
         {{"--shutdown-in", "render"}, 1, 0},
         {{"--shutdown-in", "frame-render"}, 1, 1},
+        {{"--shutdown-from-main", "settings", "--answer", "none", "--export-on-thread"}, 0, 0},
         {{"--shutdown-from-main", "settings", "--answer", "none"}, 0, 0},
         {{"--shutdown-from-main", "render"}, 1, 0},
     };
     for (const Moment& moment : moments) {
-        SCOPED_TRACE(moment.options[0] + " " + moment.options[1]);
+        SCOPED_TRACE(moment.options[0] + " " + moment.options[1] + " " + moment.options.back());
         forgetApiCalls();
         const auto run =
             runHost(with(with(kMyFilm, moment.options), {"startup", "export", "idle"}));

@@ -36,9 +36,10 @@
 //                            calls selector 7 from inside the render or the frame render,
 //                            which then goes on and answers as it would have
 //   --shutdown-from-main settings|render
-//                            calls the export from a second thread and selector 7 from the
-//                            main thread once the settings window is up, or while the
-//                            render waits for it (the render goes on once it has returned)
+//                            calls selector 7 from a timer on the main thread once the
+//                            settings window is up, or while the render waits for it (the
+//                            render goes on once it has returned; the export then runs on
+//                            a second thread)
 //   --fail-call CALL         frame-bounds, frame-rate, zero-point, drop-frame,
 //                            ticks-per-second or current-position writes junk into its
 //                            out-parameter and answers an error (repeatable)
@@ -137,20 +138,7 @@ ecStatus runExport(xExportControllerEntryFunc entry, const Options& options) {
         status = entry(showExportDialog, stdParms(), &record);
         done = true;
     });
-    bool shutDown = false;
-    waitUntil(
-        [&] {
-            // The main thread shuts the plug-in down at the moment asked for, once.
-            const std::string& moment = options.shutdownFromMain;
-            if (!shutDown && ((moment == "settings" && settingsWindowShown()) ||
-                              (moment == "render" && renderAwaitsShutdown()))) {
-                shutDown = true;
-                shutDownPlugin();
-                letRenderGoOn();
-            }
-            return done.load();
-        },
-        1e9);
+    waitUntil([&] { return done.load(); }, 1e9);
     caller.join();
     return status;
 }
@@ -192,6 +180,22 @@ int main(int argc, char** argv) {
     guard.start(int(options.timeoutSeconds * 1000));
     ScriptedUser user(options);
     user.start();
+    // The main thread shuts the plug-in down at the moment asked for, once: from a timer,
+    // so that it also fires inside the plug-in's own loop while its window waits.
+    QTimer shutdownMoment;
+    bool shutDown = false;
+    QObject::connect(&shutdownMoment, &QTimer::timeout, [&] {
+        const std::string& moment = options.shutdownFromMain;
+        if (!shutDown && ((moment == "settings" && settingsWindowShown()) ||
+                          (moment == "render" && renderAwaitsShutdown()))) {
+            shutDown = true;
+            shutDownPlugin();
+            letRenderGoOn();
+        }
+    });
+    if (!options.shutdownFromMain.empty()) {
+        shutdownMoment.start(50);
+    }
 
     for (const std::string& step : options.steps) {
         if (step == "startup") {

@@ -129,7 +129,8 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, Op
             if (o.shutdownFromMain != "settings" && o.shutdownFromMain != "render") {
                 return "bad shutdown moment " + o.shutdownFromMain;
             }
-            o.exportOnThread = true;  // the main thread is free only then
+            // A render held for the main thread cannot run on it.
+            o.exportOnThread = o.exportOnThread || o.shutdownFromMain == "render";
         } else if (a == "--fail-call" && value(v)) {
             static const std::set<std::string> calls{"frame-bounds",     "frame-rate",
                                                      "zero-point",       "drop-frame",
