@@ -301,6 +301,19 @@ TEST_F(ExportTest, ShutdownDuringAnExportEndsItAndTheHostLivesOn) {
         }
         EXPECT_EQ(run.report("end"), "end frame-buffers=0 host-strings=0 suites-held=0");
     }
+
+    // Started again after such a shut-down, the plug-in runs its next export afresh.
+    forgetApiCalls();
+    const auto again = runHost(with(
+        kMyFilm, {"--shutdown-in", "render", "startup", "export", "startup", "export", "idle"}));
+    EXPECT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(again.reports("export "),
+              (std::vector<std::string>{"export status=1", "export status=1"}));
+    EXPECT_EQ(again.reports("settings-window").size(), 2u);
+    EXPECT_EQ(again.reports("render ").size(), 2u);
+    EXPECT_TRUE(apiCallsTo("/files/upload").empty());
+    EXPECT_FALSE(hasMovie(tempFolder));
+    EXPECT_EQ(again.report("end"), "end frame-buffers=0 host-strings=0 suites-held=0");
 }
 
 // Timing calls that fail after writing into their out-parameters: the registration
