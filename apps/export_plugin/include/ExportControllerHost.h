@@ -10,9 +10,12 @@
  * with anything (or leave null) and that the plug-in never calls.
  *
  * Conventions: every function returns an ecStatus (0 for success) unless it says
- * otherwise; texts passed as UTF-16 are zero-terminated arrays of code units in the
- * machine's byte order, without a byte-order mark; times are counted in ticks, whose
- * number per second the time suite gives.
+ * otherwise, and what a call that fails leaves in its out-parameters is no answer: the
+ * plug-in takes the value as unknown (no frame rate, zero point 0, not drop-frame, no
+ * thumbnail without the frame's bounds, the first frame without a position); texts
+ * passed as UTF-16 are zero-terminated arrays of code units in the machine's byte
+ * order, without a byte-order mark; times are counted in ticks, whose number per second
+ * the time suite gives.
  *
  * Plain C: the same header serves a host written in any language.
  */
@@ -180,7 +183,8 @@ typedef struct ExportInfoSuite {
 #define ecEventTypeError ((uint32_t)3)
 typedef struct ErrorSuite {
     /* 1: puts an event in front of the user (and in the host's event list). */
-    ecStatus (*ReportEvent)(uint32_t eventType, const ecUTF16Char* title, const ecUTF16Char* text);
+    ecStatus (*ReportEvent)(uint32_t eventType, const ecUTF16Char* title,
+                            const ecUTF16Char* text);
 } ErrorSuite;
 
 #define kSequenceInfoSuite "MediaCore Sequence Info Suite"
