@@ -6,8 +6,11 @@
 #include <QDialog>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
+#include <limits>
 
 #include "base/RunLoop.h"
 #include "client/OWQuorvane.h"
@@ -42,14 +45,35 @@ std::string notStartedText(const QuorvSettingsController& settings, const OWQuor
     return "The upload could not be started.";
 }
 
-// The file a registration reply names; none when it names no usable file.
+// The file a registration reply names: a whole number above 0 that fits a file id, as a
+// JSON number or as text of digits only. A fraction, trailing letters or a number too
+// large for an id name no file, however many leading digits they have.
 std::optional<int64_t> registeredFileID(const base::Value& result) {
     const base::Value& id = result["id"];
-    if (!id.isNumber() && !id.isString()) {
+    if (id.isNumber()) {
+        const std::optional<base::Decimal> number = id.decimal();  // none when not finite
+        if (!number || !number->isIntegral() || number->isNegative() || number->isZero() ||
+            *number > base::Decimal(std::numeric_limits<int64_t>::max())) {
+            return std::nullopt;
+        }
+        return number->toInt64();
+    }
+    const base::String* text = id.string();
+    if (!text) {
         return std::nullopt;
     }
-    const int64_t value = id.integerValue();
-    return value > 0 ? std::optional<int64_t>(value) : std::nullopt;
+    const std::string_view digits = text->view();
+    int64_t value = 0;
+    const char* end = digits.data() + digits.size();
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const auto [stop, problem] = std::from_chars(digits.data(), end, value);
+    if (problem != std::errc() || stop != end || value <= 0) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 }  // namespace
@@ -145,11 +169,11 @@ void UploadProgressController::uploadWithSettings(const QuorvSettingsController&
     // Taken now: the notification names the file as it was sent.
     title_ = settings.title();
     state_ = State::Uploading;
-    const bool started = quorv_->uploadFile(
-        sourceFile_, settings.projectID(), settings.folder(), settings.deptID(), title_,
-        settings.desc(), settings.fps(), timecode, settings.duration(), settings.autoRevise(),
-        settings.emails(), settings.allowComments(), std::nullopt, settings.alertUsers(),
-        uploadSettings(settings));
+    const bool started =
+        quorv_->uploadFile(sourceFile_, settings.projectID(), settings.folder(), settings.deptID(),
+                           title_, settings.desc(), settings.fps(), timecode, settings.duration(),
+                           settings.autoRevise(), settings.emails(), settings.allowComments(),
+                           std::nullopt, settings.alertUsers(), uploadSettings(settings));
     if (!started) {
         // No outcome would ever come: fail now, from the main queue as the client's
         // own failures arrive, so that this call still returns at once.

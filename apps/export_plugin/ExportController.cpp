@@ -95,21 +95,50 @@ ecStatus ExportController::startup(ecStdParms* stdParms, ExportControllerInitRec
     HostApplication::install();
     OWQuorvaneAuthController::askHubWhenNoRecord();
     if (ecSuiteBroker* broker = suiteBroker(stdParms)) {
-        // A second start-up acquires afresh: what an earlier one holds goes back first,
-        // so that every acquisition has its one release.
-        suites_.release(*broker);
-        suites_.acquire(*broker);
+        // A second start-up acquires afresh: what an earlier one holds goes back first
+        // (or when an export still using it returns), so that every acquisition has its
+        // one release.
+        std::shared_ptr<const AcquiredSuites> earlier;
+        {
+            std::lock_guard lock(suitesMutex_);
+            earlier = std::move(suites_);
+        }
+        earlier.reset();
+        auto acquired = std::make_shared<const AcquiredSuites>(*broker);
+        std::lock_guard lock(suitesMutex_);
+        suites_ = std::move(acquired);
     }
     return ecStatusNoError;
 }
 
-std::string ExportController::projectTitle() const {
-    if (!suites_.appSettings || !suites_.string || !suites_.appSettings->GetProjectPath ||
-        !suites_.string->CopyToUTF8String) {
+ExportController::Run::~Run() {
+    if (settings) {
+        HostApplication::runOnMainThread([this] { settings.reset(); });
+    }
+}
+
+ExportController::Run ExportController::beginRun() {
+    Run run;
+    run.shutdowns = shutdowns_.load();
+    std::lock_guard lock(suitesMutex_);
+    run.held = suites_;
+    if (run.held) {
+        run.suites = run.held->suites();
+    }
+    return run;
+}
+
+bool ExportController::interrupted(const Run& run) const {
+    return shutdowns_.load() != run.shutdowns;
+}
+
+std::string ExportController::projectTitle(const HostSuites& suites) {
+    if (!suites.appSettings || !suites.string || !suites.appSettings->GetProjectPath ||
+        !suites.string->CopyToUTF8String) {
         return {};
     }
     ecHostString path{};
-    const ecStatus made = suites_.appSettings->GetProjectPath(&path);
+    const ecStatus made = suites.appSettings->GetProjectPath(&path);
     if (made != ecStatusNoError) {
         if (made == ecStatusInvalidCall) {
             Console::write("invalid call");
@@ -118,15 +147,15 @@ std::string ExportController::projectTitle() const {
     }
     uint32_t size = 0;
     std::string text;
-    if (suites_.string->CopyToUTF8String(&path, nullptr, &size) == ecStatusNoError && size > 0 &&
+    if (suites.string->CopyToUTF8String(&path, nullptr, &size) == ecStatusNoError && size > 0 &&
         size <= kMaxProjectPathBytes) {
         std::vector<char> buffer(size, '\0');
-        if (suites_.string->CopyToUTF8String(&path, buffer.data(), &size) == ecStatusNoError) {
+        if (suites.string->CopyToUTF8String(&path, buffer.data(), &size) == ecStatusNoError) {
             text.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
         }
     }
-    if (suites_.string->DisposeString) {
-        suites_.string->DisposeString(&path);
+    if (suites.string->DisposeString) {
+        suites.string->DisposeString(&path);
     }
     if (text.empty()) {
         return {};
@@ -134,12 +163,20 @@ std::string ExportController::projectTitle() const {
     return base::deletingPathExtension(base::lastPathComponent(text));
 }
 
-bool ExportController::runSettingsWindow(const std::string& title) {
+bool ExportController::runSettingsWindow(Run& run, const std::string& title) {
+    if (interrupted(run)) {
+        return false;
+    }
     if (!HostApplication::install()) {
         Console::write("No application to show the settings window in");
         return false;
     }
-    HostApplication::runOnMainThread([this, &title] {
+    HostApplication::runOnMainThread([this, &run, &title] {
+        // Checked here, on the thread where shut-down hides the window: a window shown
+        // after it would wait for an answer nobody expects.
+        if (interrupted(run)) {
+            return;
+        }
         if (settingsController_) {
             settingsController_->hideWindow();
         }
@@ -147,22 +184,29 @@ bool ExportController::runSettingsWindow(const std::string& title) {
         settingsController_->setTitle(title.empty() ? kUntitled : title);
         OWCustomTextField::adopt(*settingsController_->window());
         settingsController_->showWindow();
+        run.settings = settingsController_;
     });
-    waitForSettingsWindow();
+    if (!run.settings) {
+        return false;
+    }
+    waitForSettingsWindow(run);
     bool cancelled = true;
-    HostApplication::runOnMainThread(
-        [this, &cancelled] { cancelled = settingsController_->cancelled(); });
-    return !cancelled;
+    HostApplication::runOnMainThread([&run, &cancelled] { cancelled = run.settings->cancelled(); });
+    // Shut-down hides the window, which finishes it without a cancel: the export ends all
+    // the same.
+    return !cancelled && !interrupted(run);
 }
 
-void ExportController::waitForSettingsWindow() {
-    const auto settings = settingsController_;
+void ExportController::waitForSettingsWindow(const Run& run) {
+    const auto& settings = run.settings;
     if (HostApplication::onMainThread()) {
         // The window is driven from here: each turn waits for Qt's next event, at most
         // a hundredth of a second, serving the modal-panel mode. It sleeps in between.
-        while (!settings->finished()) {
-            base::MainThreadWait::until([&settings] { return settings->finished(); },
-                                        kMainThreadTurnSeconds);
+        const auto done = [this, &run, &settings] {
+            return settings->finished() || interrupted(run);
+        };
+        while (!done()) {
+            base::MainThreadWait::until(done, kMainThreadTurnSeconds);
         }
         return;
     }
@@ -170,47 +214,52 @@ void ExportController::waitForSettingsWindow() {
     for (;;) {
         bool finished = false;
         HostApplication::runOnMainThread([&] { finished = settings->finished(); });
-        if (finished) {
+        if (finished || interrupted(run)) {
             return;
         }
         std::this_thread::sleep_for(std::chrono::duration<double>(kOtherThreadSleepSeconds));
     }
 }
 
-bool ExportController::canRender() const {
-    return suites_.exportController && suites_.exportController->RenderTimelineToFile;
-}
-
 ecStatus ExportController::showExportDialog(ecStdParms* stdParms,
                                             const ExportControllerTimelineInfoRec& record) {
+    Run run = beginRun();
     // Nothing could come of the user's choices without the host's render.
-    if (!canRender()) {
-        reportError(kErrorTitle, kNoRenderText);
+    if (!run.suites.exportController || !run.suites.exportController->RenderTimelineToFile) {
+        reportError(run.suites, kErrorTitle, kNoRenderText);
         return ecStatusSuiteMissing;
     }
-    const std::string title = projectTitle();
+    const std::string title = projectTitle(run.suites);
     Console::log("File title: %@", title);
-    if (!runSettingsWindow(title)) {
+    if (!runSettingsWindow(run, title) || interrupted(run)) {
         return ecStatusCancelled;
     }
-    if (suites_.exportController && suites_.exportController->QueryTimeline) {
+    if (run.suites.exportController->QueryTimeline) {
         std::vector<char> info(ecTimelineQuerySize, '\0');
-        suites_.exportController->QueryTimeline(record.hostValue, record.timelineID, info.data());
+        run.suites.exportController->QueryTimeline(record.hostValue, record.timelineID,
+                                                   info.data());
+    }
+    if (interrupted(run)) {
+        return ecStatusCancelled;
     }
     const SequenceTiming timing =
-        readSequenceTiming(suites_.sequenceInfo, suites_.time, record.timelineID);
-    HostApplication::runOnMainThread([this, &timing] {
-        settingsController_->setFps(timing.fps());
-        settingsController_->setTimecodeZeroPoint(timing.zeroPointFrames());
-        settingsController_->setDropFrame(timing.dropFrame);
-        settingsController_->setDuration(0);
+        readSequenceTiming(run.suites.sequenceInfo, run.suites.time, record.timelineID);
+    if (interrupted(run)) {
+        return ecStatusCancelled;
+    }
+    HostApplication::runOnMainThread([&run, &timing] {
+        run.settings->setFps(timing.fps());
+        run.settings->setTimecodeZeroPoint(timing.zeroPointFrames());
+        run.settings->setDropFrame(timing.dropFrame);
+        run.settings->setDuration(0);
     });
     Console::log("fps: %f", double(timing.fps()));
-    return renderAndUpload(stdParms, record);
+    return renderAndUpload(stdParms, record, run);
 }
 
 ecStatus ExportController::renderAndUpload(ecStdParms* stdParms,
-                                           const ExportControllerTimelineInfoRec& record) {
+                                           const ExportControllerTimelineInfoRec& record,
+                                           const Run& run) {
     const auto bundle = base::Bundle::own();
     const std::string preset =
         bundle ? bundle->pathForResource(kPresetName, kPresetType).value_or("") : "";
@@ -226,36 +275,56 @@ ecStatus ExportController::renderAndUpload(ecStdParms* stdParms,
         return ecStatusCancelled;
     }
     if (!fileExists(presetUnits->data())) {
-        reportError(kErrorTitle, kNoPresetText);
+        reportError(run.suites, kErrorTitle, kNoPresetText);
         return ecStatusPresetMissing;
+    }
+    if (interrupted(run)) {
+        return ecStatusCancelled;
     }
 
     Console::write("render start");
     // From here the host may have written part of a movie, whatever it answers.
     RenderedMovie movie(output);
     const ecRenderPathsRec paths{outputUnits->data(), presetUnits->data()};
-    const ecStatus status = suites_.exportController->RenderTimelineToFile(
+    const ecStatus status = run.suites.exportController->RenderTimelineToFile(
         record.hostValue, record.timelineID, &paths);
     Console::write("render end");
     if (status < 0) {
         return status;
     }
+    // Shut down while the host rendered: the movie goes unsent.
+    if (interrupted(run)) {
+        Console::write("shut down during the render");
+        return ecStatusCancelled;
+    }
 
     Console::write("upload start");
     bool noThumbnail = false;
-    HostApplication::runOnMainThread([this, &noThumbnail] {
+    HostApplication::runOnMainThread([&run, &noThumbnail] {
         noThumbnail =
-            settingsController_->objectForPreferenceKey(QuorvSettingsController::kNoThumbUploadKey)
+            run.settings->objectForPreferenceKey(QuorvSettingsController::kNoThumbUploadKey)
                 .boolValue();
     });
-    auto thumbnail = noThumbnail ? nullptr : thumbnailForTimeline(record.timelineID, stdParms, suites_);
-    startUpload(movie.handOver(), std::move(thumbnail));
+    auto thumbnail = noThumbnail ? nullptr
+                                 : thumbnailForTimeline(record.timelineID, stdParms, run.suites,
+                                                        [&] { return interrupted(run); });
+    if (!startUpload(run, movie.path(), std::move(thumbnail))) {
+        Console::write("shut down before the upload");
+        return ecStatusCancelled;
+    }
+    movie.handOver();
     return status;
 }
 
-void ExportController::startUpload(const std::string& movie,
+bool ExportController::startUpload(const Run& run, const std::string& movie,
                                    std::shared_ptr<const platform::image::RGBAImage> thumbnail) {
+    bool started = false;
     HostApplication::runOnMainThread([&] {
+        // Checked here, on the thread where shut-down stops the uploads: none starts
+        // after it.
+        if (interrupted(run)) {
+            return;
+        }
         forgetEndedUploads();
         static const auto watcher = std::make_shared<UploadEndWatcher>();
         auto upload = UploadProgressController::create(movie);
@@ -263,9 +332,11 @@ void ExportController::startUpload(const std::string& movie,
             upload->setThumbnail(std::move(thumbnail));
         }
         upload->setDelegate(watcher);
-        upload->uploadWithSettings(*settingsController_);
+        upload->uploadWithSettings(*run.settings);
         progressControllers_.push_back(std::move(upload));
+        started = true;
     });
+    return started;
 }
 
 void ExportController::forgetEndedUploads() {
@@ -279,10 +350,11 @@ void ExportController::forgetEndedUploads() {
     });
 }
 
-void ExportController::reportError(const char16_t* title, const char16_t* text) const {
-    if (suites_.error && suites_.error->ReportEvent &&
-        suites_.error->ReportEvent(ecEventTypeError, reinterpret_cast<const ecUTF16Char*>(title),
-                                   reinterpret_cast<const ecUTF16Char*>(text)) == ecStatusNoError) {
+void ExportController::reportError(const HostSuites& suites, const char16_t* title,
+                                   const char16_t* text) {
+    if (suites.error && suites.error->ReportEvent &&
+        suites.error->ReportEvent(ecEventTypeError, reinterpret_cast<const ecUTF16Char*>(title),
+                                  reinterpret_cast<const ecUTF16Char*>(text)) == ecStatusNoError) {
         return;
     }
     // A host without its error suite still gets the error in front of the user.
@@ -296,8 +368,16 @@ void ExportController::reportError(const char16_t* title, const char16_t* text) 
 }
 
 ecStatus ExportController::shutdown(ecStdParms* stdParms) {
-    if (ecSuiteBroker* broker = suiteBroker(stdParms)) {
-        suites_.release(*broker);
+    // An export running now (further up this thread's stack, or on another thread) sees
+    // this at its next step and ends there; nothing here waits for it.
+    shutdowns_.fetch_add(1);
+    if (suiteBroker(stdParms)) {
+        std::shared_ptr<const AcquiredSuites> held;
+        {
+            std::lock_guard lock(suitesMutex_);
+            held = std::move(suites_);
+        }
+        // Released here, or by a running export once it returns.
     }
     HostApplication::runOnMainThread([this] {
         if (settingsController_) {

@@ -7,7 +7,15 @@
 // upload has ended, whatever exports follow; shut-down cancels the ones still running.
 // A movie the host rendered for an export is the plug-in's own temporary file: it is
 // removed however the export ends (failed render, upload complete, failed or cancelled).
+//
+// Shut-down may come while an export runs: from inside a host call that export made, or
+// from another thread. It does not wait for the export; the export notices at its next
+// step and ends there with a cancel, rendering and uploading nothing more and removing
+// its movie. The suites it uses stay acquired until it has unwound (see AcquiredSuites).
+#include <atomic>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -43,27 +51,43 @@ class ExportController {
     ecStatus showExportDialog(ecStdParms* stdParms, const ExportControllerTimelineInfoRec& record);
     ecStatus shutdown(ecStdParms* stdParms);
 
-    const HostSuites& suites() const { return suites_; }
     // Drops the progress windows whose uploads have ended (main thread).
     void forgetEndedUploads();
 
   private:
+    // One export in flight: the suites it began with (held until it returns), its own
+    // settings window, and the number of shut-downs there had been when it began.
+    struct Run {
+        // The settings window goes on the main thread, whichever thread the export ran on.
+        ~Run();
+        std::shared_ptr<const AcquiredSuites> held;
+        HostSuites suites;
+        uint64_t shutdowns = 0;
+        std::shared_ptr<QuorvSettingsController> settings;
+    };
+
     ExportController() = default;
 
-    // Whether the host gave what an export needs: its render of a timeline to a file.
-    bool canRender() const;
+    Run beginRun();
+    // Whether a shut-down has come since `run` began.
+    bool interrupted(const Run& run) const;
     // The project's file name without extension; "" without a saved project or suite.
-    std::string projectTitle() const;
+    static std::string projectTitle(const HostSuites& suites);
     // Shows a new settings window and waits in the plug-in's own loop until it is done;
-    // false when it was cancelled (or cannot be shown).
-    bool runSettingsWindow(const std::string& title);
-    void waitForSettingsWindow();
-    ecStatus renderAndUpload(ecStdParms* stdParms, const ExportControllerTimelineInfoRec& record);
-    void reportError(const char16_t* title, const char16_t* text) const;
-    void startUpload(const std::string& movie,
+    // false when it was cancelled, cannot be shown, or a shut-down ended it.
+    bool runSettingsWindow(Run& run, const std::string& title);
+    void waitForSettingsWindow(const Run& run);
+    ecStatus renderAndUpload(ecStdParms* stdParms, const ExportControllerTimelineInfoRec& record,
+                             const Run& run);
+    static void reportError(const HostSuites& suites, const char16_t* title, const char16_t* text);
+    // False when a shut-down came first: then nothing was started.
+    bool startUpload(const Run& run, const std::string& movie,
                      std::shared_ptr<const platform::image::RGBAImage> thumbnail);
 
-    HostSuites suites_;
+    std::mutex suitesMutex_;
+    std::shared_ptr<const AcquiredSuites> suites_;  // under suitesMutex_
+    std::atomic<uint64_t> shutdowns_{0};
+    // Main thread only.
     std::shared_ptr<QuorvSettingsController> settingsController_;
     std::vector<std::shared_ptr<UploadProgressController>> progressControllers_;
 };

@@ -18,9 +18,11 @@ namespace exportplugin {
 namespace {
 
 // Lives on the GUI thread; touched only there. Never destroyed with the library's
-// statics: the host's application may be gone by then.
-std::unique_ptr<platform::ui::qt::RunLoopBridge>& bridge() {
-    static auto* instance = new std::unique_ptr<platform::ui::qt::RunLoopBridge>;
+// statics: the host's application may be gone by then. Shared with the wait that is
+// using it: a shut-down from an event dispatched inside that wait frees it only once the
+// wait has returned.
+std::shared_ptr<platform::ui::qt::RunLoopBridge>& bridge() {
+    static auto* instance = new std::shared_ptr<platform::ui::qt::RunLoopBridge>;
     return *instance;
 }
 
@@ -29,9 +31,12 @@ void installOnMainThread() {
         return;
     }
     base::RunLoop::setMainThread();
-    bridge() = std::make_unique<platform::ui::qt::RunLoopBridge>(base::RunLoop::main());
-    base::MainThreadWait::setHook(
-        [bridge = bridge().get()](double maxSeconds) { bridge->waitOnce(maxSeconds); });
+    bridge() = std::make_shared<platform::ui::qt::RunLoopBridge>(base::RunLoop::main());
+    base::MainThreadWait::setHook([bridge = std::weak_ptr(bridge())](double maxSeconds) {
+        if (const auto held = bridge.lock()) {
+            held->waitOnce(maxSeconds);
+        }
+    });
     platform::ui::AlertPresenter::setCurrent(
         std::make_shared<platform::ui::qt::QtAlertPresenter>());
     const std::string bundle = HostApplication::ownBundlePath();

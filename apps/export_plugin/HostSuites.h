@@ -22,6 +22,33 @@ struct HostSuites {
     void release(ecSuiteBroker& broker);
 };
 
+// One acquisition of every suite, released through the broker that gave them when its
+// last holder lets go. The plug-in holds the current one from start-up to shut-down, and
+// each export holds the one it began with until it returns: a shut-down that comes while
+// an export runs releases the suites once that export has unwound, never under it.
+class AcquiredSuites {
+  public:
+    explicit AcquiredSuites(ecSuiteBroker& broker) : broker_(broker) { suites_.acquire(broker); }
+    ~AcquiredSuites() { suites_.release(broker_); }
+    AcquiredSuites(const AcquiredSuites&) = delete;
+    AcquiredSuites& operator=(const AcquiredSuites&) = delete;
+
+    const HostSuites& suites() const { return suites_; }
+
+  private:
+    ecSuiteBroker& broker_;
+    HostSuites suites_;
+};
+
+// What a host call wrote into its out-parameter when it answered with success;
+// `unknown` when it failed, whatever it left there. Every host function answers 0 for
+// success, and the bytes a failed one leaves behind are no answer.
+template <class T, class Call>
+T answerOr(T unknown, Call&& call) {
+    T value = unknown;
+    return call(&value) == ecStatusNoError ? value : unknown;
+}
+
 // The host's suite broker, or null.
 ecSuiteBroker* suiteBroker(const ecStdParms* stdParms);
 // The host's timeline functions, or null.

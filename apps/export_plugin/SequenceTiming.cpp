@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "apps/export_plugin/HostSuites.h"
+
 namespace exportplugin {
 
 void ConvertPrTimeToScaleSampleSize(const TimeSuite* timeSuite, ecTicks ticksPerFrame,
@@ -9,8 +11,8 @@ void ConvertPrTimeToScaleSampleSize(const TimeSuite* timeSuite, ecTicks ticksPer
     if (!timeSuite || !timeSuite->GetTicksPerSecond || ticksPerFrame <= 0) {
         return;
     }
-    ecTicks ticksPerSecond = 0;
-    timeSuite->GetTicksPerSecond(&ticksPerSecond);
+    const ecTicks ticksPerSecond =
+        answerOr(ecTicks{0}, [&](ecTicks* ticks) { return timeSuite->GetTicksPerSecond(ticks); });
     if (ticksPerSecond > 0 && ticksPerSecond % ticksPerFrame == 0) {
         *scale = ticksPerSecond / ticksPerFrame;
         *sampleSize = 1;
@@ -50,7 +52,9 @@ SequenceTiming readSequenceTiming(const SequenceInfoSuite* sequenceInfo, const T
         return timing;
     }
     if (sequenceInfo->GetFrameBounds) {
-        sequenceInfo->GetFrameBounds(timeline, &timing.bounds);
+        timing.bounds = answerOr(ecRect{}, [&](ecRect* bounds) {
+            return sequenceInfo->GetFrameBounds(timeline, bounds);
+        });
     }
     if (sequenceInfo->GetFrameValues) {
         uint32_t first = 0;
@@ -58,16 +62,19 @@ SequenceTiming readSequenceTiming(const SequenceInfoSuite* sequenceInfo, const T
         sequenceInfo->GetFrameValues(timeline, &first, &second);
     }
     if (sequenceInfo->GetFrameRate) {
-        sequenceInfo->GetFrameRate(timeline, &timing.ticksPerFrame);
+        timing.ticksPerFrame = answerOr(ecTicks{0}, [&](ecTicks* ticks) {
+            return sequenceInfo->GetFrameRate(timeline, ticks);
+        });
     }
     ConvertPrTimeToScaleSampleSize(time, timing.ticksPerFrame, &timing.scale, &timing.sampleSize);
     if (sequenceInfo->GetZeroPoint) {
-        sequenceInfo->GetZeroPoint(timeline, &timing.zeroPoint);
+        timing.zeroPoint = answerOr(
+            ecTicks{0}, [&](ecTicks* zero) { return sequenceInfo->GetZeroPoint(timeline, zero); });
     }
     if (sequenceInfo->GetTimecodeDropFrame) {
-        int32_t dropFrame = 0;
-        sequenceInfo->GetTimecodeDropFrame(timeline, &dropFrame);
-        timing.dropFrame = dropFrame != 0;
+        timing.dropFrame = answerOr(int32_t{0}, [&](int32_t* drop) {
+                               return sequenceInfo->GetTimecodeDropFrame(timeline, drop);
+                           }) != 0;
     }
     return timing;
 }

@@ -18,8 +18,10 @@ class FrameBuffer {
     FrameBuffer(const HostSuites& suites, const ecRect& bounds) : suites_(suites) {
         if (suites.ppixCreator && suites.ppixCreator->CreatePPix && suites.ppix &&
             suites.ppix->Dispose) {
-            suites.ppixCreator->CreatePPix(&frame_, ecPPixAccessReadWrite, ecPixelFormatBGRA,
-                                           &bounds);
+            frame_ = answerOr(ecPPixHand{}, [&](ecPPixHand* frame) {
+                return suites.ppixCreator->CreatePPix(frame, ecPPixAccessReadWrite,
+                                                      ecPixelFormatBGRA, &bounds);
+            });
         }
     }
     ~FrameBuffer() {
@@ -61,24 +63,28 @@ std::optional<platform::image::RGBAImage> imageFromFrameBuffer(const char* pixel
     return platform::image::RGBAImage::fromPixels(width, height, std::move(rgba));
 }
 
-std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(ecTimelineID timeline,
-                                                                       const ecStdParms* stdParms,
-                                                                       const HostSuites& suites) {
+std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(
+    ecTimelineID timeline, const ecStdParms* stdParms, const HostSuites& suites,
+    const std::function<bool()>& stopped) {
     const ecTimelineFuncs* funcs = timelineFuncs(stdParms);
     if (!suites.sequenceInfo || !suites.sequenceInfo->GetFrameBounds || !funcs) {
         return nullptr;
     }
+    // No frame without its size: a failed call leaves no bounds to render into.
     ecRect bounds{};
-    suites.sequenceInfo->GetFrameBounds(timeline, &bounds);
+    if (suites.sequenceInfo->GetFrameBounds(timeline, &bounds) != ecStatusNoError) {
+        return nullptr;
+    }
     if (suites.sequenceInfo->GetFrameValues) {
         uint32_t first = 0;
         uint32_t second = 0;
         suites.sequenceInfo->GetFrameValues(timeline, &first, &second);
     }
-    ecTicks position = 0;
-    if (funcs->getCurrentPos) {
-        funcs->getCurrentPos(timeline, &position);
-    }
+    // Where the host cannot say, the sequence's first frame.
+    const ecTicks position =
+        funcs->getCurrentPos
+            ? answerOr(ecTicks{0}, [&](ecTicks* at) { return funcs->getCurrentPos(timeline, at); })
+            : 0;
     Console::log("frame l: %i  t: %i r: %i b: %i", bounds.left, bounds.top, bounds.right,
                  bounds.bottom);
 
@@ -94,7 +100,8 @@ std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(ecTimelin
                           funcs->renderFrame(timeline, position, frame.get(), &bounds,
                                              ecPixelFormatBGRA, 1, 1, 1, 0) == ecStatusNoError;
     Console::write("-3");
-    if (!rendered || !suites.ppix->GetPixels || !suites.ppix->GetRowBytes) {
+    if (!rendered || (stopped && stopped()) || !suites.ppix->GetPixels ||
+        !suites.ppix->GetRowBytes) {
         return nullptr;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A still of the sequence at its current position, rendered by the host, for the
 // upload's thumbnail.
+#include <functional>
 #include <memory>
 
 #include "apps/export_plugin/HostSuites.h"
@@ -15,9 +16,10 @@ std::optional<platform::image::RGBAImage> imageFromFrameBuffer(const char* pixel
 
 // Renders the frame at the timeline's current position and returns it upright; null
 // when a suite or function it needs is missing, the host makes no frame buffer or does
-// not render the frame into it.
-std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(ecTimelineID timeline,
-                                                                       const ecStdParms* stdParms,
-                                                                       const HostSuites& suites);
+// not render the frame into it, or when `stopped` holds once the host has rendered it
+// (the frame buffer is then only freed).
+std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(
+    ecTimelineID timeline, const ecStdParms* stdParms, const HostSuites& suites,
+    const std::function<bool()>& stopped = {});
 
 }  // namespace exportplugin

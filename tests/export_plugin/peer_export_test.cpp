@@ -138,7 +138,8 @@ TEST_F(ExportTest, CancelUnsavedProjectAndNoProjectsEndBeforeRendering) {
     ASSERT_EQ(service->request("POST", "/_control/api_catalogue", "[]").status, 200);
     const auto none = runHost(with(kMyFilm, {"--timeout", "60", "startup", "export", "shutdown"}));
     ASSERT_EQ(none.status, 0) << none.output;
-    EXPECT_EQ(none.value("settings-held-back", "warning"), QuorvSettingsController::kNoProjectsText);
+    EXPECT_EQ(none.value("settings-held-back", "warning"),
+              QuorvSettingsController::kNoProjectsText);
     EXPECT_EQ(none.report("export"), "export status=1");
     EXPECT_EQ(none.report("render"), "");
     EXPECT_TRUE(apiCallsTo("/files/upload").empty());
@@ -169,7 +170,8 @@ TEST_F(ExportTest, ARegistrationThatNamesNoFileFailsWithAnAlertAndLeavesNothing)
 TEST_F(ExportTest, ThumbnailsComeOnlyFromFramesTheHostRenderedIntoBuffersItCanFree) {
     QV_PROGRESS_PEERS();
     for (const std::vector<std::string>& misbehaviour :
-         {std::vector<std::string>{"--fail-frame-render"}, {"--no-frame-render"},
+         {std::vector<std::string>{"--fail-frame-render"},
+          {"--no-frame-render"},
           {"--withhold", "Premiere PPix Suite"}}) {
         SCOPED_TRACE(misbehaviour[0]);
         forgetApiCalls();
@@ -212,8 +214,8 @@ TEST_F(ExportTest, MissingPresetLongTempPathAndFailedRenderAreReportedAndUploadN
     }
 
     // The render breaks off midway: its status comes back and its part of a movie goes.
-    const auto failed = runHost(
-        {"--render-status", "-7", "--render-partial", "startup", "export", "shutdown"});
+    const auto failed =
+        runHost({"--render-status", "-7", "--render-partial", "startup", "export", "shutdown"});
     EXPECT_EQ(failed.report("export"), "export status=-7");
     EXPECT_EQ(failed.report("render-frame"), "");
     EXPECT_FALSE(hasMovie(tempFolder)) << failed.value("render", "output");
@@ -257,6 +259,98 @@ TEST_F(ExportTest, UploadsInFlightSurviveTheNextExportAndShutdownStopsThemCleanl
     // The movie was the plug-in's own temporary render: nobody else could use it.
     EXPECT_FALSE(fs::exists(stopped.value("render", "output")));
     EXPECT_TRUE(apiCallsTo("/files/upload").empty());
+}
+
+// The host shuts the plug-in down while an export is in flight: from inside the render,
+// from inside the thumbnail's frame render, and from its main thread while the export
+// runs on another thread, with the settings window up or inside the render; and from an
+// event of its own that the plug-in's loop dispatches while the window waits. Each time
+// the host lives on, the export ends with a cancel, nothing is uploaded, the movie goes
+// and every suite acquired is released once.
+TEST_F(ExportTest, ShutdownDuringAnExportEndsItAndTheHostLivesOn) {
+    QV_PROGRESS_PEERS();
+    struct Moment {
+        std::vector<std::string> options;
+        size_t renders;
+        size_t frameRenders;
+    };
+    const Moment moments[] = {
+        {{"--shutdown-in", "render"}, 1, 0},
+        {{"--shutdown-in", "frame-render"}, 1, 1},
+        {{"--shutdown-from-main", "settings", "--answer", "none", "--export-on-thread"}, 0, 0},
+        {{"--shutdown-from-main", "settings", "--answer", "none"}, 0, 0},
+        {{"--shutdown-from-main", "render"}, 1, 0},
+    };
+    for (const Moment& moment : moments) {
+        SCOPED_TRACE(moment.options[0] + " " + moment.options[1] + " " + moment.options.back());
+        forgetApiCalls();
+        const auto run =
+            runHost(with(with(kMyFilm, moment.options), {"startup", "export", "idle"}));
+        EXPECT_EQ(run.status, 0) << run.output;  // the host lived on
+        EXPECT_EQ(run.value("shutdown", "status"), "0");
+        EXPECT_EQ(run.report("export"), "export status=1");
+        EXPECT_EQ(run.reports("render ").size(), moment.renders);
+        EXPECT_EQ(run.reports("render-frame").size(), moment.frameRenders);
+        EXPECT_EQ(run.report("idle"), "idle ok");
+        EXPECT_TRUE(apiCallsTo("/files/upload").empty());
+        EXPECT_FALSE(hasMovie(tempFolder));
+        const auto releases = run.reports("release ");
+        EXPECT_EQ(releases.size(), 9u);
+        for (const std::string& release : releases) {
+            EXPECT_EQ(release.substr(release.size() - 3), " ok") << release;
+        }
+        EXPECT_EQ(run.report("end"), "end frame-buffers=0 host-strings=0 suites-held=0");
+    }
+
+    // Started again after such a shut-down, the plug-in runs its next export afresh.
+    forgetApiCalls();
+    const auto again = runHost(with(
+        kMyFilm, {"--shutdown-in", "render", "startup", "export", "startup", "export", "idle"}));
+    EXPECT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(again.reports("export "),
+              (std::vector<std::string>{"export status=1", "export status=1"}));
+    EXPECT_EQ(again.reports("settings-window").size(), 2u);
+    EXPECT_EQ(again.reports("render ").size(), 2u);
+    EXPECT_TRUE(apiCallsTo("/files/upload").empty());
+    EXPECT_FALSE(hasMovie(tempFolder));
+    EXPECT_EQ(again.report("end"), "end frame-buffers=0 host-strings=0 suites-held=0");
+}
+
+// Timing calls that fail after writing into their out-parameters: the registration
+// carries nothing they left behind (no frame rate, zero point 0, no drop frame, no
+// thumbnail without the frame's bounds, the frame at the start without a position),
+// while what the calls that did answer say still counts.
+TEST_F(ExportTest, FailedTimingCallsAreNeverReadAsAnswers) {
+    QV_PROGRESS_PEERS();
+    const auto junk =
+        runHost(with(kMyFilm, {"--fail-call", "frame-rate", "--fail-call", "zero-point",
+                               "--fail-call", "drop-frame", "--fail-call", "frame-bounds"}));
+    ASSERT_EQ(junk.status, 0) << junk.output;
+    EXPECT_EQ(junk.reports("failed-call").size(), 5u);  // the bounds twice: timing, thumbnail
+    EXPECT_EQ(junk.report("export"), "export status=0");
+    EXPECT_TRUE(junk.console("fps: 0.000000"));
+    EXPECT_EQ(junk.report("create-frame-buffer"), "");
+    EXPECT_EQ(junk.report("idle"), "idle ok");
+    auto uploads = apiCallsTo("/files/upload");
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].count("frameRate"), 0u) << uploads[0]["frameRate"];
+    EXPECT_EQ(uploads[0]["timecodeStart"], "00:00:00:00");
+    EXPECT_TRUE(apiCallsTo("/files/thumb").empty());
+
+    // The ticks per second and the position fail; the frame length still finds the
+    // NTSC rate through the rate codes, and the thumbnail is the first frame.
+    forgetApiCalls();
+    const auto rate =
+        runHost(with(kMyFilm, {"--sequence", "29.97", "--position-frame", "12", "--fail-call",
+                               "ticks-per-second", "--fail-call", "current-position"}));
+    ASSERT_EQ(rate.status, 0) << rate.output;
+    EXPECT_EQ(rate.report("export"), "export status=0");
+    EXPECT_EQ(rate.report("render-frame"), "render-frame timeline=7 position=0 options=1110");
+    EXPECT_EQ(rate.report("idle"), "idle ok");
+    uploads = apiCallsTo("/files/upload");
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0]["frameRate"], "29.97");
+    EXPECT_EQ(apiCallsTo("/files/thumb").size(), 1u);
 }
 
 }  // namespace

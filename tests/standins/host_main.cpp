@@ -32,6 +32,17 @@
 //   --fail-frame-render      the frame render answers an error, leaving the buffer as is
 //   --no-frame-render        the timeline functions offer no frame render
 //   --export-on-thread       calls the export from a second thread
+//   --shutdown-in render|frame-render
+//                            calls selector 7 from inside the render or the frame render,
+//                            which then goes on and answers as it would have
+//   --shutdown-from-main settings|render
+//                            calls selector 7 from a timer on the main thread once the
+//                            settings window is up, or while the render waits for it (the
+//                            render goes on once it has returned; the export then runs on
+//                            a second thread)
+//   --fail-call CALL         frame-bounds, frame-rate, zero-point, drop-frame,
+//                            ticks-per-second or current-position writes junk into its
+//                            out-parameter and answers an error (repeatable)
 //   --answer export|cancel|none   what the scripted user does in the settings window
 //   --measure-seconds S      how long the processor use of the waiting window is measured
 //   --screenshot FILE        a picture of the settings window, taken before answering
@@ -107,9 +118,18 @@ std::string menuName(const ExportControllerInitRec& record) {
         .toStdString();
 }
 
-ecStatus runExport(xExportControllerEntryFunc entry, bool onThread) {
+bool settingsWindowShown() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && window->findChild<QWidget*>("projectPopUp")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ecStatus runExport(xExportControllerEntryFunc entry, const Options& options) {
     ExportControllerTimelineInfoRec record{kHostValue, kTimelineID};
-    if (!onThread) {
+    if (!options.exportOnThread) {
         return entry(showExportDialog, stdParms(), &record);
     }
     std::atomic<bool> done{false};
@@ -149,6 +169,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     report("loaded " + quoted(library));
+    setPluginEntry(entry);
 
     QTimer guard;
     guard.setSingleShot(true);
@@ -159,6 +180,22 @@ int main(int argc, char** argv) {
     guard.start(int(options.timeoutSeconds * 1000));
     ScriptedUser user(options);
     user.start();
+    // The main thread shuts the plug-in down at the moment asked for, once: from a timer,
+    // so that it also fires inside the plug-in's own loop while its window waits.
+    QTimer shutdownMoment;
+    bool shutDown = false;
+    QObject::connect(&shutdownMoment, &QTimer::timeout, [&] {
+        const std::string& moment = options.shutdownFromMain;
+        if (!shutDown && ((moment == "settings" && settingsWindowShown()) ||
+                          (moment == "render" && renderAwaitsShutdown()))) {
+            shutDown = true;
+            shutDownPlugin();
+            letRenderGoOn();
+        }
+    });
+    if (!options.shutdownFromMain.empty()) {
+        shutdownMoment.start(50);
+    }
 
     for (const std::string& step : options.steps) {
         if (step == "startup") {
@@ -167,12 +204,10 @@ int main(int argc, char** argv) {
             report("startup status=" + std::to_string(status) +
                    " menu=" + quoted(menuName(record)));
         } else if (step == "export") {
-            const ecStatus status = runExport(entry, options.exportOnThread);
+            const ecStatus status = runExport(entry, options);
             report("export status=" + std::to_string(status));
         } else if (step == "shutdown") {
-            const ecStatus status = entry(ecShutdown, stdParms(), nullptr);
-            report("shutdown status=" + std::to_string(status) +
-                   " suites-held=" + std::to_string(suitesHeld()));
+            shutDownPlugin();
         } else if (step.rfind("selector:", 0) == 0) {
             const int32_t selector = std::stoi(step.substr(9));
             const ecStatus status = entry(selector, stdParms(), nullptr);

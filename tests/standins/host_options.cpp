@@ -121,6 +121,24 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, Op
             o.failFrameBuffer = true;
         } else if (a == "--export-on-thread") {
             o.exportOnThread = true;
+        } else if (a == "--shutdown-in" && value(o.shutdownIn)) {
+            if (o.shutdownIn != "render" && o.shutdownIn != "frame-render") {
+                return "bad shutdown moment " + o.shutdownIn;
+            }
+        } else if (a == "--shutdown-from-main" && value(o.shutdownFromMain)) {
+            if (o.shutdownFromMain != "settings" && o.shutdownFromMain != "render") {
+                return "bad shutdown moment " + o.shutdownFromMain;
+            }
+            // A render held for the main thread cannot run on it.
+            o.exportOnThread = o.exportOnThread || o.shutdownFromMain == "render";
+        } else if (a == "--fail-call" && value(v)) {
+            static const std::set<std::string> calls{"frame-bounds",     "frame-rate",
+                                                     "zero-point",       "drop-frame",
+                                                     "ticks-per-second", "current-position"};
+            if (!calls.count(v)) {
+                return "unknown call " + v;
+            }
+            o.failedCalls.insert(v);
         } else if (a == "--answer" && value(v)) {
             if (v == "export") {
                 o.answer = SettingsAnswer::Export;

@@ -31,6 +31,9 @@ struct Options {
     bool failFrameRender = false;  // the frame render answers an error, leaving the buffer
     bool noFrameRender = false;    // the timeline functions offer no frame render
     bool exportOnThread = false;
+    std::string shutdownIn;             // "render" or "frame-render": selector 7 from inside it
+    std::string shutdownFromMain;       // "settings" or "render": selector 7 from the main thread
+    std::set<std::string> failedCalls;  // timing calls that fail after writing junk
     SettingsAnswer answer = SettingsAnswer::Export;
     double measureSeconds = 1.0;  // CPU measured while the settings window waits
     std::string screenshot;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <cctype>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -33,6 +34,10 @@ struct HostState {
     int frameBuffers = 0;
     int hostStrings = 0;
     std::set<const std::string*> liveStrings;
+    xExportControllerEntryFunc entry = nullptr;
+    std::condition_variable renderGoAhead;
+    bool renderWaiting = false;
+    bool renderMayGoOn = false;
 };
 
 HostState& state() {
@@ -54,6 +59,18 @@ std::string utf8(const ecUTF16Char* text) {
 
 const Options& options() {
     return state().options;
+}
+
+// A call scripted to fail: it writes `junk` into its out-parameter first, as a host
+// may, and answers an error.
+template <class T>
+bool failing(const char* call, T* out, T junk) {
+    if (!options().failedCalls.count(call)) {
+        return false;
+    }
+    *out = junk;
+    report(std::string("failed-call ") + call);
+    return true;
 }
 
 // ---- the ExportController suite ----
@@ -123,6 +140,15 @@ ecStatus renderTimelineToFile(int64_t hostValue, ecTimelineID timeline,
     const std::string output = utf8(paths->outputFile);
     const std::string preset = utf8(paths->presetFile);
     ecStatus status = 0;
+    if (options().shutdownIn == "render") {
+        shutDownPlugin();
+    }
+    if (options().shutdownFromMain == "render") {
+        // Held here until the main thread has shut the plug-in down.
+        std::unique_lock lock(state().mutex);
+        state().renderWaiting = true;
+        state().renderGoAhead.wait(lock, [] { return state().renderMayGoOn; });
+    }
     if (hostValue != kHostValue || timeline != kTimelineID) {
         status = -5;
     } else if (options().renderStatus && *options().renderStatus < 0) {
@@ -157,6 +183,9 @@ const ErrorSuite kError{reportEvent};
 // ---- sequence information and time ----
 
 ecStatus frameBounds(ecTimelineID, ecRect* bounds) {
+    if (failing("frame-bounds", bounds, ecRect{0, 0, 64, 64})) {
+        return -1;
+    }
     *bounds = ecRect{0, 0, int16_t(options().height), int16_t(options().width)};
     return ecStatusNoError;
 }
@@ -166,14 +195,23 @@ ecStatus frameValues(ecTimelineID, uint32_t* first, uint32_t* second) {
     return ecStatusNoError;
 }
 ecStatus frameRate(ecTimelineID, ecTicks* ticksPerFrame) {
+    if (failing("frame-rate", ticksPerFrame, ecTicks{kTicksPerSecond / 60})) {
+        return -1;
+    }
     *ticksPerFrame = state().kind.ticksPerFrame;
     return ecStatusNoError;
 }
 ecStatus zeroPoint(ecTimelineID, ecTicks* zero) {
+    if (failing("zero-point", zero, ecTicks{(4943 * 60 + 10) * (kTicksPerSecond / 60)})) {
+        return -1;
+    }
     *zero = *timecodeFrames(options().zeroTimecode, state().kind) * state().kind.ticksPerFrame;
     return ecStatusNoError;
 }
 ecStatus dropFrame(ecTimelineID, int32_t* drop) {
+    if (failing("drop-frame", drop, int32_t{1})) {
+        return -1;
+    }
     *drop = state().kind.dropFrame ? 1 : 0;
     return ecStatusNoError;
 }
@@ -181,6 +219,10 @@ const SequenceInfoSuite kSequenceInfo{frameBounds, frameValues, frameRate,
                                       nullptr,     zeroPoint,   dropFrame};
 
 ecStatus ticksPerSecond(ecTicks* ticks) {
+    // Junk that a sequence of any rate would read as 60 frames per second.
+    if (failing("ticks-per-second", ticks, ecTicks{state().kind.ticksPerFrame * 60})) {
+        return -1;
+    }
     *ticks = kTicksPerSecond;
     return ecStatusNoError;
 }
@@ -364,6 +406,9 @@ ecSuiteBroker* getSuiteBroker() {
 // ---- timeline functions ----
 
 ecStatus currentPosition(ecTimelineID, ecTicks* position) {
+    if (failing("current-position", position, ecTicks{1000003 * state().kind.ticksPerFrame})) {
+        return -1;
+    }
     *position = options().positionFrame * state().kind.ticksPerFrame;
     return ecStatusNoError;
 }
@@ -405,6 +450,9 @@ ecStatus renderFrame(ecTimelineID timeline, ecTicks position, ecPPixHand frame,
     report("render-frame timeline=" + std::to_string(timeline) +
            " position=" + std::to_string(position) + " options=" + std::to_string(o1) +
            std::to_string(o2) + std::to_string(o3) + std::to_string(o4));
+    if (options().shutdownIn == "frame-render") {
+        shutDownPlugin();
+    }
     if (!frame || !bounds || format != ecPixelFormatBGRA || options().failFrameRender) {
         return -1;
     }
@@ -446,6 +494,29 @@ void configureHost(const Options& o) {
 
 ecStdParms* stdParms() {
     return &gStdParms;
+}
+
+void setPluginEntry(xExportControllerEntryFunc entry) {
+    state().entry = entry;
+}
+
+void shutDownPlugin() {
+    const ecStatus status = state().entry(ecShutdown, stdParms(), nullptr);
+    report("shutdown status=" + std::to_string(status) +
+           " suites-held=" + std::to_string(suitesHeld()));
+}
+
+bool renderAwaitsShutdown() {
+    std::lock_guard lock(state().mutex);
+    return state().renderWaiting && !state().renderMayGoOn;
+}
+
+void letRenderGoOn() {
+    {
+        std::lock_guard lock(state().mutex);
+        state().renderMayGoOn = true;
+    }
+    state().renderGoAhead.notify_all();
 }
 
 void report(const std::string& text) {

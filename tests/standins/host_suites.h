@@ -17,6 +17,15 @@ inline constexpr ecTimelineID kTimelineID = 7;
 void configureHost(const Options& options);
 ecStdParms* stdParms();
 
+// The plug-in's entry point, for the host functions that call back into it.
+void setPluginEntry(xExportControllerEntryFunc entry);
+// Selector 7, reported as "shutdown status=N suites-held=M".
+void shutDownPlugin();
+// With --shutdown-from-main render: whether the render is waiting for the main thread's
+// shut-down, and the go-ahead it waits for.
+bool renderAwaitsShutdown();
+void letRenderGoOn();
+
 // One report line on standard output ("host: " + text).
 void report(const std::string& text);
 // A quoted form of `text` for report lines.

@@ -96,7 +96,8 @@ TEST_F(ProgressWindowPeerTest, CancelStopsTheUploadKeepsTheMovieAndShowsNoError)
     // button, leaves the upload running.
     auto* button = part<QPushButton>(*window, "cancelButton");
     button->setFocus();
-    for (QWidget* target : {static_cast<QWidget*>(window->window()), static_cast<QWidget*>(button)}) {
+    for (QWidget* target :
+         {static_cast<QWidget*>(window->window()), static_cast<QWidget*>(button)}) {
         QTest::keyClick(target, Qt::Key_Return);
         QTest::keyClick(target, Qt::Key_Enter);
     }
@@ -119,8 +120,9 @@ TEST_F(ProgressWindowPeerTest, CancelStopsTheUploadKeepsTheMovieAndShowsNoError)
 }
 
 // An upload that ends without a file the service confirmed is a failure: a refused
-// registration, a reply that names no file (the thumbnail would go to file 0), and an
-// upload the client never started (no project chosen), which no reply would ever end.
+// registration, a reply that names no file (the thumbnail would go to file 0) or an id
+// that is no whole number that fits (its leading digits would name another file), and
+// an upload the client never started (no project chosen), which no reply would ever end.
 TEST_F(ProgressWindowPeerTest, EveryUploadWithoutAConfirmedFileFailsKeepsTheMovieAndTellsTheHost) {
     QV_PROGRESS_PEERS();
     struct Case {
@@ -133,6 +135,16 @@ TEST_F(ProgressWindowPeerTest, EveryUploadWithoutAConfirmedFileFailsKeepsTheMovi
         {"Over", R"({"status": 200, "json": {"error": "Storage quota exceeded"}})", 1,
          "Storage quota exceeded"},
         {"Nameless", R"({"status": 200, "json": {"uploaded": true}})", 1,
+         UploadProgressController::kNotRegisteredText},
+        {"Fraction", R"({"status": 200, "json": {"id": 1.5}})", 1,
+         UploadProgressController::kNotRegisteredText},
+        {"Letters", R"({"status": 200, "json": {"id": "12abc"}})", 1,
+         UploadProgressController::kNotRegisteredText},
+        {"Huge", R"({"status": 200, "json": {"id": 99999999999999999999999}})", 1,
+         UploadProgressController::kNotRegisteredText},
+        {"HugeText", R"({"status": 200, "json": {"id": "99999999999999999999999"}})", 1,
+         UploadProgressController::kNotRegisteredText},
+        {"Exponent", R"({"status": 200, "json": {"id": 1e300}})", 1,
          UploadProgressController::kNotRegisteredText},
         {"Nowhere", nullptr, QuorvSettingsController::kNoProject, "No project was chosen"},
     };

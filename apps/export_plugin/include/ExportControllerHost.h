@@ -10,9 +10,12 @@
  * with anything (or leave null) and that the plug-in never calls.
  *
  * Conventions: every function returns an ecStatus (0 for success) unless it says
- * otherwise; texts passed as UTF-16 are zero-terminated arrays of code units in the
- * machine's byte order, without a byte-order mark; times are counted in ticks, whose
- * number per second the time suite gives.
+ * otherwise, and what a call that fails leaves in its out-parameters is no answer: the
+ * plug-in takes the value as unknown (no frame rate, zero point 0, not drop-frame, no
+ * thumbnail without the frame's bounds, the first frame without a position); texts
+ * passed as UTF-16 are zero-terminated arrays of code units in the machine's byte
+ * order, without a byte-order mark; times are counted in ticks, whose number per second
+ * the time suite gives.
  *
  * Plain C: the same header serves a host written in any language.
  */
@@ -33,7 +36,8 @@ typedef void (*ecReservedFunc)(void);
 
 /* ---- statuses of the entry point ---- */
 #define ecStatusNoError ((ecStatus)0)
-/* One export: the user cancelled, or no temporary movie could be made. */
+/* One export: the user cancelled, the plug-in was shut down during it, or no temporary
+ * movie could be made. */
 #define ecStatusCancelled ((ecStatus)1)
 /* One export: the render preset shipped with the plug-in is missing. */
 #define ecStatusPresetMissing ((ecStatus)-1)
@@ -53,6 +57,15 @@ enum {
     showExportDialog = 1, /* record: ExportControllerTimelineInfoRec */
     ecShutdown = 7        /* record: none (may be null) */
 };
+/* Shut-down during an export. A host may call ecShutdown while an export is running:
+ * from inside a host function that export called (its render, its frame render), or
+ * from another thread. Shut-down does not wait for that export; the export notices at
+ * its next step and ends there: nothing more is rendered or uploaded, the movie it
+ * asked for is removed, and its entry call returns ecStatusCancelled (or the render's
+ * own negative status). Past that step the export calls the host only to free a frame
+ * buffer it made; the suites it uses stay acquired until its entry call returns and are
+ * released then, each once. With no export running, shut-down releases them before it
+ * returns. */
 
 /* ---- records ---- */
 
