@@ -148,10 +148,22 @@ bool KCKeychainBindingsController::storeString(const std::optional<std::string>&
     if (!tag.empty()) {
         generic = tag;
     }
-    if (stringForKey(key, service)) {
-        return file->update(service, key, *value, generic) == Status::Success;
+    // Another program may add or remove the item between the look and the change.
+    Status status = stringForKey(key, service) ? file->update(service, key, *value, generic)
+                                               : file->add(Item{service, key, *value, generic});
+    if (status == Status::ItemNotFound) {
+        status = file->add(Item{service, key, *value, generic});
+    } else if (status == Status::DuplicateItem) {
+        status = file->update(service, key, *value, generic);
     }
-    return file->add(Item{service, key, *value, generic}) == Status::Success;
+    return status == Status::Success;
+}
+
+bool KCKeychainBindingsController::removeUnless(const std::string& key, const std::string& service,
+                                                const KeepTest& keep) {
+    const Status status = store()->removeIf(
+        service, key, [&](const Item& item) { return !keep(item.password, item.generic); });
+    return status == Status::Success || status == Status::ItemNotFound;
 }
 
 base::Value KCKeychainBindingsController::valueForKeyPath(std::string_view keyPath) {

@@ -6,6 +6,7 @@
 // Every operation has a form that names its service, so callers on different
 // threads never switch a shared "current service" under each other; the short forms
 // use `serviceName()`.
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,6 +57,13 @@ class KCKeychainBindingsController {
                      const std::string& tag);
     bool storeString(const std::optional<std::string>& value, const std::string& key,
                      const std::string& tag, const std::string& service);
+
+    // Removes the item unless `keep` holds for its value and tag as they are now: the
+    // look and the removal are one change under the store's lock. True when the item is
+    // gone (also when there was none).
+    using KeepTest =
+        std::function<bool(const std::string& value, const std::optional<std::string>& tag)>;
+    bool removeUnless(const std::string& key, const std::string& service, const KeepTest& keep);
 
     // Key paths "values.<key>" reach the keychain through the value buffer; other
     // paths are plain values of the controller.

@@ -289,14 +289,18 @@ void OWQuorvaneAuthController::handleURL(std::string_view address) {
 
 // ---- unlinking ----
 
-void OWQuorvaneAuthController::removeRecords(const std::optional<std::string>& user) {
+void OWQuorvaneAuthController::removeRecords(const std::optional<std::string>& user,
+                                             bool keepRecord) {
     KCKeychainBindingsController& keychain =
         services_.keychain ? *services_.keychain
                            : KCKeychainBindingsController::sharedKeychainBindingsController();
     const std::string service = recordService();
     const std::string app = appName();
-    std::vector<std::string> accounts{"username", "password", app};
-    if (user && !user->empty()) {
+    std::vector<std::string> accounts{"username", "password"};
+    if (!keepRecord) {
+        accounts.push_back(app);
+    }
+    if (user && !user->empty() && (!keepRecord || *user != app)) {
         accounts.insert(accounts.begin(), *user);
     }
     for (const std::string& account : accounts) {
@@ -315,8 +319,12 @@ void OWQuorvaneAuthController::removeRecords(const std::optional<std::string>& u
 }
 
 void OWQuorvaneAuthController::revokeAuthorization() {
+    unlink(/*recordRemoved=*/false);
+}
+
+void OWQuorvaneAuthController::unlink(bool recordRemoved) {
     cancelRefreshTimer();
-    removeRecords(username());
+    removeRecords(username(), recordRemoved);
     {
         std::lock_guard lock(mutex_);
         username_.reset();

@@ -155,7 +155,17 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     LoadResult loadRecord();
     bool findRecord(LoadResult& result);
     void askHub(LoadResult& result);
-    void removeRecords(const std::optional<std::string>& user);
+    // `keepRecord`: the record item was already dealt with (see refreshRefused).
+    void removeRecords(const std::optional<std::string>& user, bool keepRecord);
+    void unlink(bool recordRemoved);
+    // The service refused the refresh token `refused`: another program may have used
+    // it first. True when the record held newer tokens, which are now this process's.
+    bool takeNewerTokens(const std::optional<std::string>& refused);
+    // Whether the record and the hub's line for these values read back whole.
+    bool recordFits(const std::optional<std::string>& user, const std::string& server,
+                    const std::optional<base::Date>& expires,
+                    const std::optional<std::string>& refresh,
+                    const std::optional<std::string>& access) const;
 
     const std::string oauthStateCode_;
     const Services services_;
@@ -173,6 +183,7 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     std::optional<base::Date> oauthTokenExpires_;
     std::optional<std::string> oauthRefreshToken_;
     bool refreshing_ = false;
+    std::optional<std::string> refreshSent_;  // the refresh token of the request in flight
     bool dontAutoReloadOldSettings_ = false;
     base::RunLoop::Timer refreshTimer_;
     double refreshTimerFireTime_ = 0;

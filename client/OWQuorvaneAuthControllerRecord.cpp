@@ -100,7 +100,10 @@ OWQuorvaneAuthController::LoadResult OWQuorvaneAuthController::loadRecord() {
     oauthToken_ = result.record.accessToken;
     oauthTokenExpires_ = result.record.expires;
     oauthRefreshToken_ = result.record.refreshToken;
-    username_ = stored.string() ? std::optional<std::string>(*stored.string()) : std::nullopt;
+    username_ =
+        stored.string()
+            ? std::optional<std::string>(OWQuorvaneTokenRecord::fieldValue(*stored.string()))
+            : std::nullopt;
     serverURL_ = server;
     return result;
 }
@@ -135,19 +138,24 @@ void OWQuorvaneAuthController::saveSettings() {
     std::optional<std::string> token;
     std::optional<std::string> user;
     std::string generic;
+    bool fits = false;
     {
         std::lock_guard lock(mutex_);
         token = oauthToken_;
         user = username_;
         generic = OWQuorvaneTokenRecord::genericAttribute(username_, serverURL_, oauthTokenExpires_,
                                                           oauthRefreshToken_);
+        fits = recordFits(username_, serverURL_, oauthTokenExpires_, oauthRefreshToken_, token);
     }
-    if (token && !keychain.storeString(*token, appName(), generic, recordService())) {
+    // A record the readers would refuse is not written over one they can read.
+    if (token && (!fits || !keychain.storeString(*token, appName(), generic, recordService()))) {
         OWLog::appendLogAndPrint("Quorvane error: Unable to save login information in Keychain");
     }
     if (user && !user->empty()) {
         auto defaults = services_.defaults ? services_.defaults : base::UserDefaults::standard();
-        defaults->setObject(*user, kUserNameDefaultsKey);
+        // Escaped like a field: a name the property list cannot hold as text would
+        // otherwise keep every later default of the program from being written.
+        defaults->setObject(OWQuorvaneTokenRecord::fieldText(*user), kUserNameDefaultsKey);
         defaults->synchronize();
     }
     post(kUpdateSettingsNotification);

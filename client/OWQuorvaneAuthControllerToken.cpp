@@ -3,9 +3,12 @@
 
 #include "base/Format.h"
 #include "base/TextEncoding.h"
+#include "client/KCKeychainBindingsController.h"
 #include "client/OWQuorvaneAuthController.h"
 #include "client/OWQuorvaneFormTokenExchange.h"
+#include "client/OWQuorvaneHubCredentials.h"
 #include "client/OWQuorvaneRedaction.h"
+#include "client/OWQuorvaneTokenRecord.h"
 #include "client/json/QMJSON.h"
 #include "support/OWLog.h"
 
@@ -89,6 +92,10 @@ void OWQuorvaneAuthController::fetch(const std::optional<std::string>& codeOrRef
     }
     request.clientID = *clientID;
 
+    {
+        std::lock_guard lock(mutex_);
+        refreshSent_ = isRefresh ? codeOrRefreshToken : std::nullopt;
+    }
     if (isRefresh) {
         OWLog::appendLog("Reloading refresh token: %@",
                          OWQuorvaneRedaction::token(codeOrRefreshToken));
@@ -169,8 +176,18 @@ void OWQuorvaneAuthController::errorReply(const base::Dictionary& reply) {
     OWLog::appendLogAndDebugPrint("OAuth error reply: %@ error: %@",
                                   describeRedacted(base::Value(reply)), error);
     if (description && description->isString() && *description->string() == kInvalidRefreshToken) {
-        revokeAuthorization();
-        showAlert("Please reauthorize this app.");
+        std::optional<std::string> refused;
+        {
+            std::lock_guard lock(mutex_);
+            refused = refreshSent_;
+        }
+        // Every program of the suite refreshes the one record, and a service that
+        // rotates refresh tokens refuses the second use of one: the refusal may only
+        // mean another program refreshed first.
+        if (!refused || !takeNewerTokens(refused)) {
+            unlink(/*recordRemoved=*/refused.has_value());
+            showAlert("Please reauthorize this app.");
+        }
     } else {
         showAlert(base::format("Error authorizing app - %@\n\n%@", error,
                                description ? *description : base::Value("(null)")));
@@ -184,17 +201,30 @@ void OWQuorvaneAuthController::acceptTokens(const base::Dictionary& reply) {
     const int64_t lifetime = expiresIn ? expiresIn->integerValue() : 0;
     const double interval =
         lifetime >= 60 ? static_cast<double>(lifetime - 60) : static_cast<double>(lifetime);
+    const std::string access = *reply.find("access_token")->string();
+    const base::Date expires{now() + static_cast<double>(lifetime)};
+    std::optional<std::string> refreshToken = oauthRefreshToken();
+    if (const base::Value* refresh = reply.find("refresh_token"); refresh && refresh->isString()) {
+        refreshToken = *refresh->string();
+    }
+    std::optional<std::string> user = username();
+    if (const base::Value* name = reply.find("user_name"); name && name->isString()) {
+        user = *name->string();
+    }
+    // Tokens that the other programs could not read back would link this process alone.
+    if (!recordFits(user, quorvServerURLString(), expires, refreshToken, access)) {
+        OWLog::appendLogAndPrint("Error: the OAuth reply holds values too long to keep");
+        endRequest();
+        showAlert("Unable to link the account: the service sent values too long to keep.");
+        post(kOAuthChangedNotification);
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
-        oauthToken_ = *reply.find("access_token")->string();
-        oauthTokenExpires_ = base::Date{now() + static_cast<double>(lifetime)};
-        if (const base::Value* refresh = reply.find("refresh_token");
-            refresh && refresh->isString()) {
-            oauthRefreshToken_ = *refresh->string();
-        }
-        if (const base::Value* user = reply.find("user_name"); user && user->isString()) {
-            username_ = *user->string();
-        }
+        oauthToken_ = access;
+        oauthTokenExpires_ = expires;
+        oauthRefreshToken_ = refreshToken;
+        username_ = user;
     }
     // A reply that leaves the token (almost) no life would otherwise refresh in a loop.
     armRefreshTimer(std::max(interval, kMinimumRefreshDelay));
@@ -238,4 +268,50 @@ void OWQuorvaneAuthController::cancelRefreshTimer() {
         std::lock_guard lock(mutex_);
         timer = std::move(refreshTimer_);
     }
+}
+
+bool OWQuorvaneAuthController::takeNewerTokens(const std::optional<std::string>& refused) {
+    KCKeychainBindingsController& keychain =
+        services_.keychain ? *services_.keychain
+                           : KCKeychainBindingsController::sharedKeychainBindingsController();
+    const std::string app = appName();
+    // Looked at and removed in one change of the store, so that tokens another program
+    // saves meanwhile are never removed on the strength of the refused one.
+    std::optional<OWQuorvaneTokenRecord> newer;
+    keychain.removeUnless(
+        app, recordService(),
+        [&](const std::string& password, const std::optional<std::string>& tag) {
+            auto record = OWQuorvaneTokenRecord::fromItem(app, password, tag, false);
+            if (record.kind == OWQuorvaneTokenRecord::Kind::Tokens && record.accessToken &&
+                record.refreshToken && record.refreshToken != refused) {
+                newer = std::move(record);
+            }
+            return newer.has_value();
+        });
+    if (!newer) {
+        return false;
+    }
+    OWLog::appendLog("Refresh token refused; another program refreshed it: its tokens taken");
+    const double expiry = newer->expires ? newer->expires->secondsSince1970 - now() : 0.0;
+    {
+        std::lock_guard lock(mutex_);
+        oauthToken_ = newer->accessToken;
+        oauthTokenExpires_ = newer->expires;
+        oauthRefreshToken_ = newer->refreshToken;
+    }
+    armRefreshTimer(std::max(expiry - 60, kMinimumRefreshDelay));
+    return true;
+}
+
+bool OWQuorvaneAuthController::recordFits(const std::optional<std::string>& user,
+                                          const std::string& server,
+                                          const std::optional<base::Date>& expires,
+                                          const std::optional<std::string>& refresh,
+                                          const std::optional<std::string>& access) const {
+    // The readers' own limits: the record's attribute is taken apart, and the hub's
+    // line read, only up to them.
+    return OWQuorvaneTokenRecord::genericAttribute(user, server, expires, refresh).size() <=
+               OWQuorvaneTokenRecord::kMaxTextLength &&
+           OWQuorvaneHubCredentials::line(server, expires, refresh, access).size() <=
+               OWQuorvaneHubCredentials::kMaxOutputLength;
 }

@@ -7,9 +7,9 @@ std::optional<OWQuorvaneHubCredentials> OWQuorvaneHubCredentials::parse(std::str
     if (output.size() > kMaxOutputLength) {
         return std::nullopt;
     }
-    // The hub ends its line with a line break; it belongs to no field.
-    const std::string line = OWQuorvaneTokenRecord::trimmed(output);
-    const auto fields = OWQuorvaneTokenRecord::splitFields(line);
+    // The hub writes no line end: every byte belongs to a field (the server field is
+    // trimmed as an address, the tokens are taken as they stand).
+    const auto fields = OWQuorvaneTokenRecord::splitFields(output);
     if (!fields || fields->size() != 4) {
         return std::nullopt;
     }
@@ -26,11 +26,13 @@ std::string OWQuorvaneHubCredentials::line(const std::string& serverURL,
                                            const std::optional<base::Date>& expires,
                                            const std::optional<std::string>& refreshToken,
                                            const std::optional<std::string>& accessToken) {
-    const std::string null = OWQuorvaneTokenRecord::kNullText;
+    const auto token = [](const std::optional<std::string>& value) {
+        return value ? OWQuorvaneTokenRecord::fieldText(*value)
+                     : std::string(OWQuorvaneTokenRecord::kNullText);
+    };
     return base::format("%@###%0.0f###%@###%@", OWQuorvaneTokenRecord::fieldText(serverURL),
-                        expires ? expires->secondsSince1970 : 0.0,
-                        OWQuorvaneTokenRecord::fieldText(refreshToken.value_or(null)),
-                        OWQuorvaneTokenRecord::fieldText(accessToken.value_or(null)));
+                        expires ? expires->secondsSince1970 : 0.0, token(refreshToken),
+                        token(accessToken));
 }
 
 std::string OWQuorvaneHubCredentials::line() const {

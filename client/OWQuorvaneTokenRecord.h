@@ -8,10 +8,16 @@
 // password is the user's password and whose attribute has three fields.
 //
 // The user name comes from the service, the server is typed by the user and the tokens
-// come from the service, so a field may hold what would move the next field: "###", or
-// a "#" at its end. Such a field, and one that begins with the mark "%%", is written as
-// "%%" and the text with "%" as "%25" and "#" as "%23"; every other field is written as
-// it stands, so records and hand-overs of ordinary values read the same everywhere.
+// come from the service, so a field may hold what would move the next field ("###", or
+// a "#" at its end) or what the keychain's property list cannot hold as text (control
+// characters other than tab and line ends, U+FFFE, U+FFFF, bytes that are not UTF-8).
+// Such a field, one that begins with the mark "%%" and a value reading "(null)" are
+// written as "%%" and the text with "%" as "%25", "#" as "%23" and each such byte as
+// "%XX" (upper-case hex); every other field is written as it stands, so records and
+// hand-overs of ordinary values read the same everywhere. A field is read as escaped
+// only when it is in exactly that form; one written as it stands before values were
+// escaped (say "%%abc") reads as written. The access token, kept in the password,
+// is stored and read as it stands.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,7 +31,8 @@ struct OWQuorvaneTokenRecord {
     static constexpr const char* kSeparator = "###";
     static constexpr const char* kNullText = "(null)";
     static constexpr const char* kEscapedMark = "%%";
-    // Texts longer than this are not taken apart (no real record comes near it).
+    // Texts longer than this are not taken apart; no record or hand-over line longer
+    // than its reader's limit is written.
     static constexpr size_t kMaxTextLength = 64 * 1024;
 
     // What one keychain item says, before the controller acts on it.
@@ -55,9 +62,10 @@ struct OWQuorvaneTokenRecord {
                                         const std::optional<base::Date>& expires,
                                         const std::optional<std::string>& refreshToken);
 
-    // A value as a field: as it stands unless it could move another field (above).
+    // A value as a field: as it stands unless it could move another field or cannot be
+    // stored as text (above).
     static std::string fieldText(std::string_view value);
-    // The value of a field written by fieldText; a field without the mark as it stands.
+    // The value of a field written by fieldText; any other field as it stands.
     static std::string fieldValue(std::string_view field);
 
     // Splits at "###"; none when the text is longer than kMaxTextLength.
@@ -67,7 +75,7 @@ struct OWQuorvaneTokenRecord {
     static int64_t integerValue(std::string_view text);
     // Without white space and line ends at either end.
     static std::string trimmed(std::string_view text);
-    // A token field: "(null)" and the empty text mean no token.
+    // A token field: a bare "(null)" and the empty text mean no token.
     static std::optional<std::string> tokenField(std::string_view text);
     // A user name field: trimmed.
     static std::string nameField(std::string_view text);

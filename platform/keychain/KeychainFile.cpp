@@ -326,9 +326,17 @@ Status KeychainFile::update(const std::string& service, const std::string& accou
 }
 
 Status KeychainFile::remove(const std::string& service, const std::string& account) {
+    return removeIf(service, account, [](const Item&) { return true; });
+}
+
+Status KeychainFile::removeIf(const std::string& service, const std::string& account,
+                              const std::function<bool(const Item&)>& matches) {
     return change([&](std::vector<Item>& items) {
         for (auto it = items.begin(); it != items.end(); ++it) {
             if (it->service == service && it->account == account) {
+                if (!matches(*it)) {
+                    return Status::Kept;
+                }
                 items.erase(it);
                 return Status::Success;
             }

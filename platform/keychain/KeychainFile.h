@@ -3,6 +3,7 @@
 // suite (the hub, both exporters, the widget) shares the file: reads take a shared
 // lock, changes an exclusive one, and a change replaces the file atomically.
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ enum class Status {
     DuplicateItem,
     // The folder or file is unsafe (wrong owner, mode or type) or cannot be written.
     IoError,
+    // The item was not what the caller expected; it was left as it is.
+    Kept,
 };
 
 class KeychainFile {
@@ -45,6 +48,10 @@ class KeychainFile {
     Status update(const std::string& service, const std::string& account,
                   const std::string& password, const std::optional<std::string>& generic);
     Status remove(const std::string& service, const std::string& account);
+    // Removes the item when `matches` holds for it, tested under the same exclusive lock
+    // as the removal; Kept when it does not (nothing changed).
+    Status removeIf(const std::string& service, const std::string& account,
+                    const std::function<bool(const Item&)>& matches);
 
   private:
     class Lock;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "base/Format.h"
+#include "base/PropertyList.h"
 #include "client/OWQuorvaneHubCredentials.h"
 #include "client/OWQuorvaneHubHandOver.h"
 #include "client/OWQuorvaneTokenRecord.h"
@@ -88,6 +89,44 @@ TEST(TokenRecordText, GenericAttributeRoundTrips) {
               "(null)######0###(null)");
 }
 
+// Every value reads back whole from the record and the hub's line, and is stored as text
+// the keychain's property list takes; records written before values were escaped, and
+// access tokens, which never were, read as they were written.
+TEST(TokenRecordText, EveryValueReadsBackAsWritten) {
+    using namespace std::string_literals;
+    for (const std::string& value :
+         {"%%abc"s, "%%"s, "%%%23x"s, "(null)"s, "a\0b"s, "\xef\xbf\xbf"s, "x\xef\xbf\xbey"s,
+          "\x01\x0b\x1b"s, "tok "s, " "s, "x#"s, "a###b"s, "\xff\xfe"s, "%25%23"s}) {
+        SCOPED_TRACE(testing::PrintToString(value));
+        const std::string generic =
+            OWQuorvaneTokenRecord::genericAttribute(value, value, base::Date{7}, value);
+        base::Error error("", 0);
+        EXPECT_TRUE(base::PropertyList::toXml(base::Value(generic), &error)) << generic;
+        const auto r = OWQuorvaneTokenRecord::fromItem(kAppName, value, generic, false);
+        EXPECT_EQ(r.kind, Kind::Tokens);
+        EXPECT_EQ(r.accessToken, value);
+        EXPECT_EQ(r.refreshToken, value);
+        const auto line =
+            OWQuorvaneHubCredentials::line("https://h.example", base::Date{7}, value, value);
+        const auto c = OWQuorvaneHubCredentials::parse(line);
+        ASSERT_TRUE(c) << line;
+        EXPECT_EQ(c->accessToken, value);
+        EXPECT_EQ(c->refreshToken, value);
+        EXPECT_EQ(c->serverURL, "https://h.example");
+    }
+    // Written before values were escaped: each field as it stands.
+    const auto old =
+        OWQuorvaneTokenRecord::fromItem(kAppName, "%%%23x", "bob######0###%%abc", false);
+    EXPECT_EQ(old.accessToken, "%%%23x");
+    EXPECT_EQ(old.refreshToken, "%%abc");
+    EXPECT_EQ(OWQuorvaneTokenRecord::fromItem(kAppName, "%%", "b######0###%%", false).accessToken,
+              "%%");
+    // Written escaped by the first writer that escaped: read the same.
+    EXPECT_EQ(OWQuorvaneTokenRecord::fromItem(kAppName, "t", "b######0###%%%25%25r%23", false)
+                  .refreshToken,
+              "%%r#");
+}
+
 TEST(TokenRecordText, OversizedTextIsNotTakenApart) {
     const std::string huge(OWQuorvaneTokenRecord::kMaxTextLength + 1, '#');
     EXPECT_FALSE(OWQuorvaneTokenRecord::splitFields(huge));
@@ -97,7 +136,7 @@ TEST(TokenRecordText, OversizedTextIsNotTakenApart) {
 // ---- the hub's credential line ----
 
 TEST(HubCredentialLine, FourFieldsAreCredentials) {
-    auto c = OWQuorvaneHubCredentials::parse("https://h.example###1700000000###r1###t1\n");
+    auto c = OWQuorvaneHubCredentials::parse("https://h.example###1700000000###r1###t1");
     ASSERT_TRUE(c);
     EXPECT_EQ(c->serverURL, "https://h.example");
     EXPECT_EQ(c->expires, base::Date{1700000000});
@@ -234,7 +273,7 @@ class HubHandOverTest : public AuthControllerTest {
 
 TEST_F(HubHandOverTest, ExporterReadsTheHubsCredentialsWithoutStoringThem) {
     const double expiry = clock->now() + 7200;
-    hub.prints(base::format("https://review.example.org###%0.0f###r7###t7\n", expiry));
+    hub.prints(base::format("https://review.example.org###%0.0f###r7###t7", expiry));
     controller = exporter();
     controller->loadSavedSettings();
     EXPECT_EQ(controller->oauthToken(), "t7");

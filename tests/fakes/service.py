@@ -29,7 +29,9 @@ Service.route(method, path). The REST API under /api/0 comes from service_api.py
          "pieces" (n: the body goes out in n writes, "piece_delay" seconds apart)
   POST /_control/config  {"expires_in": 3600 | null, "rotate_refresh": bool,
                           "user_name": "alice", "code_param_order": ["state", "code"],
-                          "sign_in_page": bool}
+                          "sign_in_page": bool, "refresh_delay": seconds}
+         ("refresh_delay": a refresh waits that long before its token is looked at, and
+          a refused one as long again before its answer)
   POST /_control/issue   {"user_name": "alice"} -> {"access_token", "refresh_token"}
   GET  /_control/log     every request so far (method, path, query, headers, body)
   GET  /_control/tokens  the live tokens
@@ -176,6 +178,7 @@ class Service:
             "user_name": "alice",
             "code_param_order": ["code", "state"],
             "sign_in_page": sign_in_page,
+            "refresh_delay": 0,
         }
         self.routes = {}
         self.route("GET", "/authorize")(self.authorize)
@@ -277,20 +280,28 @@ class Service:
         if [name for name, _ in fields] != GRANT_FIELDS[grant]:
             return self.token_error("invalid_request", "Unexpected fields for " + grant)
         values = dict(fields)
+        if grant == "refresh_token":
+            return self.refresh_grant(values["refresh_token"])
         with self.lock:
             if grant == "authorization_code":
                 issued = self.codes.pop(values["code"], None)
                 if issued is None or issued[0] != credentials[0]:
                     return self.token_error("invalid_grant", "Invalid authorization code")
                 return self.issue(issued[1], None)
-            if grant == "refresh_token":
-                user = self.refresh.get(values["refresh_token"])
-                if user is None:
-                    return self.token_error("invalid_grant", "Invalid refresh token")
-                return self.issue(user, values["refresh_token"])
             if self.users.get(values["username"]) != values["password"]:
                 return self.token_error("invalid_grant", "Invalid username or password")
             return self.issue(values["username"], None)
+
+    def refresh_grant(self, token):
+        with self.lock:
+            delay = float(self.config["refresh_delay"])
+        time.sleep(delay)
+        with self.lock:
+            user = self.refresh.get(token)
+            if user is not None:
+                return self.issue(user, token)
+        time.sleep(delay)
+        return self.token_error("invalid_grant", "Invalid refresh token")
 
     def issue(self, user, old_refresh):
         """New tokens for `user` (the lock is held)."""

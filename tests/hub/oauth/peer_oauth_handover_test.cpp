@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "base/Format.h"
 #include "base/NotificationCenter.h"
@@ -13,6 +14,8 @@
 #include "client/KCKeychainBindingsController.h"
 #include "client/OWQuorvaneAuthController.h"
 #include "client/OWQuorvaneHubCredentials.h"
+#include "client/OWQuorvaneTokenRecord.h"
+#include "client/json/QMJSON.h"
 #include "tests/fakes/FakeService.h"
 #include "tests/helpers/MainThread.h"
 #include "tests/hub/oauth/OAuthModeTest.h"
@@ -110,6 +113,134 @@ TEST_F(HandOverPeerTest, AUserNameHoldingTheSeparatorMovesNoField) {
             EXPECT_EQ(widget->status, 0);
         }
         EXPECT_EQ(requestsSeen(elsewhere), "");
+    }
+}
+
+// The token endpoint's reply with these values and an hour of life.
+std::string tokenReply(const std::string& access, const std::string& refresh,
+                       const std::string& user) {
+    const base::Dictionary tokens{{"access_token", access},
+                                  {"refresh_token", refresh},
+                                  {"user_name", user},
+                                  {"expires_in", 3600}};
+    QMJSON json;
+    return R"({"json": )" + json.stringWithObject(base::Value(tokens)).value_or("") + "}";
+}
+
+// Values the service may choose, each as the user name and both tokens: through the
+// link and a refresh, another program's load of the record, and the hub's hand-over as
+// an exporter reads it, every one arrives whole.
+TEST_F(HandOverPeerTest, EveryValueArrivesWholeInEveryProgram) {
+    QV_REQUIRE_SERVICE(service);
+    siteURL = service.url();
+    using namespace std::string_literals;
+    for (const std::string& value : {"%%abc"s, "%%"s, "%%%23x"s, "a\0b"s, "x\xef\xbf\xbf"s,
+                                     "\x01\x0b\x1b\xef\xbf\xbe"s, "tok "s}) {
+        SCOPED_TRACE(testing::PrintToString(value));
+        service.script("/token", tokenReply(value, value, value), 2);
+        auto controller = makeController();
+        const auto page = service.request(
+            "GET", base::format("/authorize?response_type=code&client_id=%@&state=%@", kClientID,
+                                controller->oauthStateCode()));
+        controller->handleURL(page.location());
+        waitForReply(*controller);
+        controller->refreshOAuthToken();
+        waitForReply(*controller);
+        EXPECT_EQ(controller->oauthToken(), value);
+        EXPECT_TRUE(alerts.empty());
+
+        auto reader = makeController();
+        reader->loadSavedSettings();
+        EXPECT_EQ(reader->oauthToken(), value);
+        EXPECT_EQ(reader->oauthRefreshToken(), value);
+        EXPECT_EQ(reader->username(), value);
+
+        const auto handOver = runHub({"-oauth"});
+        EXPECT_EQ(handOver.status, 0);
+        const auto credentials = OWQuorvaneHubCredentials::parse(handOver.out);
+        ASSERT_TRUE(credentials) << handOver.out;
+        EXPECT_EQ(credentials->accessToken, value);
+        EXPECT_EQ(credentials->refreshToken, value);
+    }
+}
+
+// A value longer than the record or the hand-over can be read back with is refused when
+// it arrives, with an alert: the link stays as it was, for every program.
+TEST_F(HandOverPeerTest, ValuesTooLongToReadBackAreRefusedWhenTheyArrive) {
+    QV_REQUIRE_SERVICE(service);
+    siteURL = service.url();
+    auto controller = makeController();
+    const auto page =
+        service.request("GET", base::format("/authorize?response_type=code&client_id=%@&state=%@",
+                                            kClientID, controller->oauthStateCode()));
+    controller->handleURL(page.location());
+    waitForReply(*controller);
+    const auto access = controller->oauthToken();
+    const auto refresh = controller->oauthRefreshToken();
+    ASSERT_TRUE(access && refresh);
+
+    const std::string huge(70'000, 'x');
+    for (const std::string& reply :
+         {tokenReply(huge, "r", "bob"), tokenReply("t", huge, "bob"), tokenReply("t", "r", huge)}) {
+        alerts.clear();
+        service.script("/token", reply);
+        controller->refreshOAuthToken();
+        waitForReply(*controller);
+        ASSERT_TRUE(pumpUntil([&] { return !alerts.empty(); }, 10));
+        EXPECT_NE(alerts.front().find("too long"), std::string::npos) << alerts.front();
+        EXPECT_EQ(controller->oauthToken(), access);
+
+        auto reader = makeController();
+        reader->loadSavedSettings();
+        EXPECT_EQ(reader->oauthToken(), access);
+        EXPECT_EQ(reader->oauthRefreshToken(), refresh);
+        const auto credentials = OWQuorvaneHubCredentials::parse(runHub({"-oauth"}).out);
+        ASSERT_TRUE(credentials);
+        EXPECT_EQ(credentials->accessToken, access);
+    }
+}
+
+// Two programs started together with an expired token, against a service that rotates
+// refresh tokens: both refresh with the one stored token and the service refuses the
+// second. The refused program takes the tokens the other stored; the account stays
+// linked.
+TEST_F(HandOverPeerTest, TwoProgramsRefreshingAtOnceKeepTheAccount) {
+    // The service as the widget knows it (the client id of its bundle).
+    fakes::FakeService rotating{
+        {"--client", std::string("Tw7KqN2xRb5VhLc9MpZd:") + OWQuorvaneAuthController::kOAuthPKey}};
+    QV_REQUIRE_SERVICE(rotating);
+    if (!runWidget()) {
+        GTEST_SKIP() << "the widget is not built";
+    }
+    siteURL = rotating.url();
+    // Refreshes wait a second, so that both programs ask with the one token before
+    // either has stored the next one.
+    rotating.configure(R"({"rotate_refresh": true, "refresh_delay": 1})");
+    QMJSON json;
+    const auto issued = json.objectWithString(rotating.request("POST", "/_control/issue").body);
+    ASSERT_TRUE(issued);
+    platform::keychain::KeychainFile file(keychainFolder());
+    ASSERT_EQ(file.add({kRecordService, hub::kAppName, (*issued)["access_token"].stringValue(),
+                        "alice######0###" + (*issued)["refresh_token"].stringValue()}),
+              platform::keychain::Status::Success);
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        // Expired again, with the tokens the last round stored.
+        const auto item = file.find(kRecordService, hub::kAppName);
+        ASSERT_TRUE(item && item->generic);
+        const auto fields = OWQuorvaneTokenRecord::splitFields(*item->generic);
+        ASSERT_TRUE(fields && fields->size() == 4);
+        ASSERT_EQ(file.update(kRecordService, hub::kAppName, item->password,
+                              (*fields)[0] + "######0###" + (*fields)[3]),
+                  platform::keychain::Status::Success);
+
+        auto first = std::async(std::launch::async, [&] { return runWidget(); });
+        auto second = std::async(std::launch::async, [&] { return runWidget(); });
+        // Each updates: the refused one with the tokens the other stored.
+        EXPECT_EQ(first.get()->status, 0);
+        EXPECT_EQ(second.get()->status, 0);
+        const auto after = runWidget();
+        ASSERT_EQ(after->status, 0);
     }
 }
 
