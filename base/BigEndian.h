@@ -21,4 +21,32 @@ inline std::optional<uint64_t> bigEndianAt(std::string_view bytes, uint64_t offs
     return value;
 }
 
+// The count a binary property list's object stores after its marker at `offset`: the
+// marker's low four bits, or, when they are all set, the integer object (0x1N and 2^N
+// big-endian bytes, N at most 3) that follows. `start` is where the object's contents
+// begin. None when the count cannot be read.
+struct BinaryCount {
+    uint64_t count;
+    uint64_t start;
+};
+inline std::optional<BinaryCount> binaryCountAt(std::string_view bytes, uint64_t offset) {
+    const auto marker = bigEndianAt(bytes, offset, 1);
+    if (!marker) {
+        return std::nullopt;
+    }
+    if ((*marker & 0x0f) != 0x0f) {
+        return BinaryCount{*marker & 0x0f, offset + 1};
+    }
+    const auto intMarker = bigEndianAt(bytes, offset + 1, 1);
+    if (!intMarker || (*intMarker >> 4) != 0x1 || (*intMarker & 0x0f) > 3) {
+        return std::nullopt;
+    }
+    const uint64_t width = uint64_t{1} << (*intMarker & 0x0f);
+    const auto value = bigEndianAt(bytes, offset + 2, width);
+    if (!value) {
+        return std::nullopt;
+    }
+    return BinaryCount{*value, offset + 2 + width};
+}
+
 }  // namespace base

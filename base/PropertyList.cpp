@@ -198,22 +198,12 @@ bool BinaryStringCheck::stringPasses(uint64_t offset) const {
     if (kind != 0x5 && kind != 0x6) {
         return true;  // not a string: ASCII (0x5N) or UTF-16 (0x6N)
     }
-    uint64_t length = marker & 0x0f;
-    uint64_t start = offset + 1;
-    if (length == 0x0f) {
-        // The length follows as an integer object: 0x1N and 2^N big-endian bytes.
-        std::optional<uint64_t> intMarker = bigEndian(start, 1);
-        if (!intMarker || (*intMarker >> 4) != 0x1 || (*intMarker & 0x0f) > 3) {
-            return false;
-        }
-        uint64_t width = uint64_t{1} << (*intMarker & 0x0f);
-        std::optional<uint64_t> value = bigEndian(start + 1, width);
-        if (!value) {
-            return false;
-        }
-        length = *value;
-        start += 1 + width;
+    const std::optional<BinaryCount> counted = binaryCountAt(bytes_, offset);
+    if (!counted) {
+        return false;
     }
+    const uint64_t length = counted->count;
+    const uint64_t start = counted->start;
     uint64_t unit = kind == 0x6 ? 2 : 1;
     if (start > bytes_.size() || length > (bytes_.size() - start) / unit) {
         return false;
@@ -439,9 +429,13 @@ std::optional<Value> PropertyList::read(std::string_view bytes, Error* error) {
         fail(error, kCorrupt, "The property list is unreadable: a string holds a NUL character.");
         return std::nullopt;
     }
-    // libplist recurses once per level: deeper lists must not reach it at all.
-    if (!PropertyListDepth::within(bytes, kMaxDepth)) {
-        fail(error, kCorrupt, "The property list is unreadable: it is nested too deeply.");
+    // libplist recurses once per level, and builds a shared object once per reference:
+    // deeper lists, and binary lists that expand beyond what their bytes could hold
+    // written out, must not reach it at all.
+    if (!PropertyListDepth::within(bytes, {kMaxDepth, bytes.size(), kMaxFileSize})) {
+        fail(error, kCorrupt,
+             "The property list is unreadable: it is nested too deeply or refers to its "
+             "objects too often.");
         return std::nullopt;
     }
     // A private copy ends in a NUL, so the parser cannot run past the end of the text.

@@ -28,6 +28,9 @@ class PropertyList {
     static constexpr size_t kMaxFileSize = size_t{32} * 1024 * 1024;
     // Deeper nesting of arrays and dictionaries is refused, reading and writing.
     static constexpr size_t kMaxDepth = 512;
+    // A binary list read is refused when, with its shared objects written out again as
+    // libplist builds them, it holds more values than its bytes (no list without shared
+    // containers does) or more text than kMaxFileSize.
 
     // Reads XML or binary (told apart by the bytes themselves).
     static std::optional<Value> read(std::string_view bytes, Error* error = nullptr);

@@ -2,6 +2,7 @@
 
 #include "base/BigEndian.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -156,39 +157,63 @@ bool XmlDepthScan::passes() {
 // ---- binary ----
 //
 // The object table is a graph: arrays, sets and dictionaries refer to other objects by
-// index. libplist follows the references from the top object depth first, so the
-// depth is the longest chain of containers from there; a chain that comes back to
-// itself is refused, and each object's height is found once.
+// index. libplist follows the references from the top object depth first, building a
+// node for every reference it meets, so the depth is the longest chain of containers
+// from there and the size is the tree with every shared object written out again. A
+// chain that comes back to itself is refused, and each container's height and size are
+// found once.
 
 class BinaryDepthScan {
   public:
-    BinaryDepthScan(std::string_view bytes, size_t maxDepth) : bytes_(bytes), maxDepth_(maxDepth) {}
+    BinaryDepthScan(std::string_view bytes, const PropertyListDepth::Limits& limits)
+        : bytes_(bytes), limits_(limits) {}
     bool passes();
 
   private:
     static constexpr uint16_t kUnseen = 0xffff;
     static constexpr uint16_t kOnPath = 0xfffe;
 
-    struct Container {
+    // An object's references (none for a leaf) and the text a leaf carries.
+    struct Object {
+        bool container = false;
         uint64_t refs = 0;   // where its references start
         uint64_t count = 0;  // how many references
+        uint64_t text = 0;   // the bytes of a string's or data's contents
+    };
+    // What an object expands to: its nodes and the text they carry.
+    struct Size {
+        uint64_t nodes = 0;
+        uint64_t text = 0;
+    };
+    struct StoredSize {
+        uint32_t nodes = 0;
+        uint32_t text = 0;
     };
     struct Frame {
         uint64_t object;
-        Container container;
+        Object container;
         uint64_t next = 0;
         uint16_t height = 0;  // of the highest child so far, plus one
+        Size size{1, 0};      // itself and its children so far
     };
 
-    std::optional<uint64_t> bigEndian(uint64_t offset, uint64_t width) const;
-    // A container's references; none for any other object. False when unreadable.
-    bool containerAt(uint64_t object, std::optional<Container>& container) const;
-    std::optional<uint64_t> reference(const Container& c, uint64_t i) const {
+    std::optional<uint64_t> bigEndian(uint64_t offset, uint64_t width) const {
+        return bigEndianAt(bytes_, offset, width);
+    }
+    // False when the object cannot be read.
+    bool objectAt(uint64_t object, Object& found) const;
+    std::optional<uint64_t> reference(const Object& c, uint64_t i) const {
         return bigEndian(c.refs + i * refSize_, refSize_);
+    }
+    // Adds `more` to `size`; false once the total is over the limits.
+    bool grow(Size& size, Size more) const {
+        size.nodes += more.nodes;
+        size.text += more.text;
+        return size.nodes <= limits_.nodes && size.text <= limits_.text;
     }
 
     std::string_view bytes_;
-    size_t maxDepth_;
+    PropertyListDepth::Limits limits_;
     uint64_t objectArea_ = 0;  // the trailer starts here
     uint64_t offsetSize_ = 0;
     uint64_t refSize_ = 0;
@@ -196,47 +221,37 @@ class BinaryDepthScan {
     uint64_t table_ = 0;
 };
 
-std::optional<uint64_t> BinaryDepthScan::bigEndian(uint64_t offset, uint64_t width) const {
-    return bigEndianAt(bytes_, offset, width);
-}
-
-bool BinaryDepthScan::containerAt(uint64_t object, std::optional<Container>& container) const {
+bool BinaryDepthScan::objectAt(uint64_t object, Object& found) const {
     const auto offset = bigEndian(table_ + object * offsetSize_, offsetSize_);
     if (!offset || *offset >= objectArea_) {
         return false;
     }
     const auto marker = static_cast<uint8_t>(bytes_[*offset]);
     const uint8_t kind = marker >> 4;
-    // Arrays (0xA), sets (0xC) and dictionaries (0xD, keys then values) refer onward.
-    if (kind != 0xa && kind != 0xc && kind != 0xd) {
-        container.reset();
+    // Arrays (0xA), sets (0xC) and dictionaries (0xD, keys then values) refer onward;
+    // data (0x4) and strings (0x5 ASCII, 0x6 UTF-16, 0x7 UTF-8) carry text.
+    const bool container = kind == 0xa || kind == 0xc || kind == 0xd;
+    if (!container && (kind < 0x4 || kind > 0x7)) {
+        found = Object{};
         return true;
     }
-    uint64_t count = marker & 0x0f;
-    uint64_t refs = *offset + 1;
-    if (count == 0x0f) {
-        const auto intMarker = bigEndian(refs, 1);
-        if (!intMarker || (*intMarker >> 4) != 0x1 || (*intMarker & 0x0f) > 3) {
-            return false;
-        }
-        const uint64_t width = uint64_t{1} << (*intMarker & 0x0f);
-        const auto value = bigEndian(refs + 1, width);
-        if (!value) {
-            return false;
-        }
-        count = *value;
-        refs += 1 + width;
+    const auto counted = binaryCountAt(bytes_.substr(0, objectArea_), *offset);
+    if (!counted) {
+        return false;
     }
+    uint64_t count = counted->count;
+    const uint64_t start = counted->start;
+    const uint64_t unit = container ? refSize_ : kind == 0x6 ? 2 : 1;
     if (kind == 0xd) {
         if (count > std::numeric_limits<uint64_t>::max() / 2) {
             return false;
         }
         count *= 2;
     }
-    if (refs > objectArea_ || count > (objectArea_ - refs) / refSize_) {
+    if (start > objectArea_ || count > (objectArea_ - start) / unit) {
         return false;
     }
-    container = Container{refs, count};
+    found = container ? Object{true, start, count, 0} : Object{false, 0, 0, count * unit};
     return true;
 }
 
@@ -260,29 +275,42 @@ bool BinaryDepthScan::passes() {
     count_ = *count;
     table_ = *table;
 
-    // Heights of containers seen whole; kOnPath while one is being walked.
+    // Heights of containers seen whole; kOnPath while one is being walked. Their sizes
+    // beside them, once seen whole.
     std::vector<uint16_t> height(count_, kUnseen);
+    std::vector<StoredSize> sizes(count_);
     std::vector<Frame> path;
-    std::optional<Container> root;
-    if (!containerAt(*top, root)) {
+    Object root;
+    if (!objectAt(*top, root)) {
         return false;
     }
-    if (!root) {
-        return true;
+    if (!root.container) {
+        Size alone;
+        return grow(alone, Size{1, root.text});
     }
-    if (maxDepth_ == 0) {
+    if (limits_.depth == 0 || limits_.nodes == 0) {
         return false;
     }
     height[*top] = kOnPath;
-    path.push_back(Frame{*top, *root});
+    path.push_back(Frame{*top, root});
     while (!path.empty()) {
         Frame& frame = path.back();
         if (frame.next == frame.container.count) {
             const uint16_t done = static_cast<uint16_t>(frame.height + 1);
             height[frame.object] = done;
+            // Within the limits, which fit 32 bits.
+            sizes[frame.object] = {static_cast<uint32_t>(frame.size.nodes),
+                                   static_cast<uint32_t>(frame.size.text)};
+            const Size size = frame.size;
             path.pop_back();
-            if (!path.empty() && done > path.back().height) {
+            if (path.empty()) {
+                break;
+            }
+            if (done > path.back().height) {
                 path.back().height = done;
+            }
+            if (!grow(path.back().size, size)) {
+                return false;
             }
             continue;
         }
@@ -294,26 +322,32 @@ bool BinaryDepthScan::passes() {
             return false;  // refers back to itself
         }
         if (height[*child] != kUnseen) {
-            if (path.size() + height[*child] > maxDepth_) {
+            if (path.size() + height[*child] > limits_.depth) {
                 return false;
             }
             if (height[*child] > frame.height) {
                 frame.height = height[*child];
             }
+            if (!grow(frame.size, {sizes[*child].nodes, sizes[*child].text})) {
+                return false;
+            }
             continue;
         }
-        std::optional<Container> container;
-        if (!containerAt(*child, container)) {
+        Object object;
+        if (!objectAt(*child, object)) {
             return false;
         }
-        if (!container) {
+        if (!object.container) {
+            if (!grow(frame.size, Size{1, object.text})) {
+                return false;
+            }
             continue;
         }
-        if (path.size() >= maxDepth_) {
+        if (path.size() >= limits_.depth) {
             return false;
         }
         height[*child] = kOnPath;
-        path.push_back(Frame{*child, *container});
+        path.push_back(Frame{*child, object});
     }
     return true;
 }
@@ -330,15 +364,18 @@ bool PropertyListDepth::xmlWithin(std::string_view text, size_t maxDepth) {
     return XmlDepthScan(text, maxDepth + kOuterElements).passes();
 }
 
-bool PropertyListDepth::binaryWithin(std::string_view bytes, size_t maxDepth) {
-    if (maxDepth >= 0xfffe) {
-        maxDepth = 0xfffd;  // heights are kept in 16 bits
+bool PropertyListDepth::binaryWithin(std::string_view bytes, Limits limits) {
+    if (limits.depth >= 0xfffe) {
+        limits.depth = 0xfffd;  // heights are kept in 16 bits
     }
-    return BinaryDepthScan(bytes, maxDepth).passes();
+    // Sizes are kept in 32 bits.
+    limits.nodes = std::min<size_t>(limits.nodes, std::numeric_limits<uint32_t>::max());
+    limits.text = std::min<size_t>(limits.text, std::numeric_limits<uint32_t>::max());
+    return BinaryDepthScan(bytes, limits).passes();
 }
 
-bool PropertyListDepth::within(std::string_view bytes, size_t maxDepth) {
-    return isBinary(bytes) ? binaryWithin(bytes, maxDepth) : xmlWithin(bytes, maxDepth);
+bool PropertyListDepth::within(std::string_view bytes, const Limits& limits) {
+    return isBinary(bytes) ? binaryWithin(bytes, limits) : xmlWithin(bytes, limits.depth);
 }
 
 }  // namespace base

@@ -3,7 +3,9 @@
 #include <utility>
 
 #include "base/Url.h"
+#include "support/OWLog.h"
 #include "transfer/TXHTTPRequest.h"
+#include "transfer/TXHTTPRequestError.h"
 
 OWQuorvaneURLLoader::Response OWQuorvaneURLLoader::load(const Request& request,
                                                         Cancellation& cancellation) {
@@ -20,6 +22,8 @@ OWQuorvaneURLLoader::Response OWQuorvaneURLLoader::load(const Request& request,
     http->setValidatesSecureCertificate(true);
     // Every reply is read fresh; the API's own reply cache sits above this.
     http->setDownloadCache(nullptr);
+    http->setShouldWaitToInflateCompressedResponses(false);
+    http->setMaxResponseDataLength(kMaxReplyBytes);
     http->addRequestHeader("Content-Type", request.contentType.value_or(kFormContentType));
     http->setPostBody(request.body);
 
@@ -31,6 +35,12 @@ OWQuorvaneURLLoader::Response OWQuorvaneURLLoader::load(const Request& request,
     http->startSynchronous();
     cancellation.setHandler(nullptr);
 
+    if (const auto error = http->error();
+        error && error->domain() == TXHTTPRequestErrorDomain &&
+        error->code() == static_cast<int>(TXErrorCode::ResponseTooLarge)) {
+        OWLog::appendLog("Reply to %@ dropped: %@", request.url, error->localizedDescription());
+        return response;
+    }
     response.statusCode = http->responseStatusCode();
     if (auto data = http->responseData()) {
         response.data = std::move(*data);

@@ -124,6 +124,11 @@ class TXHTTPRequest : public base::Operation {
     void setAllowCompressedResponse(bool on);
     bool shouldWaitToInflateCompressedResponses() const;
     void setShouldWaitToInflateCompressedResponses(bool on);
+    // A body kept in memory (inflated on the fly, or as received when inflating waits)
+    // longer than this fails the request (ResponseTooLarge) and is let go; no limit
+    // unless set.
+    uint64_t maxResponseDataLength() const;
+    void setMaxResponseDataLength(uint64_t bytes);
     // An iconv character set name; "ISO-8859-1" unless set.
     std::string defaultResponseEncoding() const;
     void setDefaultResponseEncoding(const std::string& charset);

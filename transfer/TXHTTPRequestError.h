@@ -18,6 +18,7 @@ enum class TXErrorCode : int {
     TooMuchRedirection = 9,
     UnhandledException = 10,
     Compression = 11,
+    ResponseTooLarge = 12,
 };
 
 // An error of the engine's domain with `message` as its localized description.

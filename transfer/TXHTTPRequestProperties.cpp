@@ -40,6 +40,8 @@ TX_PROPERTY((bool), (bool), allowCompressedResponse, setAllowCompressedResponse,
             allowCompressedResponse)
 TX_PROPERTY((bool), (bool), shouldWaitToInflateCompressedResponses,
             setShouldWaitToInflateCompressedResponses, waitToInflate)
+TX_PROPERTY((uint64_t), (uint64_t), maxResponseDataLength, setMaxResponseDataLength,
+            maxResponseDataLength)
 TX_PROPERTY((std::string), (const std::string&), defaultResponseEncoding,
             setDefaultResponseEncoding, defaultEncoding)
 TX_PROPERTY((bool), (bool), shouldPresentAuthenticationDialog, setShouldPresentAuthenticationDialog,

@@ -471,6 +471,14 @@ void TXHTTPRequest::State::handleBytesAvailable() {
     }
     if (downloadPath.empty()) {
         const base::Data& keepBytes = inflated ? *inflated : buffer;
+        if (rawResponseData.size() > maxResponseDataLength ||
+            keepBytes.size() > maxResponseDataLength - rawResponseData.size()) {
+            base::Data().swap(rawResponseData);
+            r.failWithError(TXMakeError(TXErrorCode::ResponseTooLarge,
+                                        "The response is larger than " +
+                                            std::to_string(maxResponseDataLength) + " bytes."));
+            return;
+        }
         rawResponseData.insert(rawResponseData.end(), keepBytes.begin(), keepBytes.end());
         return;
     }

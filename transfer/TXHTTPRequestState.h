@@ -110,6 +110,7 @@ struct TXHTTPRequest::State : TXHTTPRequestSettings {
     std::optional<base::Url> url;
     base::RunLoopMode mode = base::kDefaultRunLoopMode;
     bool waitToInflate = true;
+    uint64_t maxResponseDataLength = UINT64_MAX;
     std::string temporaryInflatedPath;
     std::shared_ptr<TXCacheDelegate> cache;
     int cachePolicy = 0;

@@ -1,6 +1,7 @@
 #include "apps/today/TodayEventList.h"
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -106,23 +107,17 @@ std::string fingerprint(const base::Value& event) {
     return out;
 }
 
-// Events already seen, found by fingerprint, so a long reply is merged in linear time.
-class SeenEvents {
-  public:
-    bool contains(const base::Value& event, const std::string& print) const {
-        auto found = seen_.find(print);
-        return found != seen_.end() &&
-               std::find(found->second.begin(), found->second.end(), event) != found->second.end();
-    }
-    void add(const base::Value& event, std::string print) {
-        seen_[std::move(print)].push_back(event);
-    }
-
-  private:
-    std::unordered_map<std::string, std::vector<base::Value>> seen_;
-};
+uint64_t printHash(const base::Value& event) {
+    return std::hash<std::string>{}(fingerprint(event));
+}
 
 }  // namespace
+
+base::Value TodayEventList::ReplyEvent::listed() const {
+    base::Value event = storable(*item);
+    event.dictionary()->set("project_title", *title);
+    return event;
+}
 
 TodayEventList::Row TodayEventList::rowForEvent(const base::Value& event) {
     Row row;
@@ -164,66 +159,123 @@ TodayEventList::Merge TodayEventList::addReply(const base::Value& reply, base::D
     if (projects->empty()) {
         return Merge::NoEvents;
     }
-    SeenEvents seen;
-    for (const base::Value& event : events_) {
-        seen.add(event, fingerprint(event));
-    }
-    base::Array added;
+    // The reply's events stay where the reply holds them: a reply may carry hundreds of
+    // thousands, of which at most kMaxEvents are kept, so each is copied in its listed
+    // form only for a moment (to find its date and fingerprint) and again when kept.
+    std::vector<std::string> titles;
+    titles.reserve(projects->size());
+    std::vector<ReplyEvent> incoming;
     for (const base::Value& project : *projects) {
         const base::Array* events = project["events"].array();
         if (!events) {
             continue;
         }
-        std::string title = storableText(textOf(project["title"]));
+        titles.push_back(storableText(textOf(project["title"])));
         for (const base::Value& item : *events) {
             if (!item.isDictionary()) {
                 continue;
             }
-            base::Value event = storable(item);
-            event.dictionary()->set("project_title", title);
-            std::string print = fingerprint(event);
-            if (!seen.contains(event, print)) {
-                seen.add(event, std::move(print));
-                added.push_back(std::move(event));
-            }
+            ReplyEvent event{&item, &titles.back(), 0, 0};
+            const base::Value copy = event.listed();
+            event.date = eventDate(copy).secondsSince1970;
+            event.print = printHash(copy);
+            incoming.push_back(event);
         }
     }
-    // The last new event of the reply goes first.
-    std::reverse(added.begin(), added.end());
-    events_.insert(events_.begin(), std::make_move_iterator(added.begin()),
-                   std::make_move_iterator(added.end()));
-    keepNewest();
+    const std::vector<bool> repeated = repeatedEvents(incoming);
+
+    // The new events, the last of the reply first, above the listed ones.
+    std::vector<size_t> added;
+    std::vector<double> dates;
+    for (size_t i = incoming.size(); i-- > 0;) {
+        if (!repeated[i]) {
+            added.push_back(i);
+            dates.push_back(incoming[i].date);
+        }
+    }
+    for (const base::Value& event : events_) {
+        dates.push_back(eventDate(event).secondsSince1970);
+    }
+    const std::vector<bool> kept = newestRows(dates);
+    base::Array merged;
+    merged.reserve(std::min(dates.size(), kMaxEvents));
+    for (size_t row = 0; row < added.size(); ++row) {
+        if (kept[row]) {
+            merged.push_back(incoming[added[row]].listed());
+        }
+    }
+    for (size_t i = 0; i < events_.size(); ++i) {
+        if (kept[added.size() + i]) {
+            merged.push_back(std::move(events_[i]));
+        }
+    }
+    events_ = std::move(merged);
     save();
     return Merge::Merged;
 }
 
-// Cuts the list to kMaxEvents by date, newest kept, the higher row first among equal
-// dates; the rows kept stay in their order.
-void TodayEventList::keepNewest() {
-    if (events_.size() <= kMaxEvents) {
-        return;
+// Which events of the reply equal one listed or one earlier in the reply: found among
+// those that share a fingerprint's hash, so only they are compared whole.
+std::vector<bool> TodayEventList::repeatedEvents(const std::vector<ReplyEvent>& incoming) const {
+    std::unordered_map<uint64_t, std::vector<size_t>> listed;
+    for (size_t i = 0; i < events_.size(); ++i) {
+        listed[printHash(events_[i])].push_back(i);
+    }
+    std::vector<std::pair<uint64_t, size_t>> byPrint;
+    byPrint.reserve(incoming.size());
+    for (size_t i = 0; i < incoming.size(); ++i) {
+        byPrint.emplace_back(incoming[i].print, i);
+    }
+    std::sort(byPrint.begin(), byPrint.end());
+    std::vector<bool> repeated(incoming.size(), false);
+    for (size_t start = 0; start < byPrint.size();) {
+        const uint64_t print = byPrint[start].first;
+        size_t end = start + 1;
+        while (end < byPrint.size() && byPrint[end].first == print) {
+            ++end;
+        }
+        const auto sharing = listed.find(print);
+        if (end - start > 1 || sharing != listed.end()) {
+            // In reply order: the first of equal events is the one kept.
+            std::vector<base::Value> distinct;
+            for (size_t k = start; k < end; ++k) {
+                base::Value event = incoming[byPrint[k].second].listed();
+                const bool isListed = sharing != listed.end() &&
+                                      std::any_of(sharing->second.begin(), sharing->second.end(),
+                                                  [&](size_t i) { return events_[i] == event; });
+                if (isListed ||
+                    std::find(distinct.begin(), distinct.end(), event) != distinct.end()) {
+                    repeated[byPrint[k].second] = true;
+                } else {
+                    distinct.push_back(std::move(event));
+                }
+            }
+        }
+        start = end;
+    }
+    return repeated;
+}
+
+// Which rows stay when only kMaxEvents may: those with the newest dates, the higher row
+// first among equal dates.
+std::vector<bool> TodayEventList::newestRows(const std::vector<double>& dates) {
+    if (dates.size() <= kMaxEvents) {
+        return std::vector<bool>(dates.size(), true);
     }
     std::vector<std::pair<double, size_t>> byAge;
-    byAge.reserve(events_.size());
-    for (size_t i = 0; i < events_.size(); ++i) {
-        byAge.emplace_back(eventDate(events_[i]).secondsSince1970, i);
+    byAge.reserve(dates.size());
+    for (size_t i = 0; i < dates.size(); ++i) {
+        byAge.emplace_back(dates[i], i);
     }
     const auto newestFirst = [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first > b.first : a.second < b.second;
     };
     std::nth_element(byAge.begin(), byAge.begin() + kMaxEvents, byAge.end(), newestFirst);
-    std::vector<bool> kept(events_.size(), false);
+    std::vector<bool> kept(dates.size(), false);
     for (size_t i = 0; i < kMaxEvents; ++i) {
         kept[byAge[i].second] = true;
     }
-    base::Array newest;
-    newest.reserve(kMaxEvents);
-    for (size_t i = 0; i < events_.size(); ++i) {
-        if (kept[i]) {
-            newest.push_back(std::move(events_[i]));
-        }
-    }
-    events_ = std::move(newest);
+    return kept;
 }
 
 bool TodayEventList::eventAlreadyExists(const base::Value& event) const {

@@ -5,9 +5,11 @@
 // projects, each with its "title" and "events"); each event is kept as the service sent
 // it plus "project_title". Main thread only.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/UserDefaults.h"
 #include "base/Value.h"
@@ -51,7 +53,18 @@ class TodayEventList {
     void removeRow(size_t index);
 
   private:
-    void keepNewest();
+    // One event of a reply where the reply holds it, with its project's title.
+    struct ReplyEvent {
+        const base::Value* item;
+        const std::string* title;
+        double date;     // of its listed form
+        uint64_t print;  // the hash of its listed form's fingerprint
+        // As the list keeps it: storable, with "project_title".
+        base::Value listed() const;
+    };
+
+    std::vector<bool> repeatedEvents(const std::vector<ReplyEvent>& incoming) const;
+    static std::vector<bool> newestRows(const std::vector<double>& dates);
     void save();
 
     std::shared_ptr<base::UserDefaults> defaults_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <limits>
 #include <vector>
 
+#include "tests/helpers/BinaryPlist.h"
 #include "tests/helpers/TempDir.h"
 
 extern char** environ;
@@ -143,6 +145,71 @@ TEST(PropertyListTest, RejectsBadInput) {
         EXPECT_FALSE(PropertyList::read(input, &error)) << input.substr(0, 60);
         EXPECT_EQ(error.code(), PropertyList::kCorrupt) << input.substr(0, 60);
     }
+}
+
+// An array of `times` references to one data object of `bytes` bytes.
+std::string sharedData(uint16_t times, uint32_t bytes) {
+    std::string array = "\xaf\x11" + testsupport::plistReference(times);
+    for (uint16_t i = 0; i < times; ++i) {
+        array += testsupport::plistReference(1);
+    }
+    std::string data = "\x4f\x12";
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        data += static_cast<char>((bytes >> shift) & 0xff);
+    }
+    data += std::string(bytes, 'x');
+    return testsupport::binaryPlist({array, data});
+}
+
+// For a child that must not take the machine's memory.
+void limitAddressSpace(size_t bytes) {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // (The sanitizers reserve terabytes of address space for themselves.)
+    const rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_AS, &limit);
+#else
+    (void)bytes;
+#endif
+}
+
+// A binary list that refers to one object from many places expands, in libplist, to a
+// tree with that object built again for each reference. Those that would expand beyond
+// what their bytes could hold written out are refused before libplist sees them; run
+// under an address-space limit, so that a list that got through fails rather than
+// taking the machine's memory.
+TEST(PropertyListTest, SharedObjectsCannotExpandBeyondTheirBytes) {
+    const std::string doubling26 = testsupport::doublingArraysPlist(26);
+    ASSERT_LT(doubling26.size(), 300u);
+    const std::string inputs[] = {
+        doubling26,
+        testsupport::doublingArraysPlist(20),
+        // 40 MB of data from 64 KiB: more than a file read can hold.
+        sharedData(600, 65536),
+    };
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input.size());
+        EXPECT_EXIT(
+            {
+                limitAddressSpace(size_t{1} << 30);
+                Error error("", 0);
+                const bool refused =
+                    !PropertyList::read(input, &error) && error.code() == PropertyList::kCorrupt;
+                std::_Exit(refused ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
+    }
+
+    // Sharing within the bytes is read as ever: a few levels of doubling, and many
+    // references to one short text (as writers share equal strings).
+    const std::optional<Value> doubled = PropertyList::read(testsupport::doublingArraysPlist(3));
+    ASSERT_TRUE(doubled);
+    EXPECT_EQ(*doubled, Value(Array{Value(Array{Value(Array{}), Value(Array{})}),
+                                    Value(Array{Value(Array{}), Value(Array{})})}));
+    const std::optional<Value> repeated = PropertyList::read(sharedData(200, 10));
+    ASSERT_TRUE(repeated);
+    ASSERT_TRUE(repeated->array());
+    EXPECT_EQ(repeated->array()->size(), 200u);
+    EXPECT_EQ(repeated->array()->back(), Value(Data(10, 'x')));
 }
 
 // A binary list of one dictionary {key: true}, where `keyObject` is the key's string

@@ -26,7 +26,10 @@ Service.route(method, path). The REST API under /api/0 comes from service_api.py
          "status" (int), "json" (any JSON value), "text" (str), "base64" (raw bytes),
          "content_type" (str), "headers" ({name: value}), "delay" (seconds before
          answering), "drop" (true: close the connection without an answer),
-         "pieces" (n: the body goes out in n writes, "piece_delay" seconds apart)
+         "pieces" (n: the body goes out in n writes, "piece_delay" seconds apart),
+         "events" ({"count": n, "first_date": d}: an events reply of one project "P"
+         with n events "event number i" dated d + i, made here, as large as wanted),
+         "gzip" (true: the body gzip-compressed, with "Content-Encoding: gzip")
   POST /_control/config  {"expires_in": 3600 | null, "rotate_refresh": bool,
                           "user_name": "alice", "code_param_order": ["state", "code"],
                           "sign_in_page": bool, "refresh_delay": seconds}
@@ -45,6 +48,7 @@ Once listening it prints "READY <port>" on a line of its own on standard output.
 import argparse
 import base64
 import binascii
+import gzip
 import html
 import json
 import secrets
@@ -52,6 +56,7 @@ import sys
 import threading
 import time
 import urllib.parse
+import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import service_api
@@ -385,10 +390,39 @@ def scripted_reply(spec):
         body, content_type = json.dumps(spec["json"]).encode("utf-8"), "application/json"
     elif "base64" in spec:
         body, content_type = base64.b64decode(spec["base64"]), "application/octet-stream"
+    elif "events" in spec:
+        body, content_type = generated_events(spec["events"], spec.get("gzip")), "application/json"
     else:
         body, content_type = spec.get("text", "").encode("utf-8"), "text/html"
+    headers = dict(spec.get("headers") or {})
+    if spec.get("gzip"):
+        if "events" not in spec:
+            body = gzip.compress(body)
+        headers["Content-Encoding"] = "gzip"
     return Reply(int(spec.get("status", 200)), body, spec.get("content_type", content_type),
-                 spec.get("headers"))
+                 headers)
+
+
+def generated_events(events, compress):
+    """The text of an events reply of many events, made and compressed a slice at a
+    time, so a reply of hundreds of megabytes costs the service little memory."""
+    count, first = int(events["count"]), int(events["first_date"])
+    packer = zlib.compressobj(6, zlib.DEFLATED, 31) if compress else None
+    pieces = []
+
+    def add(text):
+        data = text.encode("utf-8")
+        pieces.append(packer.compress(data) if packer else data)
+
+    add('[{"title": "P", "events": [')
+    for start in range(0, count, 10000):
+        add(", ".join('{"description": "event number %d", "date": %d}' % (i, first + i)
+                      for i in range(start, min(count, start + 10000)))
+            + (", " if start + 10000 < count else ""))
+    add("]}]")
+    if packer:
+        pieces.append(packer.flush())
+    return b"".join(pieces)
 
 
 class Handler(BaseHTTPRequestHandler):

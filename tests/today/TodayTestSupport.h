@@ -27,6 +27,8 @@
 namespace todaytest {
 
 inline constexpr const char* kClientID = "Hv3PzQ8wLmT5cXr2NbJa";
+// The built program's own (its Info.plist's "OWQAppID"), with which it refreshes tokens.
+inline constexpr const char* kProgramClientID = "Tw7KqN2xRb5VhLc9MpZd";
 // "Now" for the widget: 14 November 2023, 23:28:20 in Berlin.
 inline constexpr double kNow = 1'700'000'900;
 
@@ -51,7 +53,8 @@ class TodayTest : public testsupport::DesktopTest {
     static std::vector<std::string> descriptions(const TodayViewController& widget);
 
     fakes::FakeService service{
-        {"--client", std::string(kClientID) + ":" + OWQuorvaneAuthController::kOAuthPKey}};
+        {"--client", std::string(kClientID) + ":" + OWQuorvaneAuthController::kOAuthPKey,
+         "--client", std::string(kProgramClientID) + ":" + OWQuorvaneAuthController::kOAuthPKey}};
     testsupport::TempDir dir;
     std::shared_ptr<base::ManualClock> clock = std::make_shared<base::ManualClock>(kNow);
     std::shared_ptr<const OWRelativeDates> dates;

@@ -13,13 +13,15 @@
 #include "apps/today/TodayViewController.h"
 #include "base/RunLoop.h"
 #include "base/UniqueFd.h"
+#include "client/OWQuorvaneAuthController.h"
 #include "platform/ui/qt/DesktopApplication.h"
 #include "support/OWLog.h"
 #include "support/OWRelativeDates.h"
 
 namespace {
 
-// Exit status: 0 after a good update, 1 when it failed, 2 without a linked account.
+// Exit status: 0 after a good update, 1 when it failed (a failed renewal of the sign-in
+// among them), 2 without a linked account.
 // Standard output carries the rows alone: whatever else the program prints while it
 // runs (the log's echo, alerts) goes to standard error.
 int printOnce() {
@@ -43,9 +45,17 @@ int printOnce() {
     if (!base::writeFully(rows.get(), text.str())) {
         return 1;
     }
-    if (!widget->quorv()->isLinked()) {
+    // Only a missing record means no account: one whose token could not be renewed
+    // (the service refused to answer, or answered nothing readable) is still there for
+    // the next run, and this update failed.
+    // (The widget reads the hub's record through the process's token controller.)
+    if (!OWQuorvaneAuthController::sharedController()->oauthToken()) {
         std::cerr << "No account is linked: link one in " << TodayViewController::kHubName << ".\n";
         return 2;
+    }
+    if (!widget->quorv()->isLinked()) {
+        std::cerr << "The account's sign-in could not be renewed; try again later.\n";
+        return 1;
     }
     return answered && !widget->lastError() ? 0 : 1;
 }
