@@ -230,13 +230,13 @@ TEST_F(ShareOutcome, OpenDocumentsWithoutAMakeSharesWithStoredChoicesOrIsRefused
     EXPECT_TRUE(quits.empty());
 }
 
-// A 50 MB name or metadata value is refused in the make's answer; the program goes on
+// A name or metadata value of megabytes is refused in the make's answer; the program goes on
 // serving the next make.
 TEST_F(ShareOutcome, OverLongNameOrMetadataValueIsRefusedByTheMake) {
     QV_PROGRESS_PEERS();
     launch();
     for (const char* option : {"--name-bytes", "--metadata-bytes"}) {
-        auto [status, out] = run({"--interaction", "0x10", "--make-only", option, "52428800"});
+        auto [status, out] = run({"--interaction", "0x10", "--make-only", option, "4194304"});
         EXPECT_EQ(status, 3) << option;
         EXPECT_TRUE(out.contains("script error -1700")) << option << out.join("\n").toStdString();
     }
