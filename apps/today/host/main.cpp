@@ -40,6 +40,12 @@ int printOnce() {
     widget->widgetPerformUpdateWithCompletionHandler(
         [&answered](TodayViewController::UpdateResult) { answered = true; });
     base::RunLoop::main().runUntil([&] { return answered; }, TodayHost::kUpdateTimeOutSeconds);
+    // A renewal still under way is waited for: the service may already have replaced the
+    // refresh token, and a run that left before keeping the new one would leave the
+    // record holding a dead one.
+    const auto controller = OWQuorvaneAuthController::sharedController();
+    base::RunLoop::main().runUntil([&] { return !controller->isRefreshingToken(); },
+                                   TodayHost::kUpdateTimeOutSeconds);
     std::ostringstream text;
     TodayHost::printRows(*widget, *dates, text);
     if (!base::writeFully(rows.get(), text.str())) {
@@ -49,7 +55,7 @@ int printOnce() {
     // (the service refused to answer, or answered nothing readable) is still there for
     // the next run, and this update failed.
     // (The widget reads the hub's record through the process's token controller.)
-    if (!OWQuorvaneAuthController::sharedController()->oauthToken()) {
+    if (!controller->oauthToken()) {
         std::cerr << "No account is linked: link one in " << TodayViewController::kHubName << ".\n";
         return 2;
     }
