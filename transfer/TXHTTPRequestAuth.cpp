@@ -345,13 +345,7 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
         previous.reset();
         if (error || isCancelled())
             return;
-        // Another request may have been given working credentials meanwhile.
-        if (auto found = sessionCredentials(proxy); found && applyCredentials(proxy, *found)) {
-            startRequest();
-            return;
-        }
-        if (!askDelegateForCredentials(proxy))
-            failAuthentication();
+        restartFromSessionOrAsk(proxy);
         return;
     }
     object.reset();
@@ -393,10 +387,15 @@ void TXHTTPRequest::State::resumeAfterQuestion() {
     if (!lifecycle.awaitsCredentials())
         return;
     lifecycle.enter(Phase::Ended);
-    bool proxy = authenticationNeeded == AuthenticationState::Proxy;
     std::lock_guard one(delegateAuthenticationLock);
-    if (auto found = sessionCredentials(proxy);
-        found && message && applyCredentials(proxy, *found)) {
+    restartFromSessionOrAsk(authenticationNeeded == AuthenticationState::Proxy);
+}
+
+// Another request may have been given working credentials meanwhile: they restart this
+// one. Else the receiver is asked (or the question already put is waited for), and with
+// nobody to ask the request fails.
+void TXHTTPRequest::State::restartFromSessionOrAsk(bool proxy) {
+    if (auto found = sessionCredentials(proxy); found && applyCredentials(proxy, *found)) {
         startRequest();
         return;
     }

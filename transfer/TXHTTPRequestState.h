@@ -279,6 +279,7 @@ struct TXHTTPRequest::State : TXHTTPRequestSettings {
     void endQuestion();
     // Another request's question, which this one waited for, is over.
     void resumeAfterQuestion();
+    void restartFromSessionOrAsk(bool proxy);
     void failAuthentication();
     bool configureProxies();
     void fetchPACFile();
