@@ -454,7 +454,12 @@ void OWLog::writeEntry(const std::string& text) {
 
 // Opens an existing current log for appending (never creating it). Its present size
 // counts towards the limit, so processes that only ever append still rotate.
+// Taken under the new-log lock, so it never opens a file that a new log is moving aside
+// and never replaces the handle of a log started meanwhile.
 std::shared_ptr<OWLog::FileHandle> OWLog::openCurrentLog() {
+    std::lock_guard lock(gNewLogMutex);
+    if (auto current = fileHandle())
+        return current;
     const std::string path = generationPath(currentLogFolder(), appName(), 1);
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)

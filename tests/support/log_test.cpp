@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdlib>
@@ -329,6 +330,22 @@ TEST_F(LogTest, RootKeepsLogsInTheLocalDomain) {
     EXPECT_FALSE(readFile(folder + "/tests.1.log").empty());
     EXPECT_EQ(stat((folder + "/tests.2.log").c_str(), &st), 0);
     EXPECT_NE(stat(sandbox.logFolder().c_str(), &st), 0);
+}
+
+// Entries queued for one log may still be written while the next one starts: a writer
+// that finds no open file must never keep the file that was just moved aside, or every
+// later entry would go to the older generation.
+TEST_F(LogTest, EntriesAfterANewLogGoToItWhileTheWriterRunsBehind) {
+    for (int round = 0; round < 300; ++round) {
+        OWLog::createNewLog();
+        OWLog::createNewLog();
+        OWLog::appendLog("round %d", round);
+        flush();
+        const auto m = messages(sandbox.logFile());
+        ASSERT_FALSE(m.empty()) << round;
+        ASSERT_EQ(m.back(), "round " + std::to_string(round)) << readFile(sandbox.logFile());
+        ASSERT_NE(std::find(m.begin(), m.end(), "Running in 64-bit mode"), m.end()) << round;
+    }
 }
 
 TEST_F(LogTest, AppNameFallsBackToTheExecutable) {
