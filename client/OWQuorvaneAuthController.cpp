@@ -206,6 +206,15 @@ base::NotificationCenter& OWQuorvaneAuthController::center() const {
     return services_.center ? *services_.center : base::NotificationCenter::defaultCenter();
 }
 
+KCKeychainBindingsController& OWQuorvaneAuthController::keychain() const {
+    return services_.keychain ? *services_.keychain
+                              : KCKeychainBindingsController::sharedKeychainBindingsController();
+}
+
+std::shared_ptr<base::UserDefaults> OWQuorvaneAuthController::defaults() const {
+    return services_.defaults ? services_.defaults : base::UserDefaults::standard();
+}
+
 double OWQuorvaneAuthController::now() const {
     return base::RunLoop::main().clock()->now();
 }
@@ -291,9 +300,7 @@ void OWQuorvaneAuthController::handleURL(std::string_view address) {
 
 void OWQuorvaneAuthController::removeRecords(const std::optional<std::string>& user,
                                              bool keepRecord) {
-    KCKeychainBindingsController& keychain =
-        services_.keychain ? *services_.keychain
-                           : KCKeychainBindingsController::sharedKeychainBindingsController();
+    KCKeychainBindingsController& keychain = this->keychain();
     const std::string service = recordService();
     const std::string app = appName();
     std::vector<std::string> accounts{"username", "password"};
@@ -334,8 +341,7 @@ void OWQuorvaneAuthController::unlink(bool recordRemoved) {
         privateKey_.reset();
         refreshing_ = false;
     }
-    auto defaults = services_.defaults ? services_.defaults : base::UserDefaults::standard();
-    defaults->removeObject(kUserNameDefaultsKey);
+    defaults()->removeObject(kUserNameDefaultsKey);
     post(kUpdateSettingsNotification);
     post(kOAuthChangedNotification);
 }

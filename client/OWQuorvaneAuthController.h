@@ -136,6 +136,9 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     std::shared_ptr<OWQuorvaneTokenExchange> exchange();
     std::string recordService() const;
     base::NotificationCenter& center() const;
+    // The store and defaults given in Services, else the shared ones.
+    KCKeychainBindingsController& keychain() const;
+    std::shared_ptr<base::UserDefaults> defaults() const;
     double now() const;
     void post(const char* name) const;
     // Sets the in-flight flag; false when `onlyIfIdle` and a request is in flight.
@@ -155,7 +158,7 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     LoadResult loadRecord();
     bool findRecord(LoadResult& result);
     void askHub(LoadResult& result);
-    // `keepRecord`: the record item was already dealt with (see refreshRefused).
+    // `keepRecord`: the record item was already dealt with (see takeNewerTokens).
     void removeRecords(const std::optional<std::string>& user, bool keepRecord);
     void unlink(bool recordRemoved);
     // The service refused the refresh token `refused`: another program may have used

@@ -11,10 +11,6 @@
 
 namespace {
 
-KCKeychainBindingsController& keychainOf(KCKeychainBindingsController* keychain) {
-    return keychain ? *keychain : KCKeychainBindingsController::sharedKeychainBindingsController();
-}
-
 std::string lowercased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -40,7 +36,7 @@ struct OWQuorvaneAuthController::LoadResult {
 };
 
 bool OWQuorvaneAuthController::findRecord(LoadResult& result) {
-    KCKeychainBindingsController& keychain = keychainOf(services_.keychain);
+    KCKeychainBindingsController& keychain = this->keychain();
     const std::string app = appName();
     std::optional<base::Array> items = keychain.keychainItemsForService(recordService());
     base::Array found =
@@ -90,7 +86,7 @@ OWQuorvaneAuthController::LoadResult OWQuorvaneAuthController::loadRecord() {
     if (result.passwordGrant) {
         OWLog::appendLog("Requesting OAuth token from password data");
     }
-    auto defaults = services_.defaults ? services_.defaults : base::UserDefaults::standard();
+    const auto defaults = this->defaults();
     const base::Value stored = defaults->object(kUserNameDefaultsKey);
     std::string server = result.record.serverURL;
     if (lowercased(server).rfind("http", 0) != 0 && server.size() < 8) {
@@ -134,7 +130,7 @@ void OWQuorvaneAuthController::loadSavedSettings() {
 }
 
 void OWQuorvaneAuthController::saveSettings() {
-    KCKeychainBindingsController& keychain = keychainOf(services_.keychain);
+    KCKeychainBindingsController& keychain = this->keychain();
     std::optional<std::string> token;
     std::optional<std::string> user;
     std::string generic;
@@ -152,7 +148,7 @@ void OWQuorvaneAuthController::saveSettings() {
         OWLog::appendLogAndPrint("Quorvane error: Unable to save login information in Keychain");
     }
     if (user && !user->empty()) {
-        auto defaults = services_.defaults ? services_.defaults : base::UserDefaults::standard();
+        const auto defaults = this->defaults();
         // Escaped like a field: a name the property list cannot hold as text would
         // otherwise keep every later default of the program from being written.
         defaults->setObject(OWQuorvaneTokenRecord::fieldText(*user), kUserNameDefaultsKey);

@@ -271,14 +271,11 @@ void OWQuorvaneAuthController::cancelRefreshTimer() {
 }
 
 bool OWQuorvaneAuthController::takeNewerTokens(const std::optional<std::string>& refused) {
-    KCKeychainBindingsController& keychain =
-        services_.keychain ? *services_.keychain
-                           : KCKeychainBindingsController::sharedKeychainBindingsController();
     const std::string app = appName();
     // Looked at and removed in one change of the store, so that tokens another program
     // saves meanwhile are never removed on the strength of the refused one.
     std::optional<OWQuorvaneTokenRecord> newer;
-    keychain.removeUnless(
+    keychain().removeUnless(
         app, recordService(),
         [&](const std::string& password, const std::optional<std::string>& tag) {
             auto record = OWQuorvaneTokenRecord::fromItem(app, password, tag, false);

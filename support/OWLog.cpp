@@ -453,9 +453,9 @@ void OWLog::writeEntry(const std::string& text) {
 }
 
 // Opens an existing current log for appending (never creating it). Its present size
-// counts towards the limit, so processes that only ever append still rotate.
-// Taken under the new-log lock, so it never opens a file that a new log is moving aside
-// and never replaces the handle of a log started meanwhile.
+// counts towards the limit, so processes that only ever append still rotate. Under the
+// new-log lock: it never opens a file that a new log is moving aside, and a log started
+// meanwhile keeps its handle.
 std::shared_ptr<OWLog::FileHandle> OWLog::openCurrentLog() {
     std::lock_guard lock(gNewLogMutex);
     if (auto current = fileHandle())

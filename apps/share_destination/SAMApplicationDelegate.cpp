@@ -287,11 +287,14 @@ void SAMApplicationDelegate::generateThumbImage(std::shared_ptr<const sam::Check
 }
 
 void SAMApplicationDelegate::beginUpload(std::shared_ptr<const sam::CheckedFile> movie) {
+    const auto fail = [this](const char* text) {
+        OWAlert::alertSheetWithMessageText("Quorvane Error", std::string("OK"), std::nullopt,
+                                           std::nullopt, text, nullptr, true);
+        terminate(0);
+    };
     if (settingsController_->projectID() == QuorvSettingsController::kNoProject) {
         // Nothing would be sent and the window would wait for ever.
-        OWAlert::alertSheetWithMessageText("Quorvane Error", std::string("OK"), std::nullopt,
-                                           std::nullopt, kNoProjectText, nullptr, true);
-        terminate(0);
+        fail(kNoProjectText);
         return;
     }
     // The upload opens what it sends by path, and may do so more than once: it is given
@@ -301,10 +304,7 @@ void SAMApplicationDelegate::beginUpload(std::shared_ptr<const sam::CheckedFile>
     removeUploadLink();
     uploadLink_ = movie->linkIn(OWLocalPaths::tempDirectory());
     if (uploadLink_.empty()) {
-        OWAlert::alertSheetWithMessageText(
-            "Quorvane Error", std::string("OK"), std::nullopt, std::nullopt,
-            "The movie could not be prepared for the upload.", nullptr, true);
-        terminate(0);
+        fail("The movie could not be prepared for the upload.");
         return;
     }
     progressController_ = UploadProgressController::create(uploadLink_);

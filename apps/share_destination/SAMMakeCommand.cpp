@@ -141,14 +141,10 @@ void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
     // Sizes first: a name or value no share can carry is refused before it is copied.
     // (UTF-16 text takes at most twice the bytes of its UTF-8 form.)
     std::string refusal;
-    std::string name;
-    if (nameField && nameField->data().size() > 2 * kMaxNameBytes) {
+    const bool nameTooLong = nameField && nameField->data().size() > 2 * kMaxNameBytes;
+    const std::string name = nameField && !nameTooLong ? nameField->stringValue().value_or("") : "";
+    if (nameTooLong || name.size() > kMaxNameBytes) {
         refusal = "The name is longer than " + std::to_string(kMaxNameBytes) + " bytes.";
-    } else {
-        name = nameField ? nameField->stringValue().value_or("") : "";
-        if (name.size() > kMaxNameBytes) {
-            refusal = "The name is longer than " + std::to_string(kMaxNameBytes) + " bytes.";
-        }
     }
     if (refusal.empty()) {
         refusal = overLongEntry(metadataField, "metadata");

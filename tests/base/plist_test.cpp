@@ -153,11 +153,8 @@ std::string sharedData(uint16_t times, uint32_t bytes) {
     for (uint16_t i = 0; i < times; ++i) {
         array += testsupport::plistReference(1);
     }
-    std::string data = "\x4f\x12";
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        data += static_cast<char>((bytes >> shift) & 0xff);
-    }
-    data += std::string(bytes, 'x');
+    const std::string data =
+        "\x4f\x12" + testsupport::bigEndian(bytes, 4) + std::string(bytes, 'x');
     return testsupport::binaryPlist({array, data});
 }
 
@@ -215,19 +212,10 @@ TEST(PropertyListTest, SharedObjectsCannotExpandBeyondTheirBytes) {
 // A binary list of one dictionary {key: true}, where `keyObject` is the key's string
 // object (marker byte and characters).
 std::string binaryDictionary(const std::string& keyObject) {
-    std::string list = "bplist00";
-    list += "\xd1\x01\x02";  // dictionary of one entry: key object 1, value object 2
-    list += keyObject;
-    list += '\x09';  // true
-    auto table = static_cast<char>(list.size());
-    list += '\x08';
-    list += '\x0b';
-    list += static_cast<char>(11 + keyObject.size());
-    list += std::string(6, '\0') + "\x01\x01";             // offset and reference sizes
-    list += std::string(7, '\0') + "\x03";                 // three objects
-    list += std::string(8, '\0');                          // the top object is the first
-    list += std::string(7, '\0') + std::string(1, table);  // where the offset table starts
-    return list;
+    using testsupport::plistReference;
+    // A dictionary of one entry: key object 1, value object 2 (true).
+    return testsupport::binaryPlist(
+        {"\xd1" + plistReference(1) + plistReference(2), keyObject, "\x09"});
 }
 
 TEST(PropertyListTest, ReadsBinaryListsAndRefusesKeysWithNul) {

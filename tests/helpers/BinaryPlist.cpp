@@ -2,17 +2,15 @@
 
 namespace testsupport {
 
-namespace {
-
-void appendBigEndian(std::string& bytes, uint64_t value, int width) {
+std::string bigEndian(uint64_t value, int width) {
+    std::string bytes;
     for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) {
         bytes += static_cast<char>((value >> shift) & 0xff);
     }
+    return bytes;
 }
 
-}  // namespace
-
-std::string binaryPlist(const std::vector<std::string>& objects) {
+std::string binaryPlist(const std::vector<std::string>& objects, int referenceWidth) {
     std::string list = "bplist00";
     std::vector<uint64_t> offsets;
     for (const std::string& object : objects) {
@@ -21,19 +19,18 @@ std::string binaryPlist(const std::vector<std::string>& objects) {
     }
     const uint64_t table = list.size();
     for (uint64_t offset : offsets) {
-        appendBigEndian(list, offset, 4);
+        list += bigEndian(offset, 4);
     }
-    list += std::string(6, '\0') + "\x04\x02";  // offset and reference sizes
-    appendBigEndian(list, objects.size(), 8);
-    appendBigEndian(list, 0, 8);  // the top object
-    appendBigEndian(list, table, 8);
+    list += std::string(6, '\0') + '\x04';  // offset size
+    list += static_cast<char>(referenceWidth);
+    list += bigEndian(objects.size(), 8);
+    list += bigEndian(0, 8);  // the top object
+    list += bigEndian(table, 8);
     return list;
 }
 
-std::string plistReference(uint16_t object) {
-    std::string bytes;
-    appendBigEndian(bytes, object, 2);
-    return bytes;
+std::string plistReference(uint64_t object, int width) {
+    return bigEndian(object, width);
 }
 
 std::string doublingArraysPlist(uint16_t levels) {

@@ -18,6 +18,7 @@
 #include "client/OWQuorvaneHubCredentials.h"
 #include "client/OWQuorvaneHubHandOver.h"
 #include "platform/keychain/KeychainFile.h"
+#include "tests/helpers/BinaryPlist.h"
 #include "tests/helpers/RunTool.h"
 #include "tests/helpers/TempDir.h"
 #include "tests/hub/oauth/OAuthModeTest.h"
@@ -95,33 +96,14 @@ std::string deepXml(size_t levels) {
     return text + "</plist>\n";
 }
 
+// `levels` arrays, each holding the next.
 std::string deepBinary(size_t levels) {
-    std::string bytes = "bplist00";
-    const auto bigEndian = [&bytes](uint64_t value, int width) {
-        for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) {
-            bytes += static_cast<char>((value >> shift) & 0xff);
-        }
-    };
-    std::vector<uint64_t> offsets;
-    for (size_t i = 0; i < levels; ++i) {
-        offsets.push_back(bytes.size());
-        const bool last = i + 1 == levels;
-        bytes += static_cast<char>(last ? 0xa0 : 0xa1);
-        if (!last) {
-            bigEndian(i + 1, 4);
-        }
+    std::vector<std::string> objects;
+    for (size_t i = 1; i < levels; ++i) {
+        objects.push_back("\xa1" + testsupport::plistReference(i, 4));
     }
-    const uint64_t table = bytes.size();
-    for (uint64_t offset : offsets) {
-        bigEndian(offset, 4);
-    }
-    bytes.append(6, '\0');
-    bytes += '\4';  // offset size
-    bytes += '\4';  // reference size
-    bigEndian(levels, 8);
-    bigEndian(0, 8);  // the top object
-    bigEndian(table, 8);
-    return bytes;
+    objects.emplace_back("\xa0");
+    return testsupport::binaryPlist(objects, 4);
 }
 
 struct Damage {
