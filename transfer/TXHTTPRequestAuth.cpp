@@ -83,7 +83,8 @@ void TXHTTPRequest::State::applyAuthorizationHeader() {
                     // What went out, so that a refusal takes exactly these out of the store.
                     requestCredentials = entry->credentials;
                 } else {
-                    TXSessionCredentialStore::servers().remove(entry->credentials);
+                    TXSessionCredentialStore::servers().remove(
+                        entry->credentials, entry->scheme, entry->host, entry->port, entry->realm);
                 }
             } else if (entry) {
                 std::string value =
@@ -103,7 +104,8 @@ void TXHTTPRequest::State::applyAuthorizationHeader() {
                 proxyAuthentication = entry->authentication;
                 proxyAuthScheme = entry->authenticationScheme;
             } else {
-                TXSessionCredentialStore::proxies().remove(entry->credentials);
+                TXSessionCredentialStore::proxies().removeProxy(entry->credentials, entry->host,
+                                                                entry->port);
             }
         }
     }
@@ -190,7 +192,7 @@ bool TXHTTPRequest::State::applyCredentials(bool proxy,
     if (!object || !message)
         return false;
     if (!object->apply(*message, credentials)) {
-        storeFor(proxy).remove(credentials);
+        forgetSessionCredentials(proxy, credentials);
         return false;
     }
     if (keychainPersistence) {
@@ -279,9 +281,19 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
         failAuthentication();
         return;
     }
-    if (!object) {
-        if (head)
-            object = platform::net::HttpAuthentication::create(*head);
+    // The protection space comes from this challenge, not from the object that carried
+    // what we sent: credentials taken from the session before we knew our realm may be
+    // another realm's.
+    std::shared_ptr<platform::net::HttpAuthentication> fresh =
+        head ? platform::net::HttpAuthentication::create(*head) : nullptr;
+    auto& previous = proxy ? proxyCredentials : requestCredentials;
+    if (object && fresh && object->realm() != fresh->realm()) {
+        // Not refused for their own realm: they stay in the session, and the object that
+        // carried them, shared with it, is left as it is for the requests of that realm.
+        object = fresh;
+        previous.reset();
+    } else if (!object) {
+        object = fresh;
         if (!object) {
             cancelLoad();
             r.failWithError(TXMakeError(TXErrorCode::ApplyingCredentials,
@@ -292,9 +304,9 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
     } else if (head) {
         object->update(*head);
     }
+    const auto& space = fresh ? fresh : object;
     (proxy ? proxyAuthScheme : authScheme) = object->method();
-    (proxy ? proxyAuthRealm : authRealm) = object->requiresAccountDomain() ? "" : object->realm();
-    auto& previous = proxy ? proxyCredentials : requestCredentials;
+    (proxy ? proxyAuthRealm : authRealm) = space->requiresAccountDomain() ? "" : space->realm();
 
     if (object->isValid()) {
         cancelLoad();
@@ -336,12 +348,12 @@ void TXHTTPRequest::State::attemptToApplyCredentialsAndResume(bool proxy) {
     // credentials, from the session or a receiver, go out with a new object made from
     // this challenge (the stream that carries it goes with the load).
     std::optional<base::Error> why = object->error();
-    object = head ? platform::net::HttpAuthentication::create(*head) : nullptr;
+    object = fresh;
     cancelLoad();
     if (why && why->code() == platform::net::kHttpCredentialsRejected) {
         std::lock_guard one(delegateAuthenticationLock);
         if (previous)
-            storeFor(proxy).remove(*previous);
+            forgetSessionCredentials(proxy, *previous);
         previous.reset();
         if (error || isCancelled())
             return;
@@ -368,6 +380,16 @@ std::optional<platform::net::HttpCredentials> TXHTTPRequest::State::sessionCrede
     if (!entry)
         return std::nullopt;
     return entry->credentials;
+}
+
+void TXHTTPRequest::State::forgetSessionCredentials(bool proxy,
+                                                    const platform::net::HttpCredentials& refused) {
+    if (proxy)
+        TXSessionCredentialStore::proxies().removeProxy(refused, proxyHost,
+                                                        static_cast<uint16_t>(proxyPort));
+    else if (url)
+        TXSessionCredentialStore::servers().remove(refused, url->scheme(), url->host(),
+                                                   effectivePort(*url), authRealm);
 }
 
 TXCredentialQuestions::Subject TXHTTPRequest::State::questionSubject(bool proxy) const {

@@ -274,6 +274,9 @@ struct TXHTTPRequest::State : TXHTTPRequestSettings {
     bool askDelegateForCredentials(bool proxy);
     // Credentials the session store holds for the server or proxy now challenging us.
     std::optional<platform::net::HttpCredentials> sessionCredentials(bool proxy) const;
+    // Takes credentials the server (or proxy) now challenging us refused out of the
+    // session store, for its realm only.
+    void forgetSessionCredentials(bool proxy, const platform::net::HttpCredentials& refused);
     TXCredentialQuestions::Subject questionSubject(bool proxy) const;
     // This request's question is over: the requests that waited for it look again.
     void endQuestion();

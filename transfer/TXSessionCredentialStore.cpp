@@ -9,6 +9,12 @@ bool sameCredentials(const platform::net::HttpCredentials& a,
     return a.user == b.user && a.password == b.password && a.domain == b.domain;
 }
 
+// A realm nobody named (a Basic entry kept after a plain success, an NTLM challenge)
+// could be any.
+bool realmsMatch(const std::string& a, const std::string& b) {
+    return a.empty() || b.empty() || a == b;
+}
+
 }  // namespace
 
 TXSessionCredentialStore& TXSessionCredentialStore::servers() {
@@ -25,7 +31,8 @@ void TXSessionCredentialStore::store(const Entry& entry) {
     std::lock_guard guard(mutex_);
     for (auto& e : entries_) {
         if (sameCredentials(e.credentials, entry.credentials) && e.host == entry.host &&
-            e.port == entry.port && e.scheme == entry.scheme) {
+            e.port == entry.port && e.scheme == entry.scheme &&
+            (e.realm == entry.realm || e.realm.empty())) {
             e = entry;
             return;
         }
@@ -33,13 +40,22 @@ void TXSessionCredentialStore::store(const Entry& entry) {
     entries_.push_back(entry);
 }
 
-void TXSessionCredentialStore::remove(const platform::net::HttpCredentials& credentials) {
+void TXSessionCredentialStore::remove(const platform::net::HttpCredentials& credentials,
+                                      const std::string& scheme, const std::string& host,
+                                      uint16_t port, const std::string& realm) {
     std::lock_guard guard(mutex_);
-    auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-        return sameCredentials(e.credentials, credentials);
+    std::erase_if(entries_, [&](const Entry& e) {
+        return sameCredentials(e.credentials, credentials) && e.scheme == scheme &&
+               e.host == host && e.port == port && realmsMatch(e.realm, realm);
     });
-    if (it != entries_.end())
-        entries_.erase(it);
+}
+
+void TXSessionCredentialStore::removeProxy(const platform::net::HttpCredentials& credentials,
+                                           const std::string& host, uint16_t port) {
+    std::lock_guard guard(mutex_);
+    std::erase_if(entries_, [&](const Entry& e) {
+        return sameCredentials(e.credentials, credentials) && e.host == host && e.port == port;
+    });
 }
 
 std::optional<TXSessionCredentialStore::Entry> TXSessionCredentialStore::find(
@@ -47,7 +63,7 @@ std::optional<TXSessionCredentialStore::Entry> TXSessionCredentialStore::find(
     const std::string& realm, const std::optional<platform::net::HttpCredentials>& own) const {
     std::lock_guard guard(mutex_);
     auto acceptable = [&](const Entry& e) {
-        if (!realm.empty() && !e.realm.empty() && e.realm != realm)
+        if (!realmsMatch(e.realm, realm))
             return false;
         if (own && (own->user != e.credentials.user || own->password != e.credentials.password))
             return false;

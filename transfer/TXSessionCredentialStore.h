@@ -26,10 +26,18 @@ class TXSessionCredentialStore {
     static TXSessionCredentialStore& servers();
     static TXSessionCredentialStore& proxies();
 
-    // Replaces an entry holding the same credentials, else appends.
+    // Replaces the entry holding the same credentials for the same scheme, host, port
+    // and realm (an entry that knows its realm also replaces one that did not), else
+    // appends.
     void store(const Entry& entry);
-    // Removes the first entry holding these credentials.
-    void remove(const platform::net::HttpCredentials& credentials);
+    // Servers: removes these credentials where they were kept for this scheme, host,
+    // port and realm; kept for another realm they stay (an empty realm is not known
+    // and matches any).
+    void remove(const platform::net::HttpCredentials& credentials, const std::string& scheme,
+                const std::string& host, uint16_t port, const std::string& realm);
+    // Proxies: removes these credentials where they were kept for this proxy.
+    void removeProxy(const platform::net::HttpCredentials& credentials, const std::string& host,
+                     uint16_t port);
     // An entry for exactly `url`, else the first for the same scheme, host and port;
     // skipping entries of another realm (when `realm` is known) or with credentials
     // other than `own` (when given).

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 #include "tests/helpers/MainThread.h"
@@ -213,6 +214,93 @@ TEST_F(AuthTest, OneAnswerServesEveryRequestRefusedTogether) {
             ASSERT_TRUE(pumpUntil(ended));
             for (const auto& request : both) EXPECT_EQ(3, request->error()->code());
         }
+    }
+}
+
+// What a refusal takes out of the session: only the credentials of the server and realm
+// that refused them. Credentials kept for one realm meet another realm's challenge when
+// a request presents them before it knows its realm; they stay for their own realm.
+// And two servers that share a user and password keep separate entries: one of them
+// changing the password leaves the other's alone.
+TEST_F(AuthTest, RefusalRemovesOnlyTheRefusingServersAndRealmsCredentials) {
+    struct Answerer : txtest::RecordingDelegate {
+        std::map<std::string, std::pair<std::string, std::string>> byRealm;
+        void authenticationNeededForRequest(TXHTTPRequest& r) override {
+            RecordingDelegate::authenticationNeededForRequest(r);
+            auto it = byRealm.find(r.authenticationRealm());
+            if (it == byRealm.end()) {
+                r.cancelAuthentication();
+                return;
+            }
+            r.setUsername(it->second.first);
+            r.setPassword(it->second.second);
+            r.retryUsingSuppliedCredentials();
+        }
+    };
+    auto answerer = std::make_shared<Answerer>();
+    answerer->answerAuthentication = true;
+    auto run = [&](const std::string& url, bool withDelegate) {
+        auto request = TXHTTPRequest::requestWithURL(U(url));
+        if (withDelegate)
+            request->setDelegate(answerer);
+        request->startAsynchronous();
+        EXPECT_TRUE(pumpUntil([&] { return request->isFinished(); })) << url;
+        return request;
+    };
+    const char* kBasicBob = "Basic Ym9iOnR3bw==";  // bob:two
+    {
+        SCOPED_TRACE("two realms on one server");
+        HttpTestServer server([&](const ReceivedRequest& r) {
+            bool first = r.target.rfind("/a", 0) == 0;
+            if (r.header("Authorization") != (first ? kBasicAlice : kBasicBob))
+                return challenge(first ? "Basic realm=\"r1\"" : "Basic realm=\"r2\"");
+            return Reply{HttpTestServer::response(200, "", "in")};
+        });
+        answerer->byRealm = {{"r1", {"alice", "s3cret"}}, {"r2", {"bob", "two"}}};
+        for (const char* path : {"/a", "/b"})
+            EXPECT_EQ(200, run(server.url(path), true)->responseStatusCode());
+        EXPECT_EQ(2, answerer->authenticationQuestions);
+        // In turn, at the answered addresses and at others of each realm, whose lookup
+        // before the challenge may pick the other realm's entry.
+        for (const char* path : {"/a", "/b", "/a", "/b/2", "/a/2", "/a", "/b"}) {
+            auto request = run(server.url(path), true);
+            EXPECT_EQ(200, request->responseStatusCode()) << path;
+            EXPECT_FALSE(request->error().has_value()) << path;
+        }
+        EXPECT_EQ(2, answerer->authenticationQuestions);
+        for (const char* path : {"/b", "/a", "/b/3"}) {
+            auto alone = run(server.url(path), false);
+            EXPECT_EQ(200, alone->responseStatusCode()) << path;
+            EXPECT_FALSE(alone->error().has_value()) << path;
+        }
+    }
+    {
+        SCOPED_TRACE("two servers, one user");
+        TXHTTPRequest::clearSession();
+        std::atomic<bool> changed{false};
+        auto accepting = [&](bool changes) {
+            return [&changed, changes](const ReceivedRequest& r) {
+                const char* wanted = changes && changed ? "Basic YWxpY2U6bmV3" : kBasicAlice;
+                if (r.header("Authorization") != wanted)
+                    return challenge("Basic realm=\"r\"");
+                return Reply{HttpTestServer::response(200, "", "in")};
+            };
+        };
+        HttpTestServer changing(accepting(true));
+        HttpTestServer other(accepting(false));
+        answerer->byRealm = {{"r", {"alice", "s3cret"}}};
+        // The other server's entry first, where a removal by user and password alone
+        // finds it before the changing server's.
+        EXPECT_EQ(200, run(other.url("/o"), true)->responseStatusCode());
+        EXPECT_EQ(200, run(changing.url("/c"), true)->responseStatusCode());
+        changed = true;
+        auto refused = run(changing.url("/c"), false);
+        ASSERT_TRUE(refused->error().has_value());
+        EXPECT_EQ(3, refused->error()->code());
+        auto kept = run(other.url("/o"), false);
+        EXPECT_EQ(200, kept->responseStatusCode());
+        EXPECT_FALSE(kept->error().has_value());
+        EXPECT_EQ(kBasicAlice, other.requests().back().header("Authorization"));
     }
 }
 
