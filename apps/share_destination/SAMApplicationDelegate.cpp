@@ -10,6 +10,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "apps/share_destination/SAMAsset.h"
 #include "apps/share_destination/SAMMakeCommand.h"
 #include "apps/share_destination/SAMScripting.h"
 #include "apps/share_destination/SAMScriptingTerms.h"
@@ -84,6 +85,8 @@ SAMApplicationDelegate::~SAMApplicationDelegate() {
 
 bool SAMApplicationDelegate::applicationDidFinishLaunching() {
     OWLog::createNewLog();
+    // What runs killed mid-upload left behind (a folder with a link to nothing).
+    sam::removeLeftoverUploadFolders(OWLocalPaths::tempDirectory());
     std::weak_ptr<SAMApplicationDelegate> weak = weak_from_this();
     const QString introspection =
         options_.introspection.isEmpty() ? bundledIntrospection() : options_.introspection;
@@ -174,6 +177,49 @@ bool SAMApplicationDelegate::busyFor(const std::string& sender) const {
     return bus && bus->isServiceRegistered(QString::fromStdString(assetOwner_)).value();
 }
 
+void SAMApplicationDelegate::handOutAsset(const std::string& sender, const SAMAsset& asset) {
+    if (sender != assetOwner_) {
+        const std::string folder = OWLocalPaths::tempDirectory();
+        for (const auto& file : {asset.mediaFile(), asset.descFile()}) {
+            if (file && sam::liesDirectlyIn(file->path(), folder)) {
+                sam::clearHandedOutPath(file->path());
+            }
+        }
+    }
+    assetOwner_ = sender;
+    if (sender.empty()) {
+        return;
+    }
+    if (!ownerWatcher_) {
+        ownerWatcher_ = std::make_unique<QDBusServiceWatcher>();
+        ownerWatcher_->setConnection(options_.bus);
+        ownerWatcher_->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+        std::weak_ptr<SAMApplicationDelegate> weak = weak_from_this();
+        QObject::connect(ownerWatcher_.get(), &QDBusServiceWatcher::serviceUnregistered,
+                         ownerWatcher_.get(), [weak](const QString& name) {
+                             if (auto self = weak.lock()) {
+                                 self->holderLeft(name.toStdString());
+                             }
+                         });
+    }
+    ownerWatcher_->setWatchedServices({QString::fromStdString(sender)});
+    // An editor that gave up waiting for the settings window has gone already.
+    const QDBusConnectionInterface* bus = options_.bus.interface();
+    if (bus && !bus->isServiceRegistered(QString::fromStdString(sender)).value()) {
+        holderLeft(sender);
+    }
+}
+
+void SAMApplicationDelegate::holderLeft(const std::string& name) {
+    if (name != assetOwner_ || sharing_) {
+        return;
+    }
+    // It hands nothing over now: the program ends by itself, as after a launch that
+    // nothing followed, unless another editor comes first.
+    assetOwner_.clear();
+    rearmTimeout();
+}
+
 void SAMApplicationDelegate::openFiles(ScriptCommand& command) {
     if (busyFor(command.sender())) {
         // Taking these files would end or overwrite the share under way.
@@ -226,7 +272,10 @@ void SAMApplicationDelegate::openFiles(ScriptCommand& command) {
         rearmTimeout();
         return;
     }
-    if (settingsController_->title().empty()) {
+    // The title is this share's: the one its make set, or, handed over without a make
+    // of its own, the movie's file name. Nothing an earlier editor chose carries over.
+    if (command.sender() != assetOwner_ || assetOwner_.empty() ||
+        settingsController_->title().empty()) {
         settingsController_->setTitle(std::filesystem::path(*handOver.moviePath).stem().string());
     }
     sharing_ = true;
@@ -303,11 +352,11 @@ void SAMApplicationDelegate::beginUpload(std::shared_ptr<const sam::CheckedFile>
     checkedMovie_ = movie;
     removeUploadLink();
     uploadLink_ = movie->linkIn(OWLocalPaths::tempDirectory());
-    if (uploadLink_.empty()) {
+    if (uploadLink_.path.empty()) {
         fail("The movie could not be prepared for the upload.");
         return;
     }
-    progressController_ = UploadProgressController::create(uploadLink_);
+    progressController_ = UploadProgressController::create(uploadLink_.path);
     // The movie goes once it is uploaded, but only from the location handed out.
     progressController_->setRemovesSourceFile(false);
     progressController_->setThumbnail(settingsController_->thumbnail());
@@ -329,8 +378,9 @@ void SAMApplicationDelegate::removeHandedOutFiles() const {
     const std::pair<const std::optional<std::string>*, const sam::CheckedFile*> files[] = {
         {&sharedMovie_, checkedMovie_.get()}, {&sharedDescription_, checkedDescription_.get()}};
     for (const auto& [path, checked] : files) {
-        // Only while the path still names the file that was taken: whatever the editor
-        // put there since is not this share's to delete.
+        // Only while the path still names the file that was taken (itself, or a link to
+        // it: the link goes, never the file it leads to): whatever the editor put there
+        // since is not this share's to delete.
         if (*path && checked && checked->isAt(**path) && sam::liesDirectlyIn(**path, folder)) {
             (void)::unlink((*path)->c_str());
         }
@@ -339,7 +389,6 @@ void SAMApplicationDelegate::removeHandedOutFiles() const {
 
 void SAMApplicationDelegate::removeUploadLink() {
     sam::CheckedFile::removeLink(uploadLink_);
-    uploadLink_.clear();
 }
 
 void SAMApplicationDelegate::uploadCancelled() {

@@ -6,6 +6,7 @@
 // makes a thumbnail, runs the upload through the progress window and quits when the
 // upload ends, is cancelled or has failed. Main thread only.
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QPointer>
 #include <QTimer>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "upload_dialog/UploadProgressController.h"
 
 class QuorvSettingsController;
+class SAMAsset;
 
 class SAMApplicationDelegate : public UploadProgressDelegate,
                                public std::enable_shared_from_this<SAMApplicationDelegate> {
@@ -64,8 +66,11 @@ class SAMApplicationDelegate : public UploadProgressDelegate,
     // A make waits for the settings window, an editor still on the bus was handed an
     // asset, or files were taken: no time-out may end the program now.
     bool shareUnderWay() const { return busyFor(std::string()); }
-    // A make command from `sender` was answered with an asset.
-    void assetHandedTo(const std::string& sender) { assetOwner_ = sender; }
+    // A make command from `sender` is answered with `asset`. A new holder starts a share
+    // of its own: whatever an earlier share left at the asset's files is removed first,
+    // so nothing is written through it. When the holder leaves the bus before it hands
+    // anything over, the launch time-out is armed again.
+    void handOutAsset(const std::string& sender, const SAMAsset& asset);
     // The editor whose make was answered last; empty: none yet.
     const std::string& assetOwner() const { return assetOwner_; }
 
@@ -96,6 +101,8 @@ class SAMApplicationDelegate : public UploadProgressDelegate,
     void removeHandedOutFiles() const;
     // Removes the link the upload reads the checked movie through.
     void removeUploadLink();
+    // The editor holding the asset left the bus (or was gone when it got it).
+    void holderLeft(const std::string& name);
 
     Options options_;
     std::shared_ptr<QuorvSettingsController> settingsController_;
@@ -104,12 +111,13 @@ class SAMApplicationDelegate : public UploadProgressDelegate,
     std::unique_ptr<platform::scripting::dbus::ScriptingServer> server_;
     std::shared_ptr<platform::scripting::SuspendedCommand> waitingMake_;
     std::string assetOwner_;  // the editor whose asset awaits its files; empty: none
-    bool sharing_ = false;    // files taken: the share runs until the program quits
+    std::unique_ptr<QDBusServiceWatcher> ownerWatcher_;
+    bool sharing_ = false;  // files taken: the share runs until the program quits
     std::optional<std::string> sharedMovie_;
     std::optional<std::string> sharedDescription_;
     // The files checked at the hand-over, held open until the program quits.
     std::shared_ptr<const sam::CheckedFile> checkedMovie_;
     std::shared_ptr<const sam::CheckedFile> checkedDescription_;
-    std::string uploadLink_;  // the link the upload reads; empty: none
+    sam::CheckedFile::UploadLink uploadLink_;  // the link the upload reads
     bool terminating_ = false;
 };

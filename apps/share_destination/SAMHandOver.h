@@ -25,14 +25,24 @@ class CheckedFile {
     const std::string& path() const { return path_; }
     // A path that opens the checked file itself.
     std::string readPath() const { return "/proc/self/fd/" + std::to_string(fd_.get()); }
-    // True while `path` itself (not a link's target) is still the checked file.
+    // True while the entry at `path` is the checked file itself or a link that leads to
+    // it: removing that entry (never what a link leads to) removes what was shared.
     bool isAt(const std::string& path) const;
+
+    // The way the upload reads the checked file by path: a link in an `upload-XXXXXX`
+    // folder of its own, locked while the link is in use, so that no other run takes it
+    // for the leftover of a run that was killed.
+    struct UploadLink {
+        std::string path;  // empty: none
+        base::UniqueFd folderLock{};
+    };
     // A link in a fresh folder inside `parent`, named as the editor's file, that opens
     // the checked file itself: who reads it by path reads what was checked, never what
-    // the editor's path names by then (a folder, a link, another movie). Empty when it
-    // cannot be made; removeLink() takes the link and its folder away again.
-    std::string linkIn(const std::string& parent) const;
-    static void removeLink(const std::string& link);
+    // the editor's path names by then (a folder, a link, another movie). Its path is
+    // empty when it cannot be made; removeLink() takes the link and its folder away
+    // again. A termination signal takes it away too (see removeUploadLinkOnTermination).
+    UploadLink linkIn(const std::string& parent) const;
+    static void removeLink(UploadLink& link);
 
   private:
     std::string path_;
@@ -55,5 +65,19 @@ std::variant<HandOver, platform::scripting::ScriptError> readHandOver(
 
 // True when `path` names a file directly inside `folder` (both resolved through links).
 bool liesDirectlyIn(const std::string& path, const std::string& folder);
+
+// Removes whatever an earlier share left at `path` (a file or a link, never followed; a
+// folder stays, nothing can be written through it) before the path is handed out again:
+// the editor writes a new file there, never through an old link into someone's file.
+void clearHandedOutPath(const std::string& path);
+
+// Removes what killed runs of this user left in `parent`: folders named `upload-XXXXXX`,
+// owned by this user and holding exactly one link of the form the upload reads, whose
+// lock no running program holds. Nothing is followed; anything else stays.
+void removeLeftoverUploadFolders(const std::string& parent);
+
+// Installs handlers of SIGTERM and SIGHUP (where they are not ignored) that remove the
+// upload link of this process and its folder, then end the process as the signal would.
+void removeUploadLinkOnTermination();
 
 }  // namespace sam

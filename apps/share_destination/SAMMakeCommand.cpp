@@ -191,7 +191,7 @@ void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
                     self->waitingMake().reset();
                 }
                 if (asset && self) {
-                    self->assetHandedTo(sender);
+                    self->handOutAsset(sender, *asset);
                 }
                 if (asset) {
                     const Descriptor specifier = asset->objectSpecifier();
@@ -226,12 +226,10 @@ void SAMMakeCommand::performDefaultImplementation(ScriptCommand& command,
     }
     if (settings) {
         useStoredChoices(*settings);
-        // The title is this editor's own: its name, unless its own settings window
-        // chose one. The settings record outlives the editors that left.
-        if (delegate.assetOwner() != command.sender() || settings->title().empty()) {
-            settings->setTitle(name);
-        }
+        // The title belongs to this make: its own name, whatever an earlier make (of
+        // this editor, through the settings window or not, or of another) set.
+        settings->setTitle(name);
     }
-    delegate.assetHandedTo(command.sender());
+    delegate.handOutAsset(command.sender(), *asset);
     command.setResult(asset->objectSpecifier());
 }

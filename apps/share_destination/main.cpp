@@ -3,6 +3,7 @@
 
 #include "apps/share_destination/SAMApplicationDelegate.h"
 #include "apps/share_destination/SAMDocumentController.h"
+#include "apps/share_destination/SAMHandOver.h"
 #include "client/OWQuorvaneAuthController.h"
 #include "platform/ui/qt/DesktopApplication.h"
 
@@ -13,6 +14,8 @@ int main(int argc, char** argv) {
     // not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     OWQuorvaneAuthController::askHubWhenNoRecord();
+    // A session that ends kills the program mid-upload: the link it reads through goes.
+    sam::removeUploadLinkOnTermination();
     int status = 0;
     {
         auto delegate = SAMApplicationDelegate::create({});

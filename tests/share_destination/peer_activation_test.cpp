@@ -1,11 +1,14 @@
 // The real program, started by the bus for the editor's first command: a bus of the
 // test's own knows the program from its service file, the editor stand-in shares with
 // no interaction, and the program uploads with the choices stored last time and exits 0.
+#include <signal.h>
+
 #include <QFile>
 #include <filesystem>
 #include <fstream>
 
 #include "tests/share_destination/ShareTestSupport.h"
+#include "upload_dialog/QuorvSettingsController.h"
 
 namespace sharetest {
 namespace {
@@ -99,6 +102,46 @@ TEST_F(Activation, BusStartsTheProgramWhichSharesWithoutInteractionAndExitsZero)
     EXPECT_EQ(upload["frameRate"], "29.97");
     EXPECT_GE(storage.stat("puts"), 1);
     EXPECT_FALSE(fs::exists(tempFolder() + "/Untitled.mp4"));
+}
+
+// A session that ends sends the program SIGTERM mid-upload: it ends as the signal says
+// and takes the folder it uploads through with it.
+TEST_F(Activation, TerminatedMidUploadLeavesNoUploadFolderBehind) {
+    QV_REQUIRE_FFMPEG();
+    QV_PROGRESS_PEERS();
+    writePreferences({{QuorvSettingsController::kSelectedProjectKey, base::Value(1)},
+                      {QuorvSettingsController::kSelectedFolderKey, base::Value("/")}});
+    ASSERT_TRUE(storage.script(R"({"slow_seconds": 10})"));
+    const QString address = startBus();
+    auto editor = startEditor({"--interaction", "0x10", "--name", "Ended", "--seconds", "2"},
+                              {"DBUS_SESSION_BUS_ADDRESS=" + address.toStdString()});
+    int status = -1;
+    const QStringList out = finish(*editor, &status, 90);
+    ASSERT_EQ(status, 0) << out.join("\n").toStdString();
+
+    // The upload's link names the program's descriptor: /proc/<pid>/fd/N.
+    std::string folder;
+    std::string target;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (const auto& entry : fs::directory_iterator(tempFolder())) {
+                if (entry.path().filename().string().rfind("upload-", 0) == 0) {
+                    for (const auto& link : fs::directory_iterator(entry.path())) {
+                        folder = entry.path().string();
+                        target = fs::read_symlink(link.path()).string();
+                        return true;
+                    }
+                }
+            }
+            return false;
+        },
+        30));
+    const pid_t pid = std::stoi(target.substr(std::string("/proc/").size()));
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    const std::string exitFile = dir.file("bus/exit-status");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(exitFile) && fs::file_size(exitFile) > 0; }, 30));
+    EXPECT_EQ(testsupport::readFile(exitFile), std::to_string(128 + SIGTERM) + "\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder)));
 }
 
 }  // namespace

@@ -11,6 +11,11 @@
 //     --metadata-bytes N  add a metadata value of N bytes
 //     --no-class          a make command without an object class
 //     --make-only         stop after the make command
+//     --make-before TEXT N  first send a make command for the name TEXT at interaction
+//                         level N (its answer is printed as "first asset ...")
+//     --link-files M X    put links to M and X at the asset's movie and description
+//                         paths instead of writing files there, and hand those over
+//     --stay SECONDS      stay on the bus this long after the last command
 //     --movie FILE        copy FILE as the movie instead of rendering a pattern
 //     --rate R            pattern frame rate, "30000/1001" (default) or a whole number
 //     --seconds S         pattern duration (default 10)
@@ -74,6 +79,9 @@ struct Options {
     std::optional<std::string> swap;
     bool noClass = false;
     bool makeOnly = false;
+    std::optional<std::pair<std::string, std::optional<int32_t>>> makeBefore;
+    std::optional<std::pair<std::string, std::string>> linkFiles;
+    double staySeconds = 0;
     std::optional<std::string> movie;
     std::string rate = "30000/1001";
     double seconds = 10;
@@ -104,6 +112,11 @@ platform::scripting::FourCharCode codeOf(std::string text) {
     std::exit(status);
 }
 
+// "none" -> no level; else the number (0x.. for hexadecimal).
+std::optional<int32_t> levelOf(const std::string& text) {
+    return text == "none" ? std::nullopt : std::optional<int32_t>(std::stoi(text, nullptr, 0));
+}
+
 Options parse(const QStringList& args) {
     Options o;
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -115,9 +128,15 @@ Options parse(const QStringList& args) {
             return args[++i].toStdString();
         };
         if (a == "--interaction") {
-            const std::string v = value();
-            o.interaction =
-                v == "none" ? std::nullopt : std::optional<int32_t>(std::stoi(v, nullptr, 0));
+            o.interaction = levelOf(value());
+        } else if (a == "--make-before") {
+            const std::string name = value();
+            o.makeBefore.emplace(name, levelOf(value()));
+        } else if (a == "--link-files") {
+            const std::string movie = value();
+            o.linkFiles.emplace(movie, value());
+        } else if (a == "--stay") {
+            o.staySeconds = std::stod(value());
         } else if (a == "--name") {
             o.name = value();
         } else if (a == "--name-bytes") {
@@ -178,17 +197,18 @@ Options parse(const QStringList& args) {
     return o;
 }
 
-Descriptor attributes(const Options& o) {
+Descriptor attributes(const std::optional<int32_t>& interaction) {
     Descriptor a = Descriptor::record();
-    if (o.interaction) {
-        a.setField(platform::scripting::kKeyInteractLevel, Descriptor::int32(*o.interaction));
+    if (interaction) {
+        a.setField(platform::scripting::kKeyInteractLevel, Descriptor::int32(*interaction));
     }
     return a;
 }
 
 Descriptor send(const platform::scripting::dbus::ScriptingClient& client, const QString& method,
-                const Options& o, const Descriptor& parameters) {
-    const auto reply = client.send(method, attributes(o), parameters, o.timeoutMs);
+                const Options& o, const Descriptor& parameters,
+                const std::optional<int32_t>& interaction) {
+    const auto reply = client.send(method, attributes(interaction), parameters, o.timeoutMs);
     if (reply.scriptError) {
         std::printf("script error %d\n", reply.scriptError->number);
         std::fflush(stdout);
@@ -199,6 +219,11 @@ Descriptor send(const platform::scripting::dbus::ScriptingClient& client, const 
         fail(4, reply.busError.toStdString() + " " + reply.busErrorMessage.toStdString());
     }
     return *reply.result;
+}
+
+Descriptor send(const platform::scripting::dbus::ScriptingClient& client, const QString& method,
+                const Options& o, const Descriptor& parameters) {
+    return send(client, method, o, parameters, o.interaction);
 }
 
 Descriptor propertyOf(const Descriptor& object, const char (&property)[5]) {
@@ -317,21 +342,34 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    Descriptor properties = Descriptor::record();
-    properties.setField(fourCC("pnam"), Descriptor::text(o.name));
-    platform::scripting::ScriptObject::Table metadata;
-    metadata.emplace_back("com.apple.proapps.share.id", "share-1");
-    metadata.emplace_back("com.apple.proapps.share.episodeNumber", int64_t{1});
-    if (o.metadataBytes > 0) {
-        metadata.emplace_back("com.apple.quicktime.description", std::string(o.metadataBytes, 'm'));
+    // The make command's parameters for an asset named `name`.
+    const auto makeFor = [&o](const std::string& name) {
+        Descriptor properties = Descriptor::record();
+        properties.setField(fourCC("pnam"), Descriptor::text(name));
+        platform::scripting::ScriptObject::Table metadata;
+        metadata.emplace_back("com.apple.proapps.share.id", "share-1");
+        metadata.emplace_back("com.apple.proapps.share.episodeNumber", int64_t{1});
+        if (o.metadataBytes > 0) {
+            metadata.emplace_back("com.apple.quicktime.description",
+                                  std::string(o.metadataBytes, 'm'));
+        }
+        properties.setField(fourCC("Mtdt"),
+                            platform::scripting::userDefinedRecordDescriptor(metadata));
+        properties.setField(fourCC("DtOp"), platform::scripting::userDefinedRecordDescriptor({}));
+        Descriptor make = Descriptor::record();
+        if (!o.noClass) {
+            make.setField(fourCC("kocl"), Descriptor::typeCode(fourCC("Asst")));
+        }
+        make.setField(fourCC("prdt"), properties);
+        return make;
+    };
+    const Descriptor make = makeFor(o.name);
+    if (o.makeBefore) {
+        const Descriptor first =
+            send(client, "Make", o, makeFor(o.makeBefore->first), o.makeBefore->second);
+        std::printf("first asset %s\n", first.describe().c_str());
+        std::fflush(stdout);
     }
-    properties.setField(fourCC("Mtdt"), platform::scripting::userDefinedRecordDescriptor(metadata));
-    properties.setField(fourCC("DtOp"), platform::scripting::userDefinedRecordDescriptor({}));
-    Descriptor make = Descriptor::record();
-    if (!o.noClass) {
-        make.setField(fourCC("kocl"), Descriptor::typeCode(fourCC("Asst")));
-    }
-    make.setField(fourCC("prdt"), properties);
     if (o.call) {
         send(client, QString::fromStdString(*o.call), o, make);
         return 0;
@@ -339,8 +377,14 @@ int main(int argc, char** argv) {
     Descriptor asset = send(client, "Make", o, make);
     std::printf("asset %s\n", asset.describe().c_str());
     std::fflush(stdout);
-    if (o.makeOnly) {
+    const auto stay = [&o] {
+        if (o.staySeconds > 0) {
+            ::usleep(static_cast<useconds_t>(o.staySeconds * 1e6));
+        }
         return 0;
+    };
+    if (o.makeOnly) {
+        return stay();
     }
     if (o.docForm) {
         Descriptor document = Descriptor::record(asset.field(fourCC("from"))->type());
@@ -366,10 +410,17 @@ int main(int argc, char** argv) {
     if (!movie) {
         fail(5, "the asset has no movie file");
     }
-    renderMovie(o, *movie);
+    if (o.linkFiles) {
+        fs::create_symlink(fs::absolute(o.linkFiles->first), *movie);
+    } else {
+        renderMovie(o, *movie);
+    }
     std::printf("movie %s\n", movie->c_str());
     std::vector<std::string> files{*movie};
-    if (o.fcpxml && description) {
+    if (o.linkFiles && description) {
+        fs::create_symlink(fs::absolute(o.linkFiles->second), *description);
+        files.push_back(*description);
+    } else if (o.fcpxml && description) {
         writeDescription(o, *description);
         std::printf("xml %s\n", description->c_str());
         files.push_back(*description);
@@ -384,5 +435,5 @@ int main(int argc, char** argv) {
         fs::rename(*o.swap, *movie);
         std::printf("swapped\n");
     }
-    return 0;
+    return stay();
 }
