@@ -224,6 +224,8 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     std::optional<SeenRecord> recordSeen_;
     // The tokens came from the older record; a renewal's save moves them to the record.
     bool legacyRecord_ = false;
+    // The tokens came from the hub's answer; they are never written to the keychain.
+    bool handedOver_ = false;
     base::RunLoop::Timer refreshTimer_;
     double refreshTimerFireTime_ = 0;
 };

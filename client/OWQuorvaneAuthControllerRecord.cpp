@@ -35,6 +35,7 @@ struct OWQuorvaneAuthController::LoadResult {
     bool passwordGrant = false;
     std::optional<SeenRecord> seen;  // found under the record's own service
     bool legacy = false;             // found under the older service
+    bool handedOver = false;         // the hub's answer
 };
 
 bool OWQuorvaneAuthController::findRecord(LoadResult& result) {
@@ -83,6 +84,7 @@ void OWQuorvaneAuthController::askHub(LoadResult& result) {
         result.record.expires = credentials->expires;
         result.record.refreshToken = credentials->refreshToken;
         result.record.accessToken = credentials->accessToken;
+        result.handedOver = true;
     }
 }
 
@@ -111,6 +113,7 @@ OWQuorvaneAuthController::LoadResult OWQuorvaneAuthController::loadRecord() {
     serverURL_ = server;
     recordSeen_ = result.seen;
     legacyRecord_ = result.legacy;
+    handedOver_ = result.handedOver;
     return result;
 }
 
@@ -153,6 +156,7 @@ void OWQuorvaneAuthController::saveRecord(Save kind) {
     bool fits = false;
     std::optional<SeenRecord> seen;
     bool legacy = false;
+    bool handedOver = false;
     std::optional<std::string> expected;  // the refresh token the record should hold
     {
         std::lock_guard lock(mutex_);
@@ -163,6 +167,7 @@ void OWQuorvaneAuthController::saveRecord(Save kind) {
         fits = recordFits(username_, serverURL_, oauthTokenExpires_, oauthRefreshToken_, token);
         seen = recordSeen_;
         legacy = legacyRecord_;
+        handedOver = handedOver_;
         if (kind == Save::Renewal) {
             expected = refreshSent_;
         } else if (seen) {
@@ -202,9 +207,13 @@ void OWQuorvaneAuthController::saveRecord(Save kind) {
                 OWLog::appendLog("The account's record changed meanwhile: its tokens taken");
                 stored = adopt(*current);
             }
-        } else {
+        } else if (handedOver) {
             // Tokens handed over by the hub are never written to the keychain.
             stored = true;
+        } else {
+            // The account was unlinked in this process while the answer was on its way.
+            unlink(/*recordRemoved=*/true);
+            return;
         }
     }
     if (token && !stored) {
@@ -214,6 +223,7 @@ void OWQuorvaneAuthController::saveRecord(Save kind) {
         std::lock_guard lock(mutex_);
         recordSeen_ = SeenRecord{*token, generic};
         legacyRecord_ = false;
+        handedOver_ = false;
     }
     if (user && !user->empty()) {
         const auto defaults = this->defaults();

@@ -183,9 +183,12 @@ void OWQuorvaneAuthController::renewWithTurn(OWQuorvaneTokenExchange::Request re
         post(kOAuthChangedNotification);
         return;
     }
-    // The token asked for, unless the record gave newer ones that are due as well.
+    // The token asked for, unless the record gave newer ones that are due as well; none
+    // when this process unlinked while it waited.
     const std::optional<std::string> refresh =
-        adopted ? oauthRefreshToken() : std::optional<std::string>(request.fields.back().second);
+        !oauthRefreshToken() ? std::nullopt
+        : adopted            ? oauthRefreshToken()
+                             : std::optional<std::string>(request.fields.back().second);
     if (!refresh) {
         endRequest();
         post(kOAuthChangedNotification);
@@ -393,6 +396,7 @@ bool OWQuorvaneAuthController::adopt(const platform::keychain::Item& item) {
         oauthRefreshToken_ = record.refreshToken;
         recordSeen_ = SeenRecord{item.password, item.generic};
         legacyRecord_ = false;
+        handedOver_ = false;
     }
     armRefreshTimer(std::max(expiry - 60, kMinimumRefreshDelay));
     return true;
