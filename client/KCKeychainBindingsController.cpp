@@ -96,6 +96,11 @@ std::optional<std::string> KCKeychainBindingsController::tagForKey(
     return std::nullopt;
 }
 
+std::optional<Item> KCKeychainBindingsController::itemForKey(const std::string& key,
+                                                             const std::string& service) const {
+    return store()->find(service, key);
+}
+
 std::optional<base::Array> KCKeychainBindingsController::keychainItemsForService() const {
     return keychainItemsForService(serviceName());
 }
@@ -164,6 +169,19 @@ bool KCKeychainBindingsController::removeUnless(const std::string& key, const st
     const Status status = store()->removeIf(
         service, key, [&](const Item& item) { return !keep(item.password, item.generic); });
     return status == Status::Success || status == Status::ItemNotFound;
+}
+
+Status KCKeychainBindingsController::replaceIf(const std::string& value, const std::string& key,
+                                               const std::string& tag, const std::string& service,
+                                               const KeepTest& expected,
+                                               std::optional<Item>* current) {
+    std::optional<std::string> generic;
+    if (!tag.empty()) {
+        generic = tag;
+    }
+    return store()->replaceIf(
+        service, key, [&](const Item& item) { return expected(item.password, item.generic); },
+        value, generic, current);
 }
 
 base::Value KCKeychainBindingsController::valueForKeyPath(std::string_view keyPath) {

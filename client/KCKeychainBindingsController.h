@@ -36,12 +36,17 @@ class KCKeychainBindingsController {
     void setAccessGroup(std::string group);
     // Points the store at another file (tests).
     void setStore(std::shared_ptr<platform::keychain::KeychainFile> store);
+    // The file the store reads and changes.
+    std::shared_ptr<platform::keychain::KeychainFile> file() const { return store(); }
 
     std::optional<std::string> stringForKey(const std::string& key) const;
     std::optional<std::string> stringForKey(const std::string& key,
                                             const std::string& service) const;
     // The item's generic attribute, when it has one.
     std::optional<std::string> tagForKey(const std::string& key, const std::string& service) const;
+    // The whole item, read at once.
+    std::optional<platform::keychain::Item> itemForKey(const std::string& key,
+                                                       const std::string& service) const;
 
     // Up to ten items of the service, each a dictionary of attributes plus "v_Data";
     // none when there are no items.
@@ -64,6 +69,13 @@ class KCKeychainBindingsController {
     using KeepTest =
         std::function<bool(const std::string& value, const std::optional<std::string>& tag)>;
     bool removeUnless(const std::string& key, const std::string& service, const KeepTest& keep);
+    // Stores the value (and a non-empty tag) only while the item is there and `expected`
+    // holds for it as it is now, tested and changed in one change under the store's lock.
+    // Never adds the item. Kept: it holds something else, given in `current`.
+    platform::keychain::Status replaceIf(const std::string& value, const std::string& key,
+                                         const std::string& tag, const std::string& service,
+                                         const KeepTest& expected,
+                                         std::optional<platform::keychain::Item>* current);
 
     // Key paths "values.<key>" reach the keychain through the value buffer; other
     // paths are plain values of the controller.

@@ -340,6 +340,9 @@ void OWQuorvaneAuthController::unlink(bool recordRemoved) {
         oauthRefreshToken_.reset();
         privateKey_.reset();
         refreshing_ = false;
+        recordSeen_.reset();
+        legacyRecord_ = false;
+        handedOver_ = false;
     }
     defaults()->removeObject(kUserNameDefaultsKey);
     post(kUpdateSettingsNotification);

@@ -26,6 +26,10 @@
 
 class KCKeychainBindingsController;
 class OWQuorvaneHubHandOver;
+struct OWQuorvaneTokenRecord;
+namespace platform::keychain {
+struct Item;
+}
 
 class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneAuthController> {
   public:
@@ -45,6 +49,12 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     static constexpr size_t kStateCodeLength = 8;
     // A reply that gives the token (almost) no lifetime must not refresh in a loop.
     static constexpr double kMinimumRefreshDelay = 30;
+    // Renewals take turns across the programs of the suite: a lock beside the keychain,
+    // held from sending the refresh token until its answer is kept or has failed. A
+    // holder keeps it for its token request (time-out 10 s without data) and the save;
+    // a renewal that waits longer for its turn fails.
+    static constexpr const char* kRenewalTurnName = "renewal";
+    static constexpr double kRenewalTurnSeconds = 15;
 
     // What the controller talks to. Empty members mean the process's own: form
     // requests on `opQueue()`, the shared keychain store, the standard user defaults,
@@ -147,8 +157,24 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     void fetch(const std::optional<std::string>& codeOrRefreshToken, bool isRefresh,
                const std::optional<std::string>& password,
                const std::optional<std::string>& loginEmail, bool onlyIfIdle);
+    using Turn = std::shared_ptr<const void>;
+    // A renewal waits for its turn (off the main thread when another program has it),
+    // then looks at the record again before it sends anything.
+    void renewInTurn(OWQuorvaneTokenExchange::Request request);
+    void renewWithTurn(OWQuorvaneTokenExchange::Request request, Turn turn);
+    void turnNotTaken();
+    // Sends the request; `turn` is let go once its answer has been dealt with.
+    void send(const OWQuorvaneTokenExchange::Request& request, Turn turn);
+    // Whether the expiry is within a minute (or passed): what a load refreshes at once.
+    bool dueForRenewal(const std::optional<base::Date>& expires) const;
     std::optional<std::string> resolvedPublicKey();
     void acceptTokens(const base::Dictionary& reply);
+    // How a save may change the record: a sign-in makes it; a renewal, and any other
+    // save, change it only while it holds the refresh token they started from.
+    enum class Save { Link, Renewal, Settings };
+    void saveRecord(Save kind);
+    // Takes the tokens of a record another program saved (or a new sign-in made).
+    bool adopt(const platform::keychain::Item& item);
     void failedReply(const std::string& text);
     void errorReply(const base::Dictionary& reply);
     void armRefreshTimer(double delay);
@@ -188,6 +214,18 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     bool refreshing_ = false;
     std::optional<std::string> refreshSent_;  // the refresh token of the request in flight
     bool dontAutoReloadOldSettings_ = false;
+    // The record as this process last read or wrote it; none when its tokens came from
+    // elsewhere (the hub's answer) or there are none.
+    struct SeenRecord {
+        std::string password;
+        std::optional<std::string> generic;
+        bool operator==(const SeenRecord&) const = default;
+    };
+    std::optional<SeenRecord> recordSeen_;
+    // The tokens came from the older record; a renewal's save moves them to the record.
+    bool legacyRecord_ = false;
+    // The tokens came from the hub's answer; they are never written to the keychain.
+    bool handedOver_ = false;
     base::RunLoop::Timer refreshTimer_;
     double refreshTimerFireTime_ = 0;
 };

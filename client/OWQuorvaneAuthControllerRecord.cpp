@@ -33,6 +33,9 @@ std::optional<std::string> textOf(const base::Value& value) {
 struct OWQuorvaneAuthController::LoadResult {
     OWQuorvaneTokenRecord record;
     bool passwordGrant = false;
+    std::optional<SeenRecord> seen;  // found under the record's own service
+    bool legacy = false;             // found under the older service
+    bool handedOver = false;         // the hub's answer
 };
 
 bool OWQuorvaneAuthController::findRecord(LoadResult& result) {
@@ -41,6 +44,7 @@ bool OWQuorvaneAuthController::findRecord(LoadResult& result) {
     std::optional<base::Array> items = keychain.keychainItemsForService(recordService());
     base::Array found =
         items ? KCKeychainBindingsController::filterKeychains(*items, app) : base::Array();
+    const bool current = !found.empty();
     if (found.empty()) {
         items = keychain.keychainItemsForService(kLegacyService);
         if (items) {
@@ -61,6 +65,11 @@ bool OWQuorvaneAuthController::findRecord(LoadResult& result) {
     const bool honourLegacy = !dontAutoReloadOldSettings();
     result.record = OWQuorvaneTokenRecord::fromItem(account, password, generic, honourLegacy);
     result.passwordGrant = result.record.kind == OWQuorvaneTokenRecord::Kind::PasswordGrant;
+    if (current) {
+        result.seen = SeenRecord{password, generic};
+    } else {
+        result.legacy = result.record.kind == OWQuorvaneTokenRecord::Kind::Tokens;
+    }
     return true;
 }
 
@@ -75,6 +84,7 @@ void OWQuorvaneAuthController::askHub(LoadResult& result) {
         result.record.expires = credentials->expires;
         result.record.refreshToken = credentials->refreshToken;
         result.record.accessToken = credentials->accessToken;
+        result.handedOver = true;
     }
 }
 
@@ -101,6 +111,9 @@ OWQuorvaneAuthController::LoadResult OWQuorvaneAuthController::loadRecord() {
             ? std::optional<std::string>(OWQuorvaneTokenRecord::fieldValue(*stored.string()))
             : std::nullopt;
     serverURL_ = server;
+    recordSeen_ = result.seen;
+    legacyRecord_ = result.legacy;
+    handedOver_ = result.handedOver;
     return result;
 }
 
@@ -130,11 +143,21 @@ void OWQuorvaneAuthController::loadSavedSettings() {
 }
 
 void OWQuorvaneAuthController::saveSettings() {
+    saveRecord(Save::Settings);
+}
+
+void OWQuorvaneAuthController::saveRecord(Save kind) {
+    using platform::keychain::Status;
     KCKeychainBindingsController& keychain = this->keychain();
+    const std::string app = appName();
     std::optional<std::string> token;
     std::optional<std::string> user;
     std::string generic;
     bool fits = false;
+    std::optional<SeenRecord> seen;
+    bool legacy = false;
+    bool handedOver = false;
+    std::optional<std::string> expected;  // the refresh token the record should hold
     {
         std::lock_guard lock(mutex_);
         token = oauthToken_;
@@ -142,10 +165,65 @@ void OWQuorvaneAuthController::saveSettings() {
         generic = OWQuorvaneTokenRecord::genericAttribute(username_, serverURL_, oauthTokenExpires_,
                                                           oauthRefreshToken_);
         fits = recordFits(username_, serverURL_, oauthTokenExpires_, oauthRefreshToken_, token);
+        seen = recordSeen_;
+        legacy = legacyRecord_;
+        handedOver = handedOver_;
+        if (kind == Save::Renewal) {
+            expected = refreshSent_;
+        } else if (seen) {
+            expected = OWQuorvaneTokenRecord::fromItem(app, seen->password, seen->generic, false)
+                           .refreshToken;
+        }
     }
-    // A record the readers would refuse is not written over one they can read.
-    if (token && (!fits || !keychain.storeString(*token, appName(), generic, recordService()))) {
+    bool stored = false;
+    bool wrote = false;  // the record now holds this process's tokens
+    if (token && fits) {
+        if (kind == Save::Link || (!seen && legacy)) {
+            // A sign-in makes the record (or replaces another's). Tokens of the older
+            // record move to it on their first save.
+            stored = wrote = keychain.storeString(*token, app, generic, recordService());
+        } else if (seen) {
+            std::optional<platform::keychain::Item> current;
+            const Status status = keychain.replaceIf(
+                *token, app, generic, recordService(),
+                [&](const std::string& password, const std::optional<std::string>& tag) {
+                    const auto record = OWQuorvaneTokenRecord::fromItem(app, password, tag, false);
+                    return record.kind == OWQuorvaneTokenRecord::Kind::Tokens &&
+                           record.refreshToken == expected;
+                },
+                &current);
+            if (status == Status::ItemNotFound) {
+                // The record was removed since this process read it: the account was
+                // unlinked (in the hub, or by a program whose token was refused). It
+                // stays unlinked here too.
+                OWLog::appendLog("The account's record is gone: the account was unlinked");
+                unlink(/*recordRemoved=*/true);
+                return;
+            }
+            stored = wrote = status == Status::Success;
+            if (status == Status::Kept && current) {
+                // Another program renewed or linked meanwhile: its tokens are the ones
+                // every program shares.
+                OWLog::appendLog("The account's record changed meanwhile: its tokens taken");
+                stored = adopt(*current);
+            }
+        } else if (handedOver) {
+            // Tokens handed over by the hub are never written to the keychain.
+            stored = true;
+        } else {
+            // The account was unlinked in this process while the answer was on its way.
+            unlink(/*recordRemoved=*/true);
+            return;
+        }
+    }
+    if (token && !stored) {
         OWLog::appendLogAndPrint("Quorvane error: Unable to save login information in Keychain");
+    }
+    if (wrote) {
+        std::lock_guard lock(mutex_);
+        recordSeen_ = SeenRecord{*token, generic};
+        legacyRecord_ = false;
+        handedOver_ = false;
     }
     if (user && !user->empty()) {
         const auto defaults = this->defaults();

@@ -1,5 +1,6 @@
 // Token requests, their replies, the refresh timer.
 #include <algorithm>
+#include <cmath>
 
 #include "base/Format.h"
 #include "base/TextEncoding.h"
@@ -10,6 +11,7 @@
 #include "client/OWQuorvaneRedaction.h"
 #include "client/OWQuorvaneTokenRecord.h"
 #include "client/json/QMJSON.h"
+#include "platform/keychain/KeychainFile.h"
 #include "support/OWLog.h"
 
 namespace {
@@ -92,35 +94,118 @@ void OWQuorvaneAuthController::fetch(const std::optional<std::string>& codeOrRef
     }
     request.clientID = *clientID;
 
+    if (isRefresh) {
+        request.fields = {{"grant_type", "refresh_token"}, {"refresh_token", *codeOrRefreshToken}};
+        renewInTurn(std::move(request));
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
-        refreshSent_ = isRefresh ? codeOrRefreshToken : std::nullopt;
+        refreshSent_.reset();
     }
-    if (isRefresh) {
-        OWLog::appendLog("Reloading refresh token: %@",
-                         OWQuorvaneRedaction::token(codeOrRefreshToken));
-        request.fields = {{"grant_type", "refresh_token"},
-                          {"refresh_token", codeOrRefreshToken.value_or("")}};
-    } else if (password) {
+    if (password) {
         request.fields = {{"grant_type", "password"},
                           {"username", loginEmail.value_or("")},
                           {"password", *password}};
     } else {
         request.fields = {{"grant_type", "authorization_code"}, {"code", *codeOrRefreshToken}};
     }
+    send(request, nullptr);
+}
 
+void OWQuorvaneAuthController::send(const OWQuorvaneTokenExchange::Request& request, Turn turn) {
     std::weak_ptr<OWQuorvaneAuthController> weak = weak_from_this();
-    exchange()->send(request, [weak](const OWQuorvaneTokenExchange::Outcome& outcome) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
+    auto held = std::make_shared<Turn>(std::move(turn));
+    exchange()->send(request, [weak, held](const OWQuorvaneTokenExchange::Outcome& outcome) {
+        if (auto self = weak.lock()) {
+            if (outcome.failed) {
+                self->oauthTokenFailed(outcome);
+            } else {
+                self->oauthTokenReceived(outcome);
+            }
         }
-        if (outcome.failed) {
-            self->oauthTokenFailed(outcome);
-        } else {
-            self->oauthTokenReceived(outcome);
-        }
+        held->reset();  // the answer is kept, or has failed: the next program's turn
     });
+}
+
+void OWQuorvaneAuthController::renewInTurn(OWQuorvaneTokenExchange::Request request) {
+    const std::shared_ptr<platform::keychain::KeychainFile> file = keychain().file();
+    if (Turn turn = file->takeTurn(kRenewalTurnName, 0)) {
+        renewWithTurn(std::move(request), std::move(turn));
+        return;
+    }
+    // Another program is renewing: wait for it on the controller's queue, never on the
+    // main thread, then carry on there.
+    OWLog::appendLog("Another program is renewing the sign-in; waiting for its turn");
+    std::weak_ptr<OWQuorvaneAuthController> weak = weak_from_this();
+    opQueue_->addOperation([weak, file, request = std::move(request)] {
+        Turn turn = file->takeTurn(kRenewalTurnName, kRenewalTurnSeconds);
+        base::MainQueue::post([weak, request, turn] {
+            if (auto self = weak.lock()) {
+                if (turn) {
+                    self->renewWithTurn(request, turn);
+                } else {
+                    self->turnNotTaken();
+                }
+            }
+        });
+    });
+}
+
+void OWQuorvaneAuthController::turnNotTaken() {
+    // Nothing was sent and nothing changed: a failed renewal, the tokens kept.
+    OWLog::appendLogAndPrint("Unable to renew the sign-in: another program kept its turn");
+    endRequest();
+    showAlert("Unable to get authorization token.");
+    post(kOAuthChangedNotification);
+}
+
+void OWQuorvaneAuthController::renewWithTurn(OWQuorvaneTokenExchange::Request request, Turn turn) {
+    // Another program may have renewed (or the user unlinked or linked again) since this
+    // one read the record: what it holds now decides.
+    const std::string app = appName();
+    const auto item = keychain().itemForKey(app, recordService());
+    std::optional<SeenRecord> seen;
+    {
+        std::lock_guard lock(mutex_);
+        seen = recordSeen_;
+    }
+    if (seen && !item) {
+        OWLog::appendLog("The account's record is gone: the account was unlinked");
+        unlink(/*recordRemoved=*/true);
+        return;
+    }
+    const bool adopted =
+        seen && item && !(SeenRecord{item->password, item->generic} == *seen) && adopt(*item);
+    if (adopted && !dueForRenewal(oauthTokenExpires())) {
+        OWLog::appendLog("Another program renewed the sign-in: its tokens taken");
+        endRequest();
+        post(kOAuthChangedNotification);
+        return;
+    }
+    // The token asked for, unless the record gave newer ones that are due as well; none
+    // when this process unlinked while it waited.
+    const std::optional<std::string> refresh =
+        !oauthRefreshToken() ? std::nullopt
+        : adopted            ? oauthRefreshToken()
+                             : std::optional<std::string>(request.fields.back().second);
+    if (!refresh) {
+        endRequest();
+        post(kOAuthChangedNotification);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        refreshSent_ = refresh;
+    }
+    OWLog::appendLog("Reloading refresh token: %@", OWQuorvaneRedaction::token(refresh));
+    request.fields.back().second = *refresh;
+    send(request, std::move(turn));
+}
+
+bool OWQuorvaneAuthController::dueForRenewal(const std::optional<base::Date>& expires) const {
+    const double seconds = expires ? expires->secondsSince1970 - now() : 0.0;
+    return std::trunc(seconds - 60) < 1;
 }
 
 void OWQuorvaneAuthController::oauthTokenFailed(const OWQuorvaneTokenExchange::Outcome& outcome) {
@@ -230,7 +315,12 @@ void OWQuorvaneAuthController::acceptTokens(const base::Dictionary& reply) {
     armRefreshTimer(std::max(interval, kMinimumRefreshDelay));
     // Saving announces new settings while the request still counts as in flight, so
     // the client objects do not reload the record in answer.
-    saveSettings();
+    bool renewal = false;
+    {
+        std::lock_guard lock(mutex_);
+        renewal = refreshSent_.has_value();
+    }
+    saveRecord(renewal ? Save::Renewal : Save::Link);
     endRequest();
     post(kOAuthChangedNotification);
     OWLog::appendLog("OAuth token updated");
@@ -274,14 +364,14 @@ bool OWQuorvaneAuthController::takeNewerTokens(const std::optional<std::string>&
     const std::string app = appName();
     // Looked at and removed in one change of the store, so that tokens another program
     // saves meanwhile are never removed on the strength of the refused one.
-    std::optional<OWQuorvaneTokenRecord> newer;
+    std::optional<platform::keychain::Item> newer;
     keychain().removeUnless(
         app, recordService(),
         [&](const std::string& password, const std::optional<std::string>& tag) {
             auto record = OWQuorvaneTokenRecord::fromItem(app, password, tag, false);
             if (record.kind == OWQuorvaneTokenRecord::Kind::Tokens && record.accessToken &&
                 record.refreshToken && record.refreshToken != refused) {
-                newer = std::move(record);
+                newer = platform::keychain::Item{recordService(), app, password, tag};
             }
             return newer.has_value();
         });
@@ -289,12 +379,24 @@ bool OWQuorvaneAuthController::takeNewerTokens(const std::optional<std::string>&
         return false;
     }
     OWLog::appendLog("Refresh token refused; another program refreshed it: its tokens taken");
-    const double expiry = newer->expires ? newer->expires->secondsSince1970 - now() : 0.0;
+    return adopt(*newer);
+}
+
+bool OWQuorvaneAuthController::adopt(const platform::keychain::Item& item) {
+    const auto record =
+        OWQuorvaneTokenRecord::fromItem(item.account, item.password, item.generic, false);
+    if (record.kind != OWQuorvaneTokenRecord::Kind::Tokens || !record.accessToken) {
+        return false;
+    }
+    const double expiry = record.expires ? record.expires->secondsSince1970 - now() : 0.0;
     {
         std::lock_guard lock(mutex_);
-        oauthToken_ = newer->accessToken;
-        oauthTokenExpires_ = newer->expires;
-        oauthRefreshToken_ = newer->refreshToken;
+        oauthToken_ = record.accessToken;
+        oauthTokenExpires_ = record.expires;
+        oauthRefreshToken_ = record.refreshToken;
+        recordSeen_ = SeenRecord{item.password, item.generic};
+        legacyRecord_ = false;
+        handedOver_ = false;
     }
     armRefreshTimer(std::max(expiry - 60, kMinimumRefreshDelay));
     return true;

@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "base/Console.h"
 #include "base/Error.h"
@@ -343,6 +346,70 @@ Status KeychainFile::removeIf(const std::string& service, const std::string& acc
         }
         return Status::ItemNotFound;
     });
+}
+
+Status KeychainFile::replaceIf(const std::string& service, const std::string& account,
+                               const std::function<bool(const Item&)>& matches,
+                               const std::string& password,
+                               const std::optional<std::string>& generic,
+                               std::optional<Item>* current) {
+    return change([&](std::vector<Item>& items) {
+        for (Item& existing : items) {
+            if (existing.service == service && existing.account == account) {
+                if (!matches(existing)) {
+                    if (current) {
+                        *current = existing;
+                    }
+                    return Status::Kept;
+                }
+                existing.password = password;
+                if (generic) {
+                    existing.generic = generic;
+                }
+                return Status::Success;
+            }
+        }
+        return Status::ItemNotFound;
+    });
+}
+
+KeychainFile::Turn::Turn(int fd) : fd_(fd) {}
+
+KeychainFile::Turn::~Turn() {
+    ::close(fd_);  // releases the lock
+}
+
+std::unique_ptr<KeychainFile::Turn> KeychainFile::takeTurn(const std::string& name,
+                                                           double waitSeconds) const {
+    if (!prepareFolder()) {
+        return nullptr;
+    }
+    const std::string path = base::appendingPathComponent(folder_, "." + name + ".lock");
+    base::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
+        return nullptr;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(std::max(waitSeconds, 0.0)));
+    auto pause = std::chrono::milliseconds(5);
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
+            return nullptr;
+        }
+        // flock cannot wait with a bound: try again after a pause that grows to 50 ms.
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    return std::make_unique<Turn>(fd.release());
 }
 
 }  // namespace platform::keychain

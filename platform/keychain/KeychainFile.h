@@ -4,6 +4,7 @@
 // lock, changes an exclusive one, and a change replaces the file atomically.
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,6 +53,33 @@ class KeychainFile {
     // as the removal; Kept when it does not (nothing changed).
     Status removeIf(const std::string& service, const std::string& account,
                     const std::function<bool(const Item&)>& matches);
+    // Changes the password and, when given, the generic attribute of the item when
+    // `matches` holds for it, tested under the same exclusive lock as the change. Kept
+    // when it does not (nothing changed; the item as it is in `current`), ItemNotFound
+    // when there is no such item: never adds one.
+    Status replaceIf(const std::string& service, const std::string& account,
+                     const std::function<bool(const Item&)>& matches, const std::string& password,
+                     const std::optional<std::string>& generic,
+                     std::optional<Item>* current = nullptr);
+
+    // An exclusive advisory lock on a file of its own beside the items, for work that
+    // spans several reads and changes of them (a renewal of the sign-in, from sending a
+    // token until its answer is kept). Reads and changes of the items do not wait for
+    // it. Released when destroyed, from any thread, or when the process ends.
+    class Turn {
+      public:
+        explicit Turn(int fd);
+        ~Turn();
+        Turn(const Turn&) = delete;
+        Turn& operator=(const Turn&) = delete;
+
+      private:
+        int fd_;
+    };
+    // The turn named `name`; waits for it at most `waitSeconds`, sleeping between tries
+    // (0: one try that never waits). None when another holds it that long, or the folder
+    // is unsafe.
+    std::unique_ptr<Turn> takeTurn(const std::string& name, double waitSeconds) const;
 
   private:
     class Lock;

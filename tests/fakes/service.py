@@ -32,9 +32,12 @@ Service.route(method, path). The REST API under /api/0 comes from service_api.py
          "gzip" (true: the body gzip-compressed, with "Content-Encoding: gzip")
   POST /_control/config  {"expires_in": 3600 | null, "rotate_refresh": bool,
                           "user_name": "alice", "code_param_order": ["state", "code"],
-                          "sign_in_page": bool, "refresh_delay": seconds}
+                          "sign_in_page": bool, "refresh_delay": seconds,
+                          "refresh_answer_delay": seconds}
          ("refresh_delay": a refresh waits that long before its token is looked at, and
-          a refused one as long again before its answer)
+          a refused one as long again before its answer; "refresh_answer_delay": a
+          refresh that succeeds holds its answer back that long once the token is
+          replaced)
   POST /_control/issue   {"user_name": "alice"} -> {"access_token", "refresh_token"}
   GET  /_control/log     every request so far (method, path, query, headers, body)
   GET  /_control/tokens  the live tokens
@@ -184,6 +187,7 @@ class Service:
             "code_param_order": ["code", "state"],
             "sign_in_page": sign_in_page,
             "refresh_delay": 0,
+            "refresh_answer_delay": 0,
         }
         self.routes = {}
         self.route("GET", "/authorize")(self.authorize)
@@ -304,7 +308,11 @@ class Service:
         with self.lock:
             user = self.refresh.get(token)
             if user is not None:
-                return self.issue(user, token)
+                reply = self.issue(user, token)
+                held = float(self.config["refresh_answer_delay"])
+        if user is not None:
+            time.sleep(held)
+            return reply
         time.sleep(delay)
         return self.token_error("invalid_grant", "Invalid refresh token")
 
