@@ -10,10 +10,10 @@
 // is reported on standard output in lines beginning "host: "; the plug-in's console
 // lines go to the same stream. A host string used that the host never made (or has
 // freed) is reported as "unknown-string". Once a shut-down has returned, and until the
-// next start-up, every call into the host but freeing a frame buffer or releasing a suite
-// is reported as "late-call NAME" (NAME as in the shut-down moments below, or
-// query-timeline, error-event, frame-values, frame-rate, zero-point, drop-frame,
-// ticks-per-video-frame, project-path, copy-string, dispose-string, pixels, row-bytes,
+// next start-up, every call into the host but freeing a frame buffer or host string or
+// releasing a suite is reported as "late-call NAME" (NAME as in the shut-down moments
+// below, or query-timeline, error-event, frame-values, frame-rate, zero-point,
+// drop-frame, ticks-per-video-frame, project-path, copy-string, pixels, row-bytes,
 // suite-broker, acquire).
 //
 // Options:
@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
     for (const std::string& step : options.steps) {
         if (step == "startup") {
             ExportControllerInitRec record{};
-            const ecStatus status = startUpPlugin(record);
+            const ecStatus status = callPlugin(ecStartup, &record);
             report("startup status=" + std::to_string(status) +
                    " menu=" + quoted(menuName(record)));
         } else if (step == "export") {
@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
             shutDownPlugin();
         } else if (step.rfind("selector:", 0) == 0) {
             const int32_t selector = std::stoi(step.substr(9));
-            const ecStatus status = entry(selector, stdParms(), nullptr);
+            const ecStatus status = callPlugin(selector, nullptr);
             report("selector " + std::to_string(selector) + " status=" + std::to_string(status));
         } else if (step == "idle") {
             const bool idle =

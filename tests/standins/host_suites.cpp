@@ -37,9 +37,10 @@ struct HostState {
     std::set<const std::string*> liveStrings;
     xExportControllerEntryFunc entry = nullptr;
     std::map<std::string, int> calls;  // host call -> times called
-    // Shut down (a shut-down has returned, no start-up since), and shut-downs under way.
+    // Shut down (a shut-down has returned, no start-up since), and entry calls under way
+    // other than exports (what the plug-in asks in those is its answer to them).
     std::atomic<bool> shutDown{false};
-    std::atomic<int> shuttingDown{0};
+    std::atomic<int> otherEntryCalls{0};
     std::condition_variable heldCallGoAhead;
     bool callWaiting = false;
     bool callMayGoOn = false;
@@ -67,11 +68,14 @@ const Options& options() {
 }
 
 // Where every host function begins. A plug-in that has been shut down may still free a
-// frame buffer it made and release its suites; any other call is reported as late. The
+// frame buffer or string it was given and release its suites; any other call is
+// reported as late. The
 // shut-down moments of --shutdown-in and --shutdown-from-main come here.
 void hostCall(const std::string& name) {
     HostState& s = state();
-    if (s.shutDown && s.shuttingDown == 0 && name != "dispose-frame-buffer" && name != "release") {
+    static const std::set<std::string> stillAllowed{"dispose-frame-buffer", "dispose-string",
+                                                    "release"};
+    if (s.shutDown && s.otherEntryCalls == 0 && !stillAllowed.count(name)) {
         report("late-call " + name);
     }
     int count = 0;
@@ -542,16 +546,21 @@ void setPluginEntry(xExportControllerEntryFunc entry) {
     state().entry = entry;
 }
 
-ecStatus startUpPlugin(ExportControllerInitRec& record) {
-    state().shutDown = false;
-    return state().entry(ecStartup, stdParms(), &record);
+ecStatus callPlugin(int32_t selector, void* record) {
+    if (selector == ecStartup) {
+        state().shutDown = false;
+    }
+    ++state().otherEntryCalls;
+    const ecStatus status = state().entry(selector, stdParms(), record);
+    if (selector == ecShutdown) {
+        state().shutDown = true;
+    }
+    --state().otherEntryCalls;
+    return status;
 }
 
 void shutDownPlugin() {
-    ++state().shuttingDown;
-    const ecStatus status = state().entry(ecShutdown, stdParms(), nullptr);
-    state().shutDown = true;
-    --state().shuttingDown;
+    const ecStatus status = callPlugin(ecShutdown, nullptr);
     report("shutdown status=" + std::to_string(status) +
            " suites-held=" + std::to_string(suitesHeld()));
 }

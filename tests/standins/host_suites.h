@@ -19,8 +19,9 @@ ecStdParms* stdParms();
 
 // The plug-in's entry point, for the host functions that call back into it.
 void setPluginEntry(xExportControllerEntryFunc entry);
-// Selector 0; calls into the host from here on are no longer late.
-ecStatus startUpPlugin(ExportControllerInitRec& record);
+// Any selector but an export's (1): a start-up (0) ends the time in which calls into the
+// host are late, a shut-down (7) begins it once it returns.
+ecStatus callPlugin(int32_t selector, void* record);
 // Selector 7, reported as "shutdown status=N suites-held=M".
 void shutDownPlugin();
 // With --shutdown-from-main CALL: whether that host call is waiting for the main
