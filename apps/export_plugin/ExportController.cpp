@@ -119,7 +119,7 @@ ExportController::Run::~Run() {
 
 ExportController::Run ExportController::beginRun() {
     Run run;
-    run.shutdowns = shutdowns_.load();
+    run.host = HostCalls([this, began = shutdowns_.load()] { return shutdowns_.load() != began; });
     std::lock_guard lock(suitesMutex_);
     run.held = suites_;
     if (run.held) {
@@ -129,16 +129,17 @@ ExportController::Run ExportController::beginRun() {
 }
 
 bool ExportController::interrupted(const Run& run) const {
-    return shutdowns_.load() != run.shutdowns;
+    return run.host.stopped();
 }
 
-std::string ExportController::projectTitle(const HostSuites& suites) {
+std::string ExportController::projectTitle(const Run& run) {
+    const HostSuites& suites = run.suites;
     if (!suites.appSettings || !suites.string || !suites.appSettings->GetProjectPath ||
         !suites.string->CopyToUTF8String) {
         return {};
     }
     ecHostString path{};
-    const ecStatus made = suites.appSettings->GetProjectPath(&path);
+    const ecStatus made = run.host.call([&] { return suites.appSettings->GetProjectPath(&path); });
     if (made != ecStatusNoError) {
         if (made == ecStatusInvalidCall) {
             Console::write("invalid call");
@@ -147,13 +148,17 @@ std::string ExportController::projectTitle(const HostSuites& suites) {
     }
     uint32_t size = 0;
     std::string text;
-    if (suites.string->CopyToUTF8String(&path, nullptr, &size) == ecStatusNoError && size > 0 &&
-        size <= kMaxProjectPathBytes) {
+    if (run.host.call([&] { return suites.string->CopyToUTF8String(&path, nullptr, &size); }) ==
+            ecStatusNoError &&
+        size > 0 && size <= kMaxProjectPathBytes) {
         std::vector<char> buffer(size, '\0');
-        if (suites.string->CopyToUTF8String(&path, buffer.data(), &size) == ecStatusNoError) {
+        if (run.host.call([&] {
+                return suites.string->CopyToUTF8String(&path, buffer.data(), &size);
+            }) == ecStatusNoError) {
             text.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
         }
     }
+    // Like a frame buffer, a string the host made is freed even once stopped.
     if (suites.string->DisposeString) {
         suites.string->DisposeString(&path);
     }
@@ -229,21 +234,21 @@ ecStatus ExportController::showExportDialog(ecStdParms* stdParms,
         reportError(run.suites, kErrorTitle, kNoRenderText);
         return ecStatusSuiteMissing;
     }
-    const std::string title = projectTitle(run.suites);
+    const std::string title = projectTitle(run);
     Console::log("File title: %@", title);
     if (!runSettingsWindow(run, title) || interrupted(run)) {
         return ecStatusCancelled;
     }
     if (run.suites.exportController->QueryTimeline) {
         std::vector<char> info(ecTimelineQuerySize, '\0');
-        run.suites.exportController->QueryTimeline(record.hostValue, record.timelineID,
-                                                   info.data());
+        run.host.call([&] {
+            return run.suites.exportController->QueryTimeline(record.hostValue, record.timelineID,
+                                                              info.data());
+        });
     }
-    if (interrupted(run)) {
-        return ecStatusCancelled;
-    }
+    // Stopped during the timing questions: those after the shut-down were not asked.
     const SequenceTiming timing =
-        readSequenceTiming(run.suites.sequenceInfo, run.suites.time, record.timelineID);
+        readSequenceTiming(run.suites.sequenceInfo, run.suites.time, record.timelineID, run.host);
     if (interrupted(run)) {
         return ecStatusCancelled;
     }
@@ -260,6 +265,9 @@ ecStatus ExportController::showExportDialog(ecStdParms* stdParms,
 ecStatus ExportController::renderAndUpload(ecStdParms* stdParms,
                                            const ExportControllerTimelineInfoRec& record,
                                            const Run& run) {
+    if (interrupted(run)) {
+        return ecStatusCancelled;
+    }
     const auto bundle = base::Bundle::own();
     const std::string preset =
         bundle ? bundle->pathForResource(kPresetName, kPresetType).value_or("") : "";
@@ -305,9 +313,10 @@ ecStatus ExportController::renderAndUpload(ecStdParms* stdParms,
             run.settings->objectForPreferenceKey(QuorvSettingsController::kNoThumbUploadKey)
                 .boolValue();
     });
-    auto thumbnail = noThumbnail ? nullptr
-                                 : thumbnailForTimeline(record.timelineID, stdParms, run.suites,
-                                                        [&] { return interrupted(run); });
+    // The setting is read on the main thread, where a host event may have shut us down.
+    auto thumbnail = noThumbnail || interrupted(run)
+                         ? nullptr
+                         : thumbnailForTimeline(record.timelineID, stdParms, run.suites, run.host);
     if (!startUpload(run, movie.path(), std::move(thumbnail))) {
         Console::write("shut down before the upload");
         return ecStatusCancelled;

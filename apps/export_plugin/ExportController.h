@@ -55,14 +55,14 @@ class ExportController {
     void forgetEndedUploads();
 
   private:
-    // One export in flight: the suites it began with (held until it returns), its own
-    // settings window, and the number of shut-downs there had been when it began.
+    // One export in flight: the suites it began with (held until it returns), the host
+    // as it calls it (stopped by any shut-down after it began) and its own settings window.
     struct Run {
         // The settings window goes on the main thread, whichever thread the export ran on.
         ~Run();
         std::shared_ptr<const AcquiredSuites> held;
         HostSuites suites;
-        uint64_t shutdowns = 0;
+        HostCalls host;
         std::shared_ptr<QuorvSettingsController> settings;
     };
 
@@ -72,7 +72,7 @@ class ExportController {
     // Whether a shut-down has come since `run` began.
     bool interrupted(const Run& run) const;
     // The project's file name without extension; "" without a saved project or suite.
-    static std::string projectTitle(const HostSuites& suites);
+    static std::string projectTitle(const Run& run);
     // Shows a new settings window and waits in the plug-in's own loop until it is done;
     // false when it was cancelled, cannot be shown, or a shut-down ended it.
     bool runSettingsWindow(Run& run, const std::string& title);

@@ -1,6 +1,9 @@
 #pragma once
 // The host suites the plug-in acquires at start-up and releases at shut-down. A suite
 // the host does not give stays null; whatever needs it is skipped.
+#include <functional>
+#include <utility>
+
 #include "apps/export_plugin/include/ExportControllerHost.h"
 
 namespace exportplugin {
@@ -40,14 +43,35 @@ class AcquiredSuites {
     HostSuites suites_;
 };
 
-// What a host call wrote into its out-parameter when it answered with success;
-// `unknown` when it failed, whatever it left there. Every host function answers 0 for
-// success, and the bytes a failed one leaves behind are no answer.
-template <class T, class Call>
-T answerOr(T unknown, Call&& call) {
-    T value = unknown;
-    return call(&value) == ecStatusNoError ? value : unknown;
-}
+// The host as one export calls it. Once the export has been stopped (a shut-down came),
+// no call reaches the host any more: each answers as a failed call does, so what follows
+// takes the answer as unknown and skips whatever needs it, and the export asks nothing
+// further. Freeing a frame buffer the export made does not go through here.
+class HostCalls {
+  public:
+    HostCalls() = default;  // never stopped
+    explicit HostCalls(std::function<bool()> stopped) : stopped_(std::move(stopped)) {}
+
+    bool stopped() const { return stopped_ && stopped_(); }
+
+    // The host's status of `call`; a failure, without calling, once stopped.
+    template <class Call>
+    ecStatus call(Call&& call) const {
+        return stopped() ? kNotCalled : call();
+    }
+    // What a host call wrote into its out-parameter when it answered with success;
+    // `unknown` when it failed, whatever it left there, or was not made. Every host
+    // function answers 0 for success, and the bytes a failed one leaves are no answer.
+    template <class T, class Call>
+    T answerOr(T unknown, Call&& call) const {
+        T value = unknown;
+        return this->call([&] { return call(&value); }) == ecStatusNoError ? value : unknown;
+    }
+
+  private:
+    static constexpr ecStatus kNotCalled = -1;
+    std::function<bool()> stopped_;
+};
 
 // The host's suite broker, or null.
 ecSuiteBroker* suiteBroker(const ecStdParms* stdParms);

@@ -2,17 +2,15 @@
 
 #include <initializer_list>
 
-#include "apps/export_plugin/HostSuites.h"
-
 namespace exportplugin {
 
 void ConvertPrTimeToScaleSampleSize(const TimeSuite* timeSuite, ecTicks ticksPerFrame,
-                                    int64_t* scale, int64_t* sampleSize) {
+                                    int64_t* scale, int64_t* sampleSize, const HostCalls& host) {
     if (!timeSuite || !timeSuite->GetTicksPerSecond || ticksPerFrame <= 0) {
         return;
     }
-    const ecTicks ticksPerSecond =
-        answerOr(ecTicks{0}, [&](ecTicks* ticks) { return timeSuite->GetTicksPerSecond(ticks); });
+    const ecTicks ticksPerSecond = host.answerOr(
+        ecTicks{0}, [&](ecTicks* ticks) { return timeSuite->GetTicksPerSecond(ticks); });
     if (ticksPerSecond > 0 && ticksPerSecond % ticksPerFrame == 0) {
         *scale = ticksPerSecond / ticksPerFrame;
         *sampleSize = 1;
@@ -28,9 +26,10 @@ void ConvertPrTimeToScaleSampleSize(const TimeSuite* timeSuite, ecTicks ticksPer
     // Every code is asked; a later match wins.
     for (const NtscRate rate : {NtscRate{ecVideoRate2997, 30000}, NtscRate{ecVideoRate5994, 60000},
                                 NtscRate{ecVideoRate23976, 24000}}) {
-        ecTicks ticks = 0;
-        if (timeSuite->GetTicksPerVideoFrame(rate.code, &ticks) == ecStatusNoError &&
-            ticks == ticksPerFrame) {
+        const ecTicks ticks = host.answerOr(ecTicks{0}, [&](ecTicks* out) {
+            return timeSuite->GetTicksPerVideoFrame(rate.code, out);
+        });
+        if (ticks == ticksPerFrame) {
             *scale = rate.scale;
             *sampleSize = 1001;
         }
@@ -46,35 +45,36 @@ int64_t SequenceTiming::zeroPointFrames() const {
 }
 
 SequenceTiming readSequenceTiming(const SequenceInfoSuite* sequenceInfo, const TimeSuite* time,
-                                  ecTimelineID timeline) {
+                                  ecTimelineID timeline, const HostCalls& host) {
     SequenceTiming timing;
     if (!sequenceInfo) {
         return timing;
     }
     if (sequenceInfo->GetFrameBounds) {
-        timing.bounds = answerOr(ecRect{}, [&](ecRect* bounds) {
+        timing.bounds = host.answerOr(ecRect{}, [&](ecRect* bounds) {
             return sequenceInfo->GetFrameBounds(timeline, bounds);
         });
     }
     if (sequenceInfo->GetFrameValues) {
         uint32_t first = 0;
         uint32_t second = 0;
-        sequenceInfo->GetFrameValues(timeline, &first, &second);
+        host.call([&] { return sequenceInfo->GetFrameValues(timeline, &first, &second); });
     }
     if (sequenceInfo->GetFrameRate) {
-        timing.ticksPerFrame = answerOr(ecTicks{0}, [&](ecTicks* ticks) {
+        timing.ticksPerFrame = host.answerOr(ecTicks{0}, [&](ecTicks* ticks) {
             return sequenceInfo->GetFrameRate(timeline, ticks);
         });
     }
-    ConvertPrTimeToScaleSampleSize(time, timing.ticksPerFrame, &timing.scale, &timing.sampleSize);
+    ConvertPrTimeToScaleSampleSize(time, timing.ticksPerFrame, &timing.scale, &timing.sampleSize,
+                                   host);
     if (sequenceInfo->GetZeroPoint) {
-        timing.zeroPoint = answerOr(
+        timing.zeroPoint = host.answerOr(
             ecTicks{0}, [&](ecTicks* zero) { return sequenceInfo->GetZeroPoint(timeline, zero); });
     }
     if (sequenceInfo->GetTimecodeDropFrame) {
-        timing.dropFrame = answerOr(int32_t{0}, [&](int32_t* drop) {
-                               return sequenceInfo->GetTimecodeDropFrame(timeline, drop);
-                           }) != 0;
+        timing.dropFrame = host.answerOr(int32_t{0}, [&](int32_t* drop) {
+            return sequenceInfo->GetTimecodeDropFrame(timeline, drop);
+        }) != 0;
     }
     return timing;
 }

@@ -2,16 +2,18 @@
 // The timing of the sequence being exported, as the settings record takes it.
 #include <cstdint>
 
-#include "apps/export_plugin/include/ExportControllerHost.h"
+#include "apps/export_plugin/HostSuites.h"
 
 namespace exportplugin {
 
 // Scale and sample size (scale / sample size = frames per second) of a sequence with
 // `ticksPerFrame`: exact when a second holds a whole number of frames, otherwise the
 // NTSC rate (30000, 60000 or 24000 over 1001) whose frame has the same ticks. With no
-// match, or no time suite, the outputs keep the values they came with.
+// match, no time suite, or once `host` has stopped, the outputs keep the values they
+// came with.
 void ConvertPrTimeToScaleSampleSize(const TimeSuite* timeSuite, ecTicks ticksPerFrame,
-                                    int64_t* scale, int64_t* sampleSize);
+                                    int64_t* scale, int64_t* sampleSize,
+                                    const HostCalls& host = {});
 
 struct SequenceTiming {
     ecRect bounds{};
@@ -28,8 +30,9 @@ struct SequenceTiming {
 };
 
 // What the sequence-info and time suites say of `timeline`; all zero without the
-// sequence-info suite.
+// sequence-info suite. Once `host` has stopped, nothing more is asked and the rest stays
+// unknown.
 SequenceTiming readSequenceTiming(const SequenceInfoSuite* sequenceInfo, const TimeSuite* time,
-                                  ecTimelineID timeline);
+                                  ecTimelineID timeline, const HostCalls& host = {});
 
 }  // namespace exportplugin

@@ -11,14 +11,15 @@ namespace {
 
 using base::Console;
 
-// Frees the frame buffer when the thumbnail is done with it. None is made when the
-// host gives no way to free it again.
+// Frees the frame buffer when the thumbnail is done with it, stopped or not. None is made
+// when the host gives no way to free it again.
 class FrameBuffer {
   public:
-    FrameBuffer(const HostSuites& suites, const ecRect& bounds) : suites_(suites) {
+    FrameBuffer(const HostSuites& suites, const HostCalls& host, const ecRect& bounds)
+        : suites_(suites) {
         if (suites.ppixCreator && suites.ppixCreator->CreatePPix && suites.ppix &&
             suites.ppix->Dispose) {
-            frame_ = answerOr(ecPPixHand{}, [&](ecPPixHand* frame) {
+            frame_ = host.answerOr(ecPPixHand{}, [&](ecPPixHand* frame) {
                 return suites.ppixCreator->CreatePPix(frame, ecPPixAccessReadWrite,
                                                       ecPixelFormatBGRA, &bounds);
             });
@@ -63,32 +64,35 @@ std::optional<platform::image::RGBAImage> imageFromFrameBuffer(const char* pixel
     return platform::image::RGBAImage::fromPixels(width, height, std::move(rgba));
 }
 
-std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(
-    ecTimelineID timeline, const ecStdParms* stdParms, const HostSuites& suites,
-    const std::function<bool()>& stopped) {
+std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(ecTimelineID timeline,
+                                                                       const ecStdParms* stdParms,
+                                                                       const HostSuites& suites,
+                                                                       const HostCalls& host) {
     const ecTimelineFuncs* funcs = timelineFuncs(stdParms);
     if (!suites.sequenceInfo || !suites.sequenceInfo->GetFrameBounds || !funcs) {
         return nullptr;
     }
     // No frame without its size: a failed call leaves no bounds to render into.
     ecRect bounds{};
-    if (suites.sequenceInfo->GetFrameBounds(timeline, &bounds) != ecStatusNoError) {
+    if (host.call([&] { return suites.sequenceInfo->GetFrameBounds(timeline, &bounds); }) !=
+        ecStatusNoError) {
         return nullptr;
     }
     if (suites.sequenceInfo->GetFrameValues) {
         uint32_t first = 0;
         uint32_t second = 0;
-        suites.sequenceInfo->GetFrameValues(timeline, &first, &second);
+        host.call([&] { return suites.sequenceInfo->GetFrameValues(timeline, &first, &second); });
     }
     // Where the host cannot say, the sequence's first frame.
     const ecTicks position =
         funcs->getCurrentPos
-            ? answerOr(ecTicks{0}, [&](ecTicks* at) { return funcs->getCurrentPos(timeline, at); })
+            ? host.answerOr(ecTicks{0},
+                            [&](ecTicks* at) { return funcs->getCurrentPos(timeline, at); })
             : 0;
     Console::log("frame l: %i  t: %i r: %i b: %i", bounds.left, bounds.top, bounds.right,
                  bounds.bottom);
 
-    FrameBuffer frame(suites, bounds);
+    FrameBuffer frame(suites, host, bounds);
     if (!frame.get()) {
         Console::write("Error creating PPix");
     }
@@ -96,12 +100,13 @@ std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(
     Console::log("timeline id: %i", timeline);
     // Nothing to render into without a frame buffer, and nothing to show unless the
     // host rendered the frame: the buffer holds whatever its memory held before.
-    const bool rendered = frame.get() && funcs->renderFrame &&
-                          funcs->renderFrame(timeline, position, frame.get(), &bounds,
-                                             ecPixelFormatBGRA, 1, 1, 1, 0) == ecStatusNoError;
+    const bool rendered = frame.get() && funcs->renderFrame && host.call([&] {
+        return funcs->renderFrame(timeline, position, frame.get(), &bounds, ecPixelFormatBGRA, 1, 1,
+                                  1, 0);
+    }) == ecStatusNoError;
     Console::write("-3");
-    if (!rendered || (stopped && stopped()) || !suites.ppix->GetPixels ||
-        !suites.ppix->GetRowBytes) {
+    // Stopped while the host rendered: the frame buffer is only freed.
+    if (!rendered || host.stopped() || !suites.ppix->GetPixels || !suites.ppix->GetRowBytes) {
         return nullptr;
     }
 
@@ -109,15 +114,12 @@ std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(
     const int height = int(bounds.bottom) - int(bounds.top);
     Console::write("-4");
     Console::log("framebytes: %i", int64_t(width) * height * 4);
-    char* pixels = nullptr;
-    if (suites.ppix->GetPixels(frame.get(), ecPPixAccessReadWrite, &pixels) != ecStatusNoError) {
-        pixels = nullptr;
-    }
+    char* const pixels = host.answerOr(static_cast<char*>(nullptr), [&](char** out) {
+        return suites.ppix->GetPixels(frame.get(), ecPPixAccessReadWrite, out);
+    });
     Console::write("-5");
-    int32_t rowBytes = 0;
-    if (suites.ppix->GetRowBytes(frame.get(), &rowBytes) != ecStatusNoError) {
-        rowBytes = 0;
-    }
+    const int32_t rowBytes = host.answerOr(
+        int32_t{0}, [&](int32_t* out) { return suites.ppix->GetRowBytes(frame.get(), out); });
     Console::write("-6");
     auto image = imageFromFrameBuffer(pixels, width, height, rowBytes);
     Console::write("-7");

@@ -1,7 +1,6 @@
 #pragma once
 // A still of the sequence at its current position, rendered by the host, for the
 // upload's thumbnail.
-#include <functional>
 #include <memory>
 
 #include "apps/export_plugin/HostSuites.h"
@@ -16,10 +15,11 @@ std::optional<platform::image::RGBAImage> imageFromFrameBuffer(const char* pixel
 
 // Renders the frame at the timeline's current position and returns it upright; null
 // when a suite or function it needs is missing, the host makes no frame buffer or does
-// not render the frame into it, or when `stopped` holds once the host has rendered it
-// (the frame buffer is then only freed).
-std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(
-    ecTimelineID timeline, const ecStdParms* stdParms, const HostSuites& suites,
-    const std::function<bool()>& stopped = {});
+// not render the frame into it, or when `host` has stopped before the picture was read:
+// from then on the host is asked nothing more, and a frame buffer already made is freed.
+std::shared_ptr<const platform::image::RGBAImage> thumbnailForTimeline(ecTimelineID timeline,
+                                                                       const ecStdParms* stdParms,
+                                                                       const HostSuites& suites,
+                                                                       const HostCalls& host = {});
 
 }  // namespace exportplugin

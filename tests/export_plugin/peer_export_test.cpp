@@ -262,11 +262,14 @@ TEST_F(ExportTest, UploadsInFlightSurviveTheNextExportAndShutdownStopsThemCleanl
 }
 
 // The host shuts the plug-in down while an export is in flight: from inside the render,
-// from inside the thumbnail's frame render, and from its main thread while the export
-// runs on another thread, with the settings window up or inside the render; and from an
-// event of its own that the plug-in's loop dispatches while the window waits. Each time
-// the host lives on, the export ends with a cancel, nothing is uploaded, the movie goes
-// and every suite acquired is released once.
+// from inside the thumbnail's frame render, frame bounds, position or frame-buffer
+// creation, from inside the timing read's ticks-per-second question, and from its main
+// thread while the export runs on another thread, with the settings window up, inside
+// the render or inside the thumbnail's frame bounds; and from an event of its own that the
+// plug-in's loop dispatches while the window waits. Each time the host lives on and, once
+// the shut-down has returned, hears nothing more from the plug-in but the freeing of a
+// frame buffer it made and the release of its suites: the export ends with a cancel,
+// nothing is uploaded, the movie goes and every suite acquired is released once.
 TEST_F(ExportTest, ShutdownDuringAnExportEndsItAndTheHostLivesOn) {
     QV_PROGRESS_PEERS();
     struct Moment {
@@ -274,12 +277,18 @@ TEST_F(ExportTest, ShutdownDuringAnExportEndsItAndTheHostLivesOn) {
         size_t renders;
         size_t frameRenders;
     };
+    // The timing read asks for the frame bounds first, the thumbnail second.
     const Moment moments[] = {
         {{"--shutdown-in", "render"}, 1, 0},
         {{"--shutdown-in", "frame-render"}, 1, 1},
+        {{"--shutdown-in", "frame-bounds:2"}, 1, 0},
+        {{"--shutdown-in", "current-position"}, 1, 0},
+        {{"--shutdown-in", "frame-buffer"}, 1, 0},
+        {{"--shutdown-in", "ticks-per-second"}, 0, 0},
         {{"--shutdown-from-main", "settings", "--answer", "none", "--export-on-thread"}, 0, 0},
         {{"--shutdown-from-main", "settings", "--answer", "none"}, 0, 0},
         {{"--shutdown-from-main", "render"}, 1, 0},
+        {{"--shutdown-from-main", "frame-bounds:2"}, 1, 0},
     };
     for (const Moment& moment : moments) {
         SCOPED_TRACE(moment.options[0] + " " + moment.options[1] + " " + moment.options.back());
@@ -288,6 +297,7 @@ TEST_F(ExportTest, ShutdownDuringAnExportEndsItAndTheHostLivesOn) {
             runHost(with(with(kMyFilm, moment.options), {"startup", "export", "idle"}));
         EXPECT_EQ(run.status, 0) << run.output;  // the host lived on
         EXPECT_EQ(run.value("shutdown", "status"), "0");
+        EXPECT_EQ(run.reports("late-call"), std::vector<std::string>{}) << run.output;
         EXPECT_EQ(run.report("export"), "export status=1");
         EXPECT_EQ(run.reports("render ").size(), moment.renders);
         EXPECT_EQ(run.reports("render-frame").size(), moment.frameRenders);

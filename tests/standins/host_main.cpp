@@ -9,7 +9,12 @@
 // (default: startup export idle shutdown). Everything the plug-in does through the host
 // is reported on standard output in lines beginning "host: "; the plug-in's console
 // lines go to the same stream. A host string used that the host never made (or has
-// freed) is reported as "unknown-string".
+// freed) is reported as "unknown-string". Once a shut-down has returned, and until the
+// next start-up, every call into the host but freeing a frame buffer or host string or
+// releasing a suite is reported as "late-call NAME" (NAME as in the shut-down moments
+// below, or query-timeline, error-event, frame-values, frame-rate, zero-point,
+// drop-frame, ticks-per-video-frame, project-path, copy-string, pixels, row-bytes,
+// suite-broker, acquire).
 //
 // Options:
 //   --plugin PATH            the plug-in's bundle folder or library (required)
@@ -32,14 +37,16 @@
 //   --fail-frame-render      the frame render answers an error, leaving the buffer as is
 //   --no-frame-render        the timeline functions offer no frame render
 //   --export-on-thread       calls the export from a second thread
-//   --shutdown-in render|frame-render
-//                            calls selector 7 from inside the render or the frame render,
-//                            which then goes on and answers as it would have
-//   --shutdown-from-main settings|render
+//   --shutdown-in CALL[:N]   calls selector 7 from inside each call of CALL (only the
+//                            Nth with :N), which then goes on and answers as it would
+//                            have. CALL: render, frame-render, frame-bounds (the timing
+//                            read asks first, the thumbnail second), frame-buffer (its
+//                            creation), current-position or ticks-per-second
+//   --shutdown-from-main settings|CALL[:N]
 //                            calls selector 7 from a timer on the main thread once the
-//                            settings window is up, or while the render waits for it (the
-//                            render goes on once it has returned; the export then runs on
-//                            a second thread)
+//                            settings window is up, or while that host call (the first,
+//                            or the Nth) waits for it (the call goes on once it has
+//                            returned; the export then runs on a second thread)
 //   --fail-call CALL         frame-bounds, frame-rate, zero-point, drop-frame,
 //                            ticks-per-second or current-position writes junk into its
 //                            out-parameter and answers an error (repeatable)
@@ -185,22 +192,22 @@ int main(int argc, char** argv) {
     QTimer shutdownMoment;
     bool shutDown = false;
     QObject::connect(&shutdownMoment, &QTimer::timeout, [&] {
-        const std::string& moment = options.shutdownFromMain;
-        if (!shutDown && ((moment == "settings" && settingsWindowShown()) ||
-                          (moment == "render" && renderAwaitsShutdown()))) {
+        const bool atSettings = options.shutdownFromMain.call == "settings";
+        if (!shutDown &&
+            ((atSettings && settingsWindowShown()) || (!atSettings && callAwaitsShutdown()))) {
             shutDown = true;
             shutDownPlugin();
-            letRenderGoOn();
+            letHeldCallGoOn();
         }
     });
-    if (!options.shutdownFromMain.empty()) {
+    if (!options.shutdownFromMain.call.empty()) {
         shutdownMoment.start(50);
     }
 
     for (const std::string& step : options.steps) {
         if (step == "startup") {
             ExportControllerInitRec record{};
-            const ecStatus status = entry(ecStartup, stdParms(), &record);
+            const ecStatus status = callPlugin(ecStartup, &record);
             report("startup status=" + std::to_string(status) +
                    " menu=" + quoted(menuName(record)));
         } else if (step == "export") {
@@ -210,7 +217,7 @@ int main(int argc, char** argv) {
             shutDownPlugin();
         } else if (step.rfind("selector:", 0) == 0) {
             const int32_t selector = std::stoi(step.substr(9));
-            const ecStatus status = entry(selector, stdParms(), nullptr);
+            const ecStatus status = callPlugin(selector, nullptr);
             report("selector " + std::to_string(selector) + " status=" + std::to_string(status));
         } else if (step == "idle") {
             const bool idle =

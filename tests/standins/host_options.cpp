@@ -21,6 +21,20 @@ bool size(const std::string& text, int& width, int& height) {
            height <= 4096;
 }
 
+// "CALL" (each of its calls) or "CALL:N" (the Nth), CALL one of the host calls a
+// shut-down may come in.
+bool shutdownMoment(const std::string& text, ShutdownMoment& moment) {
+    static const std::set<std::string> calls{"render",           "frame-render",
+                                             "frame-bounds",     "frame-buffer",
+                                             "current-position", "ticks-per-second"};
+    const auto colon = text.find(':');
+    moment.call = text.substr(0, colon);
+    moment.nth = 0;
+    return calls.count(moment.call) &&
+           (colon == std::string::npos ||
+            (number(text.substr(colon + 1), moment.nth) && moment.nth >= 1));
+}
+
 }  // namespace
 
 std::string usage() {
@@ -121,16 +135,19 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, Op
             o.failFrameBuffer = true;
         } else if (a == "--export-on-thread") {
             o.exportOnThread = true;
-        } else if (a == "--shutdown-in" && value(o.shutdownIn)) {
-            if (o.shutdownIn != "render" && o.shutdownIn != "frame-render") {
-                return "bad shutdown moment " + o.shutdownIn;
+        } else if (a == "--shutdown-in" && value(v)) {
+            if (!shutdownMoment(v, o.shutdownIn)) {
+                return "bad shutdown moment " + v;
             }
-        } else if (a == "--shutdown-from-main" && value(o.shutdownFromMain)) {
-            if (o.shutdownFromMain != "settings" && o.shutdownFromMain != "render") {
-                return "bad shutdown moment " + o.shutdownFromMain;
+        } else if (a == "--shutdown-from-main" && value(v)) {
+            if (v == "settings") {
+                o.shutdownFromMain = {v, 0};
+            } else if (!shutdownMoment(v, o.shutdownFromMain)) {
+                return "bad shutdown moment " + v;
+            } else {
+                // A host call held for the main thread cannot run on it.
+                o.exportOnThread = true;
             }
-            // A render held for the main thread cannot run on it.
-            o.exportOnThread = o.exportOnThread || o.shutdownFromMain == "render";
         } else if (a == "--fail-call" && value(v)) {
             static const std::set<std::string> calls{"frame-bounds",     "frame-rate",
                                                      "zero-point",       "drop-frame",

@@ -12,6 +12,13 @@ namespace hoststandin {
 
 enum class SettingsAnswer { Export, Cancel, None };
 
+// The moment a shut-down comes: the `nth` call of the host function `call` (0: each of
+// its calls; names as in the "late-call" reports), or "settings": the window is up.
+struct ShutdownMoment {
+    std::string call;
+    int nth = 0;
+};
+
 struct Options {
     std::string plugin;   // bundle folder or library file
     std::string project;  // project path; empty: never saved
@@ -31,8 +38,8 @@ struct Options {
     bool failFrameRender = false;  // the frame render answers an error, leaving the buffer
     bool noFrameRender = false;    // the timeline functions offer no frame render
     bool exportOnThread = false;
-    std::string shutdownIn;             // "render" or "frame-render": selector 7 from inside it
-    std::string shutdownFromMain;       // "settings" or "render": selector 7 from the main thread
+    ShutdownMoment shutdownIn;          // selector 7 from inside that host call
+    ShutdownMoment shutdownFromMain;    // selector 7 from the main thread at that moment
     std::set<std::string> failedCalls;  // timing calls that fail after writing junk
     SettingsAnswer answer = SettingsAnswer::Export;
     double measureSeconds = 1.0;  // CPU measured while the settings window waits

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <cstdio>
@@ -35,9 +36,14 @@ struct HostState {
     int hostStrings = 0;
     std::set<const std::string*> liveStrings;
     xExportControllerEntryFunc entry = nullptr;
-    std::condition_variable renderGoAhead;
-    bool renderWaiting = false;
-    bool renderMayGoOn = false;
+    std::map<std::string, int> calls;  // host call -> times called
+    // Shut down (a shut-down has returned, no start-up since), and entry calls under way
+    // other than exports (what the plug-in asks in those is its answer to them).
+    std::atomic<bool> shutDown{false};
+    std::atomic<int> otherEntryCalls{0};
+    std::condition_variable heldCallGoAhead;
+    bool callWaiting = false;
+    bool callMayGoOn = false;
 };
 
 HostState& state() {
@@ -61,6 +67,36 @@ const Options& options() {
     return state().options;
 }
 
+// Where every host function begins. A plug-in that has been shut down may still free a
+// frame buffer or string it was given and release its suites; any other call is
+// reported as late. The
+// shut-down moments of --shutdown-in and --shutdown-from-main come here.
+void hostCall(const std::string& name) {
+    HostState& s = state();
+    static const std::set<std::string> stillAllowed{"dispose-frame-buffer", "dispose-string",
+                                                    "release"};
+    if (s.shutDown && s.otherEntryCalls == 0 && !stillAllowed.count(name)) {
+        report("late-call " + name);
+    }
+    int count = 0;
+    {
+        std::lock_guard lock(s.mutex);
+        count = ++s.calls[name];
+    }
+    const auto now = [&](const ShutdownMoment& moment) {
+        return moment.call == name && (moment.nth == 0 || moment.nth == count);
+    };
+    if (now(options().shutdownIn)) {
+        shutDownPlugin();
+    }
+    if (now(options().shutdownFromMain)) {
+        // Held here until the main thread has shut the plug-in down.
+        std::unique_lock lock(s.mutex);
+        s.callWaiting = true;
+        s.heldCallGoAhead.wait(lock, [&s] { return s.callMayGoOn; });
+    }
+}
+
 // A call scripted to fail: it writes `junk` into its out-parameter first, as a host
 // may, and answers an error.
 template <class T>
@@ -76,6 +112,7 @@ bool failing(const char* call, T* out, T junk) {
 // ---- the ExportController suite ----
 
 ecStatus queryTimeline(int64_t hostValue, ecTimelineID timeline, void* info) {
+    hostCall("query-timeline");
     report("query-timeline host-value-ok=" + std::to_string(hostValue == kHostValue) +
            " timeline=" + std::to_string(timeline));
     if (info) {
@@ -137,18 +174,10 @@ ecStatus renderTimelineToFile(int64_t hostValue, ecTimelineID timeline,
     if (!paths) {
         return -4;
     }
+    hostCall("render");
     const std::string output = utf8(paths->outputFile);
     const std::string preset = utf8(paths->presetFile);
     ecStatus status = 0;
-    if (options().shutdownIn == "render") {
-        shutDownPlugin();
-    }
-    if (options().shutdownFromMain == "render") {
-        // Held here until the main thread has shut the plug-in down.
-        std::unique_lock lock(state().mutex);
-        state().renderWaiting = true;
-        state().renderGoAhead.wait(lock, [] { return state().renderMayGoOn; });
-    }
     if (hostValue != kHostValue || timeline != kTimelineID) {
         status = -5;
     } else if (options().renderStatus && *options().renderStatus < 0) {
@@ -174,6 +203,7 @@ const ExportInfoSuite kExportInfo{nullptr};
 // ---- the error suite ----
 
 ecStatus reportEvent(uint32_t type, const ecUTF16Char* title, const ecUTF16Char* text) {
+    hostCall("error-event");
     report("error-event type=" + std::to_string(type) + " title=" + quoted(utf8(title)) +
            " text=" + quoted(utf8(text)));
     return ecStatusNoError;
@@ -183,6 +213,7 @@ const ErrorSuite kError{reportEvent};
 // ---- sequence information and time ----
 
 ecStatus frameBounds(ecTimelineID, ecRect* bounds) {
+    hostCall("frame-bounds");
     if (failing("frame-bounds", bounds, ecRect{0, 0, 64, 64})) {
         return -1;
     }
@@ -190,11 +221,13 @@ ecStatus frameBounds(ecTimelineID, ecRect* bounds) {
     return ecStatusNoError;
 }
 ecStatus frameValues(ecTimelineID, uint32_t* first, uint32_t* second) {
+    hostCall("frame-values");
     *first = 1;  // square pixels
     *second = 1;
     return ecStatusNoError;
 }
 ecStatus frameRate(ecTimelineID, ecTicks* ticksPerFrame) {
+    hostCall("frame-rate");
     if (failing("frame-rate", ticksPerFrame, ecTicks{kTicksPerSecond / 60})) {
         return -1;
     }
@@ -202,6 +235,7 @@ ecStatus frameRate(ecTimelineID, ecTicks* ticksPerFrame) {
     return ecStatusNoError;
 }
 ecStatus zeroPoint(ecTimelineID, ecTicks* zero) {
+    hostCall("zero-point");
     if (failing("zero-point", zero, ecTicks{(4943 * 60 + 10) * (kTicksPerSecond / 60)})) {
         return -1;
     }
@@ -209,6 +243,7 @@ ecStatus zeroPoint(ecTimelineID, ecTicks* zero) {
     return ecStatusNoError;
 }
 ecStatus dropFrame(ecTimelineID, int32_t* drop) {
+    hostCall("drop-frame");
     if (failing("drop-frame", drop, int32_t{1})) {
         return -1;
     }
@@ -219,6 +254,7 @@ const SequenceInfoSuite kSequenceInfo{frameBounds, frameValues, frameRate,
                                       nullptr,     zeroPoint,   dropFrame};
 
 ecStatus ticksPerSecond(ecTicks* ticks) {
+    hostCall("ticks-per-second");
     // Junk that a sequence of any rate would read as 60 frames per second.
     if (failing("ticks-per-second", ticks, ecTicks{state().kind.ticksPerFrame * 60})) {
         return -1;
@@ -227,6 +263,7 @@ ecStatus ticksPerSecond(ecTicks* ticks) {
     return ecStatusNoError;
 }
 ecStatus ticksPerVideoFrame(int32_t code, ecTicks* ticks) {
+    hostCall("ticks-per-video-frame");
     static const std::map<int32_t, std::pair<int64_t, int64_t>> rates{
         {ecVideoRate24, {24, 1}}, {ecVideoRate23976, {24000, 1001}}, {ecVideoRate25, {25, 1}},
         {ecVideoRate30, {30, 1}}, {ecVideoRate2997, {30000, 1001}},  {ecVideoRate50, {50, 1}},
@@ -259,6 +296,7 @@ void setString(ecHostString* string, std::string* text) {
 }
 
 ecStatus projectPath(ecHostString* path) {
+    hostCall("project-path");
     if (options().projectInvalidCall) {
         return ecStatusInvalidCall;  // no string is made
     }
@@ -273,6 +311,7 @@ ecStatus projectPath(ecHostString* path) {
 const AppSettingsSuite kAppSettings{nullptr, projectPath};
 
 ecStatus disposeString(ecHostString* string) {
+    hostCall("dispose-string");
     std::string* text = stringOf(string, "dispose");
     if (!text) {
         return -1;
@@ -287,6 +326,7 @@ ecStatus disposeString(ecHostString* string) {
     return ecStatusNoError;
 }
 ecStatus copyToUTF8(const ecHostString* string, char* buffer, uint32_t* size) {
+    hostCall("copy-string");
     const std::string* text = stringOf(string, "copy");
     if (!text || !size) {
         return -1;
@@ -311,22 +351,26 @@ FrameBuffer* frameOf(ecPPixHand hand) {
 }
 
 ecStatus disposePPix(ecPPixHand frame) {
+    hostCall("dispose-frame-buffer");
     delete frameOf(frame);
     std::lock_guard lock(state().mutex);
     --state().frameBuffers;
     return ecStatusNoError;
 }
 ecStatus ppixPixels(ecPPixHand frame, int32_t, char** pixels) {
+    hostCall("pixels");
     *pixels = frameOf(frame)->memory.data();
     return ecStatusNoError;
 }
 ecStatus ppixRowBytes(ecPPixHand frame, int32_t* rowBytes) {
+    hostCall("row-bytes");
     *rowBytes = frameOf(frame)->rowBytes;
     return ecStatusNoError;
 }
 const PPixSuite kPPix{disposePPix, ppixPixels, nullptr, ppixRowBytes};
 
 ecStatus createPPix(ecPPixHand* frame, int32_t mode, uint32_t format, const ecRect* bounds) {
+    hostCall("frame-buffer");
     *frame = nullptr;
     const int width = bounds->right - bounds->left;
     const int height = bounds->bottom - bounds->top;
@@ -365,6 +409,7 @@ const std::map<std::string, std::pair<int32_t, const void*>>& suiteTable() {
 }
 
 ecStatus acquireSuite(const char* name, int32_t version, const void** suite) {
+    hostCall("acquire");
     *suite = nullptr;
     const auto found = suiteTable().find(name ? name : "");
     std::string outcome = "ok";
@@ -384,6 +429,7 @@ ecStatus acquireSuite(const char* name, int32_t version, const void** suite) {
 }
 
 ecStatus releaseSuite(const char* name, int32_t version) {
+    hostCall("release");
     std::string outcome = "ok";
     {
         std::lock_guard lock(state().mutex);
@@ -400,12 +446,14 @@ ecStatus releaseSuite(const char* name, int32_t version) {
 
 ecSuiteBroker gBroker{acquireSuite, releaseSuite};
 ecSuiteBroker* getSuiteBroker() {
+    hostCall("suite-broker");
     return &gBroker;
 }
 
 // ---- timeline functions ----
 
 ecStatus currentPosition(ecTimelineID, ecTicks* position) {
+    hostCall("current-position");
     if (failing("current-position", position, ecTicks{1000003 * state().kind.ticksPerFrame})) {
         return -1;
     }
@@ -447,12 +495,10 @@ void paintQuadrants(FrameBuffer& frame) {
 ecStatus renderFrame(ecTimelineID timeline, ecTicks position, ecPPixHand frame,
                      const ecRect* bounds, uint32_t format, int32_t o1, int32_t o2, int32_t o3,
                      int32_t o4) {
+    hostCall("frame-render");
     report("render-frame timeline=" + std::to_string(timeline) +
            " position=" + std::to_string(position) + " options=" + std::to_string(o1) +
            std::to_string(o2) + std::to_string(o3) + std::to_string(o4));
-    if (options().shutdownIn == "frame-render") {
-        shutDownPlugin();
-    }
     if (!frame || !bounds || format != ecPixelFormatBGRA || options().failFrameRender) {
         return -1;
     }
@@ -500,23 +546,36 @@ void setPluginEntry(xExportControllerEntryFunc entry) {
     state().entry = entry;
 }
 
+ecStatus callPlugin(int32_t selector, void* record) {
+    if (selector == ecStartup) {
+        state().shutDown = false;
+    }
+    ++state().otherEntryCalls;
+    const ecStatus status = state().entry(selector, stdParms(), record);
+    if (selector == ecShutdown) {
+        state().shutDown = true;
+    }
+    --state().otherEntryCalls;
+    return status;
+}
+
 void shutDownPlugin() {
-    const ecStatus status = state().entry(ecShutdown, stdParms(), nullptr);
+    const ecStatus status = callPlugin(ecShutdown, nullptr);
     report("shutdown status=" + std::to_string(status) +
            " suites-held=" + std::to_string(suitesHeld()));
 }
 
-bool renderAwaitsShutdown() {
+bool callAwaitsShutdown() {
     std::lock_guard lock(state().mutex);
-    return state().renderWaiting && !state().renderMayGoOn;
+    return state().callWaiting && !state().callMayGoOn;
 }
 
-void letRenderGoOn() {
+void letHeldCallGoOn() {
     {
         std::lock_guard lock(state().mutex);
-        state().renderMayGoOn = true;
+        state().callMayGoOn = true;
     }
-    state().renderGoAhead.notify_all();
+    state().heldCallGoAhead.notify_all();
 }
 
 void report(const std::string& text) {

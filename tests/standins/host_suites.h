@@ -19,12 +19,15 @@ ecStdParms* stdParms();
 
 // The plug-in's entry point, for the host functions that call back into it.
 void setPluginEntry(xExportControllerEntryFunc entry);
+// Any selector but an export's (1): a start-up (0) ends the time in which calls into the
+// host are late, a shut-down (7) begins it once it returns.
+ecStatus callPlugin(int32_t selector, void* record);
 // Selector 7, reported as "shutdown status=N suites-held=M".
 void shutDownPlugin();
-// With --shutdown-from-main render: whether the render is waiting for the main thread's
-// shut-down, and the go-ahead it waits for.
-bool renderAwaitsShutdown();
-void letRenderGoOn();
+// With --shutdown-from-main CALL: whether that host call is waiting for the main
+// thread's shut-down, and the go-ahead it waits for.
+bool callAwaitsShutdown();
+void letHeldCallGoOn();
 
 // One report line on standard output ("host: " + text).
 void report(const std::string& text);

@@ -58,14 +58,15 @@ enum {
     ecShutdown = 7        /* record: none (may be null) */
 };
 /* Shut-down during an export. A host may call ecShutdown while an export is running:
- * from inside a host function that export called (its render, its frame render), or
- * from another thread. Shut-down does not wait for that export; the export notices at
- * its next step and ends there: nothing more is rendered or uploaded, the movie it
+ * from inside any host function that export called (a timing question, its render, the
+ * thumbnail's frame bounds, position, frame buffer or frame render), or from another
+ * thread. Shut-down does not wait for that export; the export notices before its next
+ * host call and ends there: nothing more is asked, rendered or uploaded, the movie it
  * asked for is removed, and its entry call returns ecStatusCancelled (or the render's
- * own negative status). Past that step the export calls the host only to free a frame
- * buffer it made; the suites it uses stay acquired until its entry call returns and are
- * released then, each once. With no export running, shut-down releases them before it
- * returns. */
+ * own negative status). Once ecShutdown has returned, the export calls the host only to
+ * free a frame buffer it made or a host string it was given; the suites it uses stay
+ * acquired until its entry call returns and are released then, each once. With no
+ * export running, shut-down releases them before it returns. */
 
 /* ---- records ---- */
 
