@@ -340,9 +340,7 @@ void OWQuorvaneAuthController::unlink(bool recordRemoved) {
         oauthRefreshToken_.reset();
         privateKey_.reset();
         refreshing_ = false;
-        recordSeen_.reset();
-        legacyRecord_ = false;
-        handedOver_ = false;
+        source_ = {};
     }
     defaults()->removeObject(kUserNameDefaultsKey);
     post(kUpdateSettingsNotification);

@@ -214,18 +214,22 @@ class OWQuorvaneAuthController : public std::enable_shared_from_this<OWQuorvaneA
     bool refreshing_ = false;
     std::optional<std::string> refreshSent_;  // the refresh token of the request in flight
     bool dontAutoReloadOldSettings_ = false;
-    // The record as this process last read or wrote it; none when its tokens came from
-    // elsewhere (the hub's answer) or there are none.
     struct SeenRecord {
         std::string password;
         std::optional<std::string> generic;
         bool operator==(const SeenRecord&) const = default;
     };
-    std::optional<SeenRecord> recordSeen_;
-    // The tokens came from the older record; a renewal's save moves them to the record.
-    bool legacyRecord_ = false;
-    // The tokens came from the hub's answer; they are never written to the keychain.
-    bool handedOver_ = false;
+    // Where this process's tokens came from, which decides what a save may do.
+    struct TokenSource {
+        // The record as this process last read or wrote it; none when its tokens came
+        // from elsewhere or there are none.
+        std::optional<SeenRecord> record;
+        // The older record: a renewal's save moves them to the record.
+        bool olderRecord = false;
+        // The hub's answer: they are never written to the keychain.
+        bool hub = false;
+    };
+    TokenSource source_;
     base::RunLoop::Timer refreshTimer_;
     double refreshTimerFireTime_ = 0;
 };

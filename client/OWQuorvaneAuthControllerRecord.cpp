@@ -33,9 +33,7 @@ std::optional<std::string> textOf(const base::Value& value) {
 struct OWQuorvaneAuthController::LoadResult {
     OWQuorvaneTokenRecord record;
     bool passwordGrant = false;
-    std::optional<SeenRecord> seen;  // found under the record's own service
-    bool legacy = false;             // found under the older service
-    bool handedOver = false;         // the hub's answer
+    TokenSource source;
 };
 
 bool OWQuorvaneAuthController::findRecord(LoadResult& result) {
@@ -66,9 +64,9 @@ bool OWQuorvaneAuthController::findRecord(LoadResult& result) {
     result.record = OWQuorvaneTokenRecord::fromItem(account, password, generic, honourLegacy);
     result.passwordGrant = result.record.kind == OWQuorvaneTokenRecord::Kind::PasswordGrant;
     if (current) {
-        result.seen = SeenRecord{password, generic};
+        result.source.record = SeenRecord{password, generic};
     } else {
-        result.legacy = result.record.kind == OWQuorvaneTokenRecord::Kind::Tokens;
+        result.source.olderRecord = result.record.kind == OWQuorvaneTokenRecord::Kind::Tokens;
     }
     return true;
 }
@@ -84,7 +82,7 @@ void OWQuorvaneAuthController::askHub(LoadResult& result) {
         result.record.expires = credentials->expires;
         result.record.refreshToken = credentials->refreshToken;
         result.record.accessToken = credentials->accessToken;
-        result.handedOver = true;
+        result.source.hub = true;
     }
 }
 
@@ -111,9 +109,7 @@ OWQuorvaneAuthController::LoadResult OWQuorvaneAuthController::loadRecord() {
             ? std::optional<std::string>(OWQuorvaneTokenRecord::fieldValue(*stored.string()))
             : std::nullopt;
     serverURL_ = server;
-    recordSeen_ = result.seen;
-    legacyRecord_ = result.legacy;
-    handedOver_ = result.handedOver;
+    source_ = result.source;
     return result;
 }
 
@@ -154,9 +150,7 @@ void OWQuorvaneAuthController::saveRecord(Save kind) {
     std::optional<std::string> user;
     std::string generic;
     bool fits = false;
-    std::optional<SeenRecord> seen;
-    bool legacy = false;
-    bool handedOver = false;
+    TokenSource source;
     std::optional<std::string> expected;  // the refresh token the record should hold
     {
         std::lock_guard lock(mutex_);
@@ -165,12 +159,10 @@ void OWQuorvaneAuthController::saveRecord(Save kind) {
         generic = OWQuorvaneTokenRecord::genericAttribute(username_, serverURL_, oauthTokenExpires_,
                                                           oauthRefreshToken_);
         fits = recordFits(username_, serverURL_, oauthTokenExpires_, oauthRefreshToken_, token);
-        seen = recordSeen_;
-        legacy = legacyRecord_;
-        handedOver = handedOver_;
+        source = source_;
         if (kind == Save::Renewal) {
             expected = refreshSent_;
-        } else if (seen) {
+        } else if (const auto& seen = source.record) {
             expected = OWQuorvaneTokenRecord::fromItem(app, seen->password, seen->generic, false)
                            .refreshToken;
         }
@@ -178,11 +170,11 @@ void OWQuorvaneAuthController::saveRecord(Save kind) {
     bool stored = false;
     bool wrote = false;  // the record now holds this process's tokens
     if (token && fits) {
-        if (kind == Save::Link || (!seen && legacy)) {
+        if (kind == Save::Link || (!source.record && source.olderRecord)) {
             // A sign-in makes the record (or replaces another's). Tokens of the older
             // record move to it on their first save.
             stored = wrote = keychain.storeString(*token, app, generic, recordService());
-        } else if (seen) {
+        } else if (source.record) {
             std::optional<platform::keychain::Item> current;
             const Status status = keychain.replaceIf(
                 *token, app, generic, recordService(),
@@ -207,7 +199,7 @@ void OWQuorvaneAuthController::saveRecord(Save kind) {
                 OWLog::appendLog("The account's record changed meanwhile: its tokens taken");
                 stored = adopt(*current);
             }
-        } else if (handedOver) {
+        } else if (source.hub) {
             // Tokens handed over by the hub are never written to the keychain.
             stored = true;
         } else {
@@ -221,9 +213,7 @@ void OWQuorvaneAuthController::saveRecord(Save kind) {
     }
     if (wrote) {
         std::lock_guard lock(mutex_);
-        recordSeen_ = SeenRecord{*token, generic};
-        legacyRecord_ = false;
-        handedOver_ = false;
+        source_ = {SeenRecord{*token, generic}};
     }
     if (user && !user->empty()) {
         const auto defaults = this->defaults();

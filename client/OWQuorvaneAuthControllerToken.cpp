@@ -115,6 +115,8 @@ void OWQuorvaneAuthController::fetch(const std::optional<std::string>& codeOrRef
 
 void OWQuorvaneAuthController::send(const OWQuorvaneTokenExchange::Request& request, Turn turn) {
     std::weak_ptr<OWQuorvaneAuthController> weak = weak_from_this();
+    // Shared by every copy of the completion, so the turn ends when the answer has been
+    // dealt with, however long copies of it live on.
     auto held = std::make_shared<Turn>(std::move(turn));
     exchange()->send(request, [weak, held](const OWQuorvaneTokenExchange::Outcome& outcome) {
         if (auto self = weak.lock()) {
@@ -168,7 +170,7 @@ void OWQuorvaneAuthController::renewWithTurn(OWQuorvaneTokenExchange::Request re
     std::optional<SeenRecord> seen;
     {
         std::lock_guard lock(mutex_);
-        seen = recordSeen_;
+        seen = source_.record;
     }
     if (seen && !item) {
         OWLog::appendLog("The account's record is gone: the account was unlinked");
@@ -394,9 +396,7 @@ bool OWQuorvaneAuthController::adopt(const platform::keychain::Item& item) {
         oauthToken_ = record.accessToken;
         oauthTokenExpires_ = record.expires;
         oauthRefreshToken_ = record.refreshToken;
-        recordSeen_ = SeenRecord{item.password, item.generic};
-        legacyRecord_ = false;
-        handedOver_ = false;
+        source_ = {SeenRecord{item.password, item.generic}};
     }
     armRefreshTimer(std::max(expiry - 60, kMinimumRefreshDelay));
     return true;

@@ -1,6 +1,5 @@
 #include "apps/share_destination/SAMHandOver.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -19,12 +18,14 @@
 
 #include "base/Console.h"
 #include "platform/scripting/Bookmark.h"
+#include "platform/system/FileOps.h"
 
 namespace sam {
 namespace {
 
 using platform::scripting::Descriptor;
 using platform::scripting::ScriptError;
+namespace fileops = platform::system::fileops;
 
 std::string lowercase(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
@@ -81,31 +82,6 @@ bool isUploadFolderName(const std::string& name) {
                        [](unsigned char c) { return std::isalnum(c) != 0; });
 }
 
-// The names in the folder `fd` is open on, without "." and ".."; none when it cannot be
-// read. At most `most` + 1 names are taken.
-std::optional<std::vector<std::string>> namesIn(int fd, size_t most) {
-    const int listed = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
-    if (dir == nullptr) {
-        if (listed >= 0) {
-            ::close(listed);
-        }
-        return std::nullopt;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-            if (names.size() > most) {
-                break;
-            }
-        }
-    }
-    ::closedir(dir);
-    return names;
-}
-
 // Removes the leftover folder `name` in the folder `home` is open on, when it has
 // exactly the form a killed run leaves.
 void removeLeftover(int home, const std::string& name) {
@@ -120,7 +96,7 @@ void removeLeftover(int home, const std::string& name) {
     if (::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) {
         return;
     }
-    const auto names = namesIn(folder.get(), 1);
+    const auto names = fileops::listDirectoryAt(folder.get(), 2);
     if (!names || names->size() != 1) {
         return;
     }
@@ -295,7 +271,7 @@ void removeLeftoverUploadFolders(const std::string& parent) {
         return;
     }
     // The folder holds this program's few files: a bounded look is enough.
-    const auto names = namesIn(home.get(), 4096);
+    const auto names = fileops::listDirectoryAt(home.get(), 4096);
     for (const std::string& name : names.value_or(std::vector<std::string>())) {
         if (isUploadFolderName(name)) {
             removeLeftover(home.get(), name);

@@ -373,12 +373,6 @@ Status KeychainFile::replaceIf(const std::string& service, const std::string& ac
     });
 }
 
-KeychainFile::Turn::Turn(int fd) : fd_(fd) {}
-
-KeychainFile::Turn::~Turn() {
-    ::close(fd_);  // releases the lock
-}
-
 std::unique_ptr<KeychainFile::Turn> KeychainFile::takeTurn(const std::string& name,
                                                            double waitSeconds) const {
     if (!prepareFolder()) {
@@ -409,7 +403,7 @@ std::unique_ptr<KeychainFile::Turn> KeychainFile::takeTurn(const std::string& na
         std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::milliseconds(50));
     }
-    return std::make_unique<Turn>(fd.release());
+    return std::make_unique<Turn>(std::move(fd));
 }
 
 }  // namespace platform::keychain

@@ -7,7 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "base/UniqueFd.h"
 
 namespace platform::keychain {
 
@@ -68,13 +71,10 @@ class KeychainFile {
     // it. Released when destroyed, from any thread, or when the process ends.
     class Turn {
       public:
-        explicit Turn(int fd);
-        ~Turn();
-        Turn(const Turn&) = delete;
-        Turn& operator=(const Turn&) = delete;
+        explicit Turn(base::UniqueFd fd) : fd_(std::move(fd)) {}
 
       private:
-        int fd_;
+        base::UniqueFd fd_;  // closing it releases the lock
     };
     // The turn named `name`; waits for it at most `waitSeconds`, sleeping between tries
     // (0: one try that never waits). None when another holds it that long, or the folder

@@ -331,19 +331,36 @@ bool isSameItem(const std::string& a, const std::string& b) {
 }
 
 std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
-    DIR* dir = ::opendir(path.c_str());
+    const base::UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    auto names = folder.valid() ? listDirectoryAt(folder.get()) : std::nullopt;
+    if (names) {
+        std::sort(names->begin(), names->end());
+    }
+    return names;
+}
+
+std::optional<std::vector<std::string>> listDirectoryAt(int dirFd, size_t most) {
+    // A descriptor of its own: closedir closes what fdopendir was given.
+    const int listed = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
     if (!dir) {
+        if (listed >= 0) {
+            ::close(listed);
+        }
         return std::nullopt;
     }
     std::vector<std::string> names;
-    while (struct dirent* e = ::readdir(dir)) {
+    while (names.size() < most) {
+        const struct dirent* e = ::readdir(dir);
+        if (!e) {
+            break;
+        }
         std::string n = e->d_name;
         if (n != "." && n != "..") {
             names.push_back(std::move(n));
         }
     }
     ::closedir(dir);
-    std::sort(names.begin(), names.end());
     return names;
 }
 

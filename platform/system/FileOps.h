@@ -38,6 +38,10 @@ bool isSameItem(const std::string& a, const std::string& b);
 
 // Entry names of a folder, sorted bytewise, without "." and "..".
 std::optional<std::vector<std::string>> listDirectory(const std::string& path);
+// Entry names, in the order read and without "." and "..", of the folder `dirFd` is
+// open on (the descriptor stays the caller's); at most `most`. None when it cannot be
+// read.
+std::optional<std::vector<std::string>> listDirectoryAt(int dirFd, size_t most = SIZE_MAX);
 
 // mkdir -p; an existing folder counts as success.
 FsStatus createDirectories(const std::string& path, mode_t mode = 0777);

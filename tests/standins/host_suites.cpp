@@ -69,8 +69,8 @@ const Options& options() {
 
 // Where every host function begins. A plug-in that has been shut down may still free a
 // frame buffer or string it was given and release its suites; any other call is
-// reported as late. The
-// shut-down moments of --shutdown-in and --shutdown-from-main come here.
+// reported as late. The shut-down moments of --shutdown-in and --shutdown-from-main
+// come here.
 void hostCall(const std::string& name) {
     HostState& s = state();
     static const std::set<std::string> stillAllowed{"dispose-frame-buffer", "dispose-string",
